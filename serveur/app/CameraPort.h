@@ -1,0 +1,40 @@
+// What the program frame asks of the camera object. The camera object of the
+// core room is adapted to this, so the frame (and its tests) do not depend on
+// how capture, detection and the stream server are built.
+#pragma once
+
+namespace vorlix::app {
+
+class CameraPort {
+public:
+    virtual ~CameraPort() = default;
+
+    // Capture with the configured device and mode; false when the device is unavailable.
+    virtual bool StartCapture() = 0;
+    // Stops capture and disconnects the device; may throw.
+    virtual void StopCapture() = 0;
+    virtual bool CaptureRunning() const = 0;
+
+    virtual void ComputeZoneThresholds() = 0;
+    virtual void SetDetection(bool on) = 0;
+    virtual bool DetectionOn() const = 0;
+    virtual bool AutoStartDetection() const = 0;
+
+    virtual int ShotCounter() const = 0;
+    virtual int MaxJpg() const = 0;
+    virtual int Schedule() const = 0;
+
+    virtual void RequestSaveImage() = 0;
+    virtual void ResetLastDetectionTime() = 0;
+
+    virtual bool ClientAccess() const = 0;
+    virtual bool StreamRunning() const = 0;
+    virtual bool StartStream() = 0;
+    virtual int CountStreamClients() const = 0;
+
+    // Re-reads the settings as a confirmed configuration dialog does:
+    // thresholds, stream server (restarted on a changed port or access).
+    virtual void ReloadConfiguration() = 0;
+};
+
+}  // namespace vorlix::app

@@ -1,0 +1,293 @@
+#include "serveur/app/ServerApp.h"
+
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "libkestrel/error/QXError.h"
+#include "libkestrel/profile/Profile.h"
+#include "libkestrel/trace/TraceLevels.h"
+#include "serveur/app/ScheduleCheck.h"
+#include "serveur/app/TraceSetup.h"
+
+namespace vorlix::app {
+
+namespace {
+
+constexpr int kAbsent = 98657;
+constexpr const char* kSection = "Vorlix";
+
+// "Priority" classes 1..6 as nice values.
+std::optional<int> NiceForPriorityClass(int priority)
+{
+    switch (priority) {
+        case 1:
+            return 19;
+        case 2:
+            return 10;
+        case 3:
+            return 0;
+        case 4:
+            return -5;
+        case 5:
+            return -10;
+        case 6:
+            return -20;
+        default:
+            return std::nullopt;
+    }
+}
+
+}  // namespace
+
+ServerApp::ServerApp(CommandLine line, std::string workDir, AppServices services)
+    : line_(line), paths_(MakeServerPaths(workDir, line.camera)), services_(std::move(services))
+{
+}
+
+ServerApp::~ServerApp()
+{
+    if (!exiting_) {
+        Exit();
+    }
+}
+
+std::string ServerApp::Tr(std::string_view text) const
+{
+    return services_.translate ? services_.translate(text) : std::string(text);
+}
+
+void ServerApp::Message(std::string_view text, std::string_view caption)
+{
+    if (services_.messages != nullptr) {
+        services_.messages->Show(Tr(text), Tr(caption));
+    }
+}
+
+void ServerApp::ApplyPriority()
+{
+    const int priority = kestrel::profile::GetInt(paths_.settingsFile, kSection, "Priority", kAbsent);
+    if (priority == kAbsent) {
+        return;
+    }
+    const std::optional<int> nice = NiceForPriorityClass(priority);
+    if (!nice) {
+        return;
+    }
+    if (setpriority(PRIO_PROCESS, 0, *nice) != 0) {
+        const int err = errno;
+        ErrorSysSet(static_cast<unsigned>(err));
+        TRACE_ERROR("Error on SetPriorityClass (%d,%s)", err, std::strerror(err));
+    }
+}
+
+std::optional<int> ServerApp::Start()
+{
+    // A camera number beyond 4 is refused before anything is created for it.
+    if (line_.camera > kMaxCamera) {
+        Message("max=4", "threshold Vorlix");
+        exiting_ = true;
+        return 0;
+    }
+    CreateServerDirectories(paths_);
+    ApplyPriority();
+
+    try {
+        camera_ = services_.makeCamera ? services_.makeCamera(paths_, line_.camera) : nullptr;
+    } catch (const std::exception& e) {
+        TRACE_ERROR("Camera object not built: %s", e.what());
+        camera_.reset();
+    }
+    if (!camera_) {
+        Message("The camera object could not be built", "Device Error");
+        exiting_ = true;
+        return 1;
+    }
+
+    if (services_.traceModeCreated) {
+        ApplyTraceLevel(kestrel::profile::GetInt(paths_.settingsFile, kSection, "Trace level", 0));
+    }
+
+    if (!camera_->StreamRunning() && camera_->ClientAccess()) {
+        if (!camera_->StartStream()) {
+            Message("error during server installation", "Server warning");
+        }
+    }
+    detectionStopped_ = true;
+    ArmSchedule(kFirstScheduleDelayMs);
+    UpdateTray();
+    return std::nullopt;
+}
+
+void ServerApp::ArmSchedule(int delayMs)
+{
+    lastDelayMs_ = delayMs;
+    scheduleDue_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(delayMs);
+}
+
+void ServerApp::OnScheduleTimer()
+{
+    scheduleDue_.reset();
+    if (exiting_) {
+        return;
+    }
+    if (camera_) {
+        const std::tm now = services_.clock != nullptr ? services_.clock->LocalNow() : SystemClock().LocalNow();
+        const bool wanted = CameraWanted(camera_->Schedule(), now);
+        if (wanted != camera_->CaptureRunning()) {
+            if (wanted) {
+                OpenDevice();
+            } else {
+                CloseDevice();
+            }
+            UpdateTray();
+        }
+    }
+    ArmSchedule(kScheduleDelayMs);
+}
+
+void ServerApp::OpenDevice()
+{
+    TRACE_LEVEL(104, "ID_FICHIER_OPEN");
+    if (!camera_) {
+        return;
+    }
+    if (!camera_->StartCapture()) {
+        Message("Connection on video device \n unavailable!!", "Device Error");
+    }
+    camera_->ComputeZoneThresholds();
+    if (camera_->AutoStartDetection()) {
+        camera_->SetDetection(true);
+        detectionStopped_ = false;
+    } else {
+        camera_->SetDetection(false);
+        detectionStopped_ = true;
+    }
+    UpdateTray();
+}
+
+void ServerApp::CloseDevice()
+{
+    TRACE_LEVEL(104, "ID_FICHIER_CLOSE");
+    if (!camera_) {
+        return;
+    }
+    const int maxJpg = camera_->MaxJpg();
+    const int shots = camera_->ShotCounter();
+    // A "Max jpg" of 0 would divide by zero; the counter is then kept as it is.
+    kestrel::profile::WriteInt(paths_.settingsFile, kSection, "Current shots", maxJpg > 0 ? shots % maxJpg : shots);
+    detectionStopped_ = true;
+    camera_->SetDetection(false);
+    try {
+        camera_->StopCapture();
+    } catch (const std::exception& e) {
+        TRACE_WARN("Closing the device: %s", e.what());
+    } catch (...) {
+        TRACE_WARN("Closing the device failed");
+    }
+    UpdateTray();
+}
+
+void ServerApp::SaveImage()
+{
+    TRACE_LEVEL(104, "ID_FICHIER_SAVEIMAGE");
+    if (camera_) {
+        camera_->RequestSaveImage();
+    }
+}
+
+void ServerApp::DetectionStart()
+{
+    TRACE_LEVEL(104, "ID_DETECTION_START");
+    if (camera_) {
+        camera_->SetDetection(true);
+        detectionStopped_ = false;
+    }
+    UpdateTray();
+}
+
+void ServerApp::DetectionStop()
+{
+    TRACE_LEVEL(104, "ID_DETECTION_STOP");
+    if (camera_) {
+        camera_->SetDetection(false);
+        detectionStopped_ = true;
+    }
+    UpdateTray();
+}
+
+void ServerApp::CreateReferenceImage()
+{
+    TRACE_LEVEL(104, "ID_DETECTION_IMAGEREFERENCE");
+    if (camera_) {
+        camera_->ResetLastDetectionTime();
+    }
+}
+
+void ServerApp::ReloadConfiguration()
+{
+    TRACE_LEVEL(104, "ID_FICHIER_CONFIGURATION");
+    if (!camera_) {
+        return;
+    }
+    camera_->ReloadConfiguration();
+    UpdateTray();
+    ArmSchedule(kReconfiguredDelayMs);
+}
+
+void ServerApp::Exit()
+{
+    TRACE_LEVEL(104, "ID_TRAYICON_EXIT ou ID_EXIT");
+    if (exiting_) {
+        return;
+    }
+    exiting_ = true;
+    scheduleDue_.reset();
+    if (camera_) {
+        CloseDevice();
+        try {
+            camera_.reset();
+        } catch (...) {
+            TRACE_WARN("Destroying the camera object failed");
+        }
+    }
+}
+
+TrayStatus ServerApp::Tray() const
+{
+    TrayState state;
+    if (camera_) {
+        state.cameraExists = true;
+        state.clients = camera_->CountStreamClients();
+        state.streamRunning = camera_->StreamRunning();
+        state.captureRunning = camera_->CaptureRunning();
+        state.detectionOn = camera_->DetectionOn();
+    }
+    return MakeTrayStatus(state, line_.camera, [this](std::string_view t) { return Tr(t); });
+}
+
+void ServerApp::UpdateTray()
+{
+    TrayStatus status = Tray();
+    if (status.text == lastTrayText_ && status.icon == lastTrayIcon_) {
+        return;
+    }
+    std::string oneLine = status.text;
+    for (char& c : oneLine) {
+        if (c == '\n') {
+            c = ' ';
+        }
+    }
+    TRACE_INFO("Tray: %s (icon %d)", oneLine.c_str(), status.icon);
+    if (line_.headless) {
+        std::fprintf(stderr, "vorlix[%d]: %s\n", line_.camera, oneLine.c_str());
+        std::fflush(stderr);
+    }
+    lastTrayText_ = std::move(status.text);
+    lastTrayIcon_ = status.icon;
+}
+
+}  // namespace vorlix::app

@@ -1,0 +1,531 @@
+// The server frame without a window: command line, paths, schedule, device
+// open and close, tray status, program end, trace levels, message boxes.
+#include <gtest/gtest.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <filesystem>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "libkestrel/profile/Profile.h"
+#include "libkestrel/trace/QXTrace.h"
+#include "serveur/app/CommandLine.h"
+#include "serveur/app/ScheduleCheck.h"
+#include "serveur/app/ServerApp.h"
+#include "serveur/app/TraceSetup.h"
+#include "serveur/app/TrayText.h"
+
+namespace fs = std::filesystem;
+using namespace vorlix::app;
+
+namespace {
+
+struct TempDir {
+    fs::path path;
+    TempDir()
+    {
+        char tmpl[] = "/tmp/vorlix_app_XXXXXX";
+        path = mkdtemp(tmpl);
+    }
+    ~TempDir() { fs::remove_all(path); }
+};
+
+// Stands in for the camera object: records what the frame asks of it.
+struct CameraRecord {
+    bool captureOk = true;
+    bool streamStartOk = true;
+    bool clientAccess = true;
+    bool autoStart = true;
+    bool stopThrows = false;
+    int schedule = 737407;
+    int shots = 0;
+    int maxJpg = 500;
+    int clients = 0;
+    // observed state
+    bool capturing = false;
+    bool detection = false;
+    bool streaming = false;
+    bool destroyed = false;
+    int startCaptureCalls = 0;
+    int thresholdCalls = 0;
+    int saveRequests = 0;
+    int referenceResets = 0;
+    int reloads = 0;
+    int builtFor = -1;
+    std::string builtSettings;
+};
+
+class RecordingCamera : public CameraPort {
+public:
+    explicit RecordingCamera(CameraRecord& r) : r_(r) {}
+    ~RecordingCamera() override
+    {
+        r_.streaming = false;
+        r_.destroyed = true;
+    }
+    bool StartCapture() override
+    {
+        ++r_.startCaptureCalls;
+        r_.capturing = r_.captureOk;
+        return r_.captureOk;
+    }
+    void StopCapture() override
+    {
+        r_.capturing = false;
+        if (r_.stopThrows) {
+            throw std::runtime_error("device gone");
+        }
+    }
+    bool CaptureRunning() const override { return r_.capturing; }
+    void ComputeZoneThresholds() override { ++r_.thresholdCalls; }
+    void SetDetection(bool on) override { r_.detection = on; }
+    bool DetectionOn() const override { return r_.detection; }
+    bool AutoStartDetection() const override { return r_.autoStart; }
+    int ShotCounter() const override { return r_.shots; }
+    int MaxJpg() const override { return r_.maxJpg; }
+    int Schedule() const override { return r_.schedule; }
+    void RequestSaveImage() override { ++r_.saveRequests; }
+    void ResetLastDetectionTime() override { ++r_.referenceResets; }
+    bool ClientAccess() const override { return r_.clientAccess; }
+    bool StreamRunning() const override { return r_.streaming; }
+    bool StartStream() override
+    {
+        r_.streaming = r_.streamStartOk;
+        return r_.streamStartOk;
+    }
+    int CountStreamClients() const override { return r_.clients; }
+    void ReloadConfiguration() override { ++r_.reloads; }
+
+private:
+    CameraRecord& r_;
+};
+
+struct Box {
+    std::string text;
+    std::string caption;
+};
+
+class RecordingMessages : public MessageSink {
+public:
+    void Show(const std::string& text, const std::string& caption) override { boxes.push_back({text, caption}); }
+    std::vector<Box> boxes;
+};
+
+class FixedClock : public Clock {
+public:
+    // wday 0 = Sunday .. 6 = Saturday
+    FixedClock(int wday, int hour, int minute)
+    {
+        now_.tm_wday = wday;
+        now_.tm_hour = hour;
+        now_.tm_min = minute;
+    }
+    std::tm LocalNow() const override { return now_; }
+
+private:
+    std::tm now_{};
+};
+
+constexpr int kWeekdays8To18 = (480 << 20) | (1080 << 9) | 0x3E;
+
+struct Harness {
+    TempDir dir;
+    CameraRecord cam;
+    RecordingMessages messages;
+    FixedClock clock;
+    std::unique_ptr<ServerApp> app;
+
+    explicit Harness(int camera = 0, FixedClock c = FixedClock(1, 10, 0)) : clock(c)
+    {
+        CommandLine line;
+        line.camera = camera;
+        AppServices s;
+        s.makeCamera = [this](const ServerPaths& paths, int n) {
+            cam.builtFor = n;
+            cam.builtSettings = paths.settingsFile;
+            return std::make_unique<RecordingCamera>(cam);
+        };
+        s.messages = &messages;
+        s.clock = &clock;
+        app = std::make_unique<ServerApp>(line, dir.path.string(), std::move(s));
+    }
+};
+
+}  // namespace
+
+TEST(CommandLineTest, CameraNumberFollowsAtoiAndOptionsAreSkipped)
+{
+    auto parse = [](std::vector<std::string> a) { return ParseCommandLine(a); };
+    EXPECT_EQ(parse({"3"}).camera, 3);
+    EXPECT_EQ(parse({"--headless", "3"}).camera, 3);
+    EXPECT_TRUE(parse({"--headless", "3"}).headless);
+    EXPECT_EQ(parse({"0"}).camera, 0);
+    EXPECT_EQ(parse({"letters"}).camera, 0);
+    EXPECT_EQ(parse({}).camera, 0);
+    EXPECT_EQ(parse({"-2"}).camera, 0);
+    EXPECT_EQ(parse({"4x"}).camera, 4);
+    EXPECT_EQ(parse({"5"}).camera, 5);
+    EXPECT_TRUE(parse({"--verbose"}).verbose);
+}
+
+TEST(ServerPathsTest, CameraThreeHasItsOwnFilesAndCameraZeroTheDefaults)
+{
+    const ServerPaths three = MakeServerPaths("/w", 3);
+    EXPECT_EQ(three.settingsFile, "/w/Vorlix_3.ini");
+    EXPECT_EQ(three.traceDir, "/w/traces_3");
+    EXPECT_EQ(three.traceBase, "/w/traces_3/Vorlix");
+    EXPECT_EQ(three.pictureDir, "/w/files_3");
+    EXPECT_EQ(three.traceName, "Vorlix_3");
+    const ServerPaths zero = MakeServerPaths("/w", 0);
+    EXPECT_EQ(zero.settingsFile, "/w/Vorlix.ini");
+    EXPECT_EQ(zero.traceBase, "/w/traces/Vorlix");
+    EXPECT_EQ(zero.pictureDir, "/w/files");
+    EXPECT_EQ(zero.traceName, "Vorlix");
+}
+
+TEST(ScheduleTest, DecodesPackedValuesAndAnswersByDayAndTime)
+{
+    const ScheduleRange all = DecodeSchedule(737407);
+    EXPECT_EQ(all.days, 0x7Fu);
+    EXPECT_FALSE(all.outside);
+    EXPECT_EQ(all.begin, 0);
+    EXPECT_EQ(all.end, 1440);
+    EXPECT_EQ(EncodeSchedule({0x3E, false, 510, 1080}), (510 << 20) | (1080 << 9) | 62);
+    EXPECT_EQ(EncodeSchedule({0x3E, false, 510, 5000}), EncodeSchedule({0x3E, false, 510, 1440}));
+
+    auto at = [](int wday, int h, int m) {
+        std::tm t{};
+        t.tm_wday = wday;
+        t.tm_hour = h;
+        t.tm_min = m;
+        return t;
+    };
+    EXPECT_FALSE(CameraWanted(kWeekdays8To18, at(6, 10, 0)));  // Saturday
+    EXPECT_FALSE(CameraWanted(kWeekdays8To18, at(0, 10, 0)));  // Sunday
+    EXPECT_TRUE(CameraWanted(kWeekdays8To18, at(1, 8, 0)));    // begin is inside
+    EXPECT_TRUE(CameraWanted(kWeekdays8To18, at(5, 18, 0)));   // end is inside
+    EXPECT_FALSE(CameraWanted(kWeekdays8To18, at(5, 18, 1)));
+    const int outside = kWeekdays8To18 | 0x80;
+    EXPECT_TRUE(CameraWanted(outside, at(2, 7, 59)));
+    EXPECT_FALSE(CameraWanted(outside, at(2, 12, 0)));
+    EXPECT_FALSE(CameraWanted(outside, at(6, 7, 0)));  // the day bit still counts
+    EXPECT_TRUE(CameraWanted(737407, at(6, 23, 59)));
+}
+
+TEST(TrayTextTest, FollowsClientsCaptureAndDetection)
+{
+    auto tray = [](TrayState s, int n = 0) {
+        return MakeTrayStatus(s, n, [](std::string_view t) { return std::string(t); });
+    };
+    EXPECT_EQ(tray({false, 0, false, false, false}).text, "close");
+    EXPECT_EQ(tray({false, 0, false, false, false}, 2).icon, 143);
+
+    TrayStatus s = tray({true, 1, true, false, false});
+    EXPECT_EQ(s.text, "1 client\nVorlix is OFF");
+    EXPECT_EQ(s.icon, 136);
+    s = tray({true, 3, true, true, false}, 4);
+    EXPECT_EQ(s.text, "3 clients\nMotion is OFF");
+    EXPECT_EQ(s.icon, 140);
+    s = tray({true, 2, true, true, true});
+    EXPECT_EQ(s.text, "2 clients");
+
+    s = tray({true, 0, true, true, true}, 4);
+    EXPECT_EQ(s.text, "no client");
+    EXPECT_EQ(s.icon, 150);
+    s = tray({true, 0, false, false, true}, 4);
+    EXPECT_EQ(s.text, "Remote Access is OFF\nVorlix is OFF");
+    EXPECT_EQ(s.icon, 145);
+    s = tray({true, 0, true, true, false});
+    EXPECT_EQ(s.text, "no client\nMotion is OFF");
+    EXPECT_EQ(s.icon, 141);
+}
+
+TEST(TrayTextTest, EveryWordIsTranslated)
+{
+    const TrayStatus s = MakeTrayStatus({true, 2, true, false, false}, 0, [](std::string_view t) {
+        return t == "clients"         ? std::string("Klienten")
+               : t == "Vorlix is OFF" ? std::string("Vorlix AUS")
+                                      : std::string(t);
+    });
+    EXPECT_EQ(s.text, "2 Klienten\nVorlix AUS");
+}
+
+TEST(ServerStartTest, CameraFiveIsRefusedWithMaxFourAndExitsZero)
+{
+    Harness h(5);
+    const std::optional<int> code = h.app->Start();
+    ASSERT_TRUE(code.has_value());
+    EXPECT_EQ(*code, 0);
+    ASSERT_EQ(h.messages.boxes.size(), 1u);
+    EXPECT_EQ(h.messages.boxes[0].text, "max=4");
+    EXPECT_EQ(h.messages.boxes[0].caption, "threshold Vorlix");
+    EXPECT_EQ(h.cam.builtFor, -1);
+    EXPECT_FALSE(fs::exists(h.dir.path / "traces_5"));
+    EXPECT_TRUE(h.app->Exiting());
+}
+
+TEST(ServerStartTest, CameraThreeUsesItsSettingsAndDirectories)
+{
+    Harness h(3);
+    EXPECT_FALSE(h.app->Start().has_value());
+    EXPECT_EQ(h.cam.builtFor, 3);
+    EXPECT_EQ(h.cam.builtSettings, (h.dir.path / "Vorlix_3.ini").string());
+    EXPECT_TRUE(fs::is_directory(h.dir.path / "traces_3"));
+    EXPECT_TRUE(fs::is_directory(h.dir.path / "files_3"));
+    EXPECT_EQ(h.app->Tray().icon, 144);  // off until the first schedule check
+}
+
+TEST(ServerStartTest, FirstScheduleCheckAfterOneSecondThenEveryMinute)
+{
+    Harness h;
+    ASSERT_FALSE(h.app->Start().has_value());
+    EXPECT_EQ(h.app->LastScheduleDelayMs(), kFirstScheduleDelayMs);
+    EXPECT_FALSE(h.cam.capturing);
+    h.app->OnScheduleTimer();
+    EXPECT_TRUE(h.cam.capturing);
+    EXPECT_EQ(h.app->LastScheduleDelayMs(), kScheduleDelayMs);
+    EXPECT_EQ(h.cam.thresholdCalls, 1);
+    h.app->OnScheduleTimer();  // already running: nothing reopened
+    EXPECT_EQ(h.cam.startCaptureCalls, 1);
+    h.app->ReloadConfiguration();
+    EXPECT_EQ(h.cam.reloads, 1);
+    EXPECT_EQ(h.app->LastScheduleDelayMs(), kReconfiguredDelayMs);
+}
+
+TEST(ServerStartTest, SaturdayOutsideWeekdayScheduleLeavesDeviceClosed)
+{
+    Harness h(0, FixedClock(6, 10, 0));
+    h.cam.schedule = kWeekdays8To18;
+    ASSERT_FALSE(h.app->Start().has_value());
+    h.app->OnScheduleTimer();
+    EXPECT_FALSE(h.cam.capturing);
+    EXPECT_EQ(h.cam.startCaptureCalls, 0);
+    const TrayStatus tray = h.app->Tray();
+    EXPECT_NE(tray.text.find("Vorlix is OFF"), std::string::npos);
+    EXPECT_EQ(tray.icon, kIconOff);
+}
+
+TEST(ServerStartTest, ScheduleClosesARunningDeviceWhenTheRangeEnds)
+{
+    Harness h(0, FixedClock(6, 10, 0));
+    ASSERT_FALSE(h.app->Start().has_value());
+    h.app->OpenDevice();
+    h.cam.schedule = kWeekdays8To18;
+    h.cam.shots = 1234;
+    h.app->OnScheduleTimer();
+    EXPECT_FALSE(h.cam.capturing);
+    EXPECT_EQ(kestrel::profile::GetInt((h.dir.path / "Vorlix.ini").string(), "Vorlix", "Current shots", -1), 234);
+}
+
+TEST(ServerStartTest, AutoStartZeroOpensWithDetectionOff)
+{
+    Harness h;
+    h.cam.autoStart = false;
+    ASSERT_FALSE(h.app->Start().has_value());
+    h.app->OnScheduleTimer();
+    EXPECT_TRUE(h.cam.capturing);
+    EXPECT_FALSE(h.cam.detection);
+    EXPECT_TRUE(h.app->DetectionStopped());
+    EXPECT_EQ(h.app->Tray().text, "no client\nMotion is OFF");
+    h.app->DetectionStart();
+    EXPECT_TRUE(h.cam.detection);
+    EXPECT_EQ(h.app->Tray().text, "no client");
+    EXPECT_EQ(h.app->Tray().icon, kIconWatching);
+    h.app->DetectionStop();
+    EXPECT_FALSE(h.cam.detection);
+}
+
+TEST(ServerStartTest, UnavailableDeviceShowsTheBoxAndIsRetriedByTheSchedule)
+{
+    Harness h;
+    h.cam.captureOk = false;
+    ASSERT_FALSE(h.app->Start().has_value());
+    h.app->OnScheduleTimer();
+    h.app->OnScheduleTimer();
+    EXPECT_EQ(h.cam.startCaptureCalls, 2);
+    ASSERT_EQ(h.messages.boxes.size(), 2u);
+    EXPECT_EQ(h.messages.boxes[0].text, "Connection on video device \n unavailable!!");
+    EXPECT_EQ(h.messages.boxes[0].caption, "Device Error");
+    EXPECT_FALSE(h.app->Exiting());
+}
+
+TEST(ServerStartTest, StreamStartFailureWarnsAndTheServerGoesOn)
+{
+    Harness h;
+    h.cam.streamStartOk = false;
+    ASSERT_FALSE(h.app->Start().has_value());
+    ASSERT_EQ(h.messages.boxes.size(), 1u);
+    EXPECT_EQ(h.messages.boxes[0].text, "error during server installation");
+    EXPECT_EQ(h.messages.boxes[0].caption, "Server warning");
+    h.app->OnScheduleTimer();
+    EXPECT_TRUE(h.cam.capturing);
+    EXPECT_NE(h.app->Tray().text.find("Remote Access is OFF"), std::string::npos);
+}
+
+TEST(ServerStartTest, NoStreamWithoutClientAccess)
+{
+    Harness h;
+    h.cam.clientAccess = false;
+    ASSERT_FALSE(h.app->Start().has_value());
+    EXPECT_FALSE(h.cam.streaming);
+    EXPECT_TRUE(h.messages.boxes.empty());
+}
+
+TEST(MenuCommandsTest, SaveImageAndReferenceImageReachTheCamera)
+{
+    Harness h;
+    ASSERT_FALSE(h.app->Start().has_value());
+    h.app->SaveImage();
+    h.app->CreateReferenceImage();
+    EXPECT_EQ(h.cam.saveRequests, 1);
+    EXPECT_EQ(h.cam.referenceResets, 1);
+}
+
+TEST(ProgramEndTest, ExitClosesSavesShotsAndDestroysTheCamera)
+{
+    Harness h;
+    h.cam.shots = 507;
+    ASSERT_FALSE(h.app->Start().has_value());
+    h.app->OnScheduleTimer();
+    h.app->Exit();
+    EXPECT_TRUE(h.app->Exiting());
+    EXPECT_FALSE(h.cam.capturing);
+    EXPECT_TRUE(h.cam.destroyed);
+    EXPECT_FALSE(h.cam.streaming);
+    EXPECT_FALSE(h.app->ScheduleDue().has_value());
+    EXPECT_EQ(kestrel::profile::GetInt((h.dir.path / "Vorlix.ini").string(), "Vorlix", "Current shots", -1), 7);
+    EXPECT_EQ(h.app->Tray().text, "close");
+}
+
+TEST(ProgramEndTest, AFailingDeviceCloseDoesNotStopTheEnd)
+{
+    Harness h;
+    h.cam.stopThrows = true;
+    h.cam.maxJpg = 0;  // a zero slot count must not divide by zero
+    h.cam.shots = 42;
+    ASSERT_FALSE(h.app->Start().has_value());
+    h.app->OnScheduleTimer();
+    EXPECT_NO_THROW(h.app->Exit());
+    EXPECT_TRUE(h.cam.destroyed);
+    EXPECT_EQ(kestrel::profile::GetInt((h.dir.path / "Vorlix.ini").string(), "Vorlix", "Current shots", -1), 42);
+}
+
+namespace {
+
+std::vector<std::string> g_lines;
+std::set<int> g_traceOn;
+std::set<int> g_logOn;
+
+void CaptureLine(int level, const char* format, ...)
+{
+    if (g_traceOn.count(level) == 0) {
+        return;
+    }
+    char buf[1024];
+    std::va_list args;
+    va_start(args, format);
+    std::vsnprintf(buf, sizeof buf, format, args);
+    va_end(args);
+    g_lines.push_back(std::to_string(level) + " " + buf);
+}
+int CaptureCheck(int level)
+{
+    return g_traceOn.count(level) != 0 ? 1 : 0;
+}
+void CaptureEnableTrace(int level)
+{
+    g_traceOn.insert(level);
+}
+void CaptureDisableTrace()
+{
+    g_traceOn.clear();
+}
+void CaptureEnableLog(int level)
+{
+    g_logOn.insert(level);
+}
+void CaptureDisableLog()
+{
+    g_logOn.clear();
+}
+
+struct CapturedTrace {
+    CapturedTrace()
+    {
+        g_lines.clear();
+        g_traceOn = {1, 2, 3};  // stale switches are cleared first
+        g_logOn = {7};
+        SetTracelnFunction(&CaptureLine);
+        SetCheckLevelFunction(&CaptureCheck);
+        SetEnableTraceFunction(&CaptureEnableTrace);
+        SetDisableTraceFunction(&CaptureDisableTrace);
+        SetEnableLogFunction(&CaptureEnableLog);
+        SetDisableLogFunction(&CaptureDisableLog);
+    }
+    ~CapturedTrace()
+    {
+        SetTracelnFunction(&QXTraceNull);
+        SetCheckLevelFunction(&AlwaysTrue);
+        SetEnableTraceFunction(&QXEnableTraceNull);
+        SetDisableTraceFunction(&QXDisableTraceNull);
+        SetEnableLogFunction(&QXEnableLogNull);
+        SetDisableLogFunction(&QXDisableLogNull);
+    }
+};
+
+bool Contains(const std::string& line, const std::string& part)
+{
+    return line.find(part) != std::string::npos;
+}
+
+}  // namespace
+
+TEST(TraceLevelTest, LevelThreeEnablesUserLevelsTwoOneZeroAndTheTaggedLevels)
+{
+    CapturedTrace capture;
+    ApplyTraceLevel(3);
+    EXPECT_EQ(g_traceOn, (std::set<int>{100, 101, 102, 240, 241, 242, 243, 244, 245}));
+    EXPECT_EQ(g_logOn, (std::set<int>{100, 101, 102}));
+    // The "init trace user" lines go out at level 104, which stays off here.
+    ASSERT_EQ(g_lines.size(), 6u);
+    EXPECT_TRUE(g_lines[0].starts_with("240 <COLOR 3>[DEBUG] "));
+    EXPECT_TRUE(g_lines[0].ends_with("Debug level activated</COLOR>"));
+    EXPECT_TRUE(g_lines[1].starts_with("241 [TRACE] "));
+    EXPECT_TRUE(g_lines[3].ends_with("Warning level activated</COLOR>"));
+    EXPECT_TRUE(g_lines[5].starts_with("245 <HCOLOR 7>[FAULT] "));
+}
+
+TEST(TraceLevelTest, LevelFiveAnnouncesEveryUserLevelAtLevel104)
+{
+    CapturedTrace capture;
+    ApplyTraceLevel(5);
+    EXPECT_EQ(g_logOn, (std::set<int>{100, 101, 102, 103, 104}));
+    ASSERT_EQ(g_lines.size(), 11u);
+    EXPECT_TRUE(g_lines[0].starts_with("104 "));
+    EXPECT_TRUE(g_lines[0].ends_with("init trace user 4"));
+    EXPECT_TRUE(g_lines[3].ends_with("init trace user 1"));
+    EXPECT_TRUE(g_lines[4].ends_with("): init trace user"));
+    EXPECT_TRUE(g_lines[10].ends_with("Fault level activated</COLOR>"));
+}
+
+TEST(TraceLevelTest, LevelZeroSwitchesEverythingOff)
+{
+    CapturedTrace capture;
+    ApplyTraceLevel(0);
+    EXPECT_TRUE(g_traceOn.empty());
+    EXPECT_TRUE(g_logOn.empty());
+    EXPECT_TRUE(g_lines.empty());
+}
+
+TEST(TraceLevelTest, HeadlessMessageBoxGoesToTheTraceAtWarningLevel)
+{
+    CapturedTrace capture;
+    g_traceOn = {243};
+    HeadlessMessageSink().Show("error during server installation", "Server warning");
+    ASSERT_EQ(g_lines.size(), 1u);
+    EXPECT_TRUE(g_lines[0].starts_with("243 <COLOR 7>[WARN ] "));
+    EXPECT_TRUE(Contains(g_lines[0], "Server warning: error during server installation"));
+}
