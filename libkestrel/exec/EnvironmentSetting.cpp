@@ -1,12 +1,12 @@
 #include "libkestrel/exec/EnvironmentSetting.h"
 
-#include <cstdlib>
+#include "libkestrel/env/QXGetenv.h"
 
 namespace kestrel::exec {
 
 const char* EnvironmentSetting(const char* name)
 {
-    return std::getenv(name);
+    return QXGetenv(name);
 }
 
 }  // namespace kestrel::exec
