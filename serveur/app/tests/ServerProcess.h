@@ -1,0 +1,96 @@
+// Runs the built server program as a child in a working directory, with its
+// standard error captured to a file, for the end-to-end tests.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vorlix::app::testing {
+
+extern "C" char** environ;
+
+class ServerProcess {
+public:
+    ServerProcess(const std::string& program, const std::filesystem::path& workDir, std::vector<std::string> args)
+        : stderrPath_(workDir / ("stderr_" + std::to_string(counter_++) + ".txt"))
+    {
+        std::vector<std::string> argv{program};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<char*> cargv;
+        for (auto& a : argv) {
+            cargv.push_back(a.data());
+        }
+        cargv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
+        posix_spawn_file_actions_addopen(&actions, 2, stderrPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, cargv.data(), environ) != 0) {
+            pid_ = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~ServerProcess()
+    {
+        if (pid_ > 0 && !exited_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    ServerProcess(const ServerProcess&) = delete;
+    ServerProcess& operator=(const ServerProcess&) = delete;
+
+    bool Started() const { return pid_ > 0; }
+    void Signal(int sig) const { kill(pid_, sig); }
+
+    // Waits for the exit; returns the exit code, or -1 on timeout or a signal death.
+    int WaitExit(std::chrono::milliseconds limit)
+    {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < end) {
+            int status = 0;
+            const pid_t r = waitpid(pid_, &status, WNOHANG);
+            if (r == pid_) {
+                exited_ = true;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return -1;
+    }
+    bool Running()
+    {
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            exited_ = true;
+        }
+        return !exited_;
+    }
+    std::string Stderr() const
+    {
+        std::ifstream in(stderrPath_);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+private:
+    static inline int counter_ = 0;
+    std::filesystem::path stderrPath_;
+    pid_t pid_ = -1;
+    bool exited_ = false;
+};
+
+}  // namespace vorlix::app::testing
