@@ -1,0 +1,167 @@
+#include "serveur/actions/JpegWriter.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+// libjpeg's headers expect FILE and size_t declared first.
+#include <jpeglib.h>
+
+namespace vorlix {
+
+namespace {
+
+struct ErrorManager {
+    jpeg_error_mgr base;
+    std::jmp_buf jump;
+};
+
+void ErrorExit(j_common_ptr info)
+{
+    auto* manager = reinterpret_cast<ErrorManager*>(info->err);
+    std::longjmp(manager->jump, 1);
+}
+
+void NoMessage(j_common_ptr /*info*/) {}
+
+// Everything between setjmp and longjmp is plain C state, so the jump skips
+// no destructor. On success `*buffer` holds `*size` bytes allocated by
+// libjpeg (freed by the caller with free).
+bool Compress(const std::uint8_t* rgb, int width, int height, int quality, const char* comment,
+              std::size_t commentLength, unsigned char** buffer, unsigned long* size)
+{
+    jpeg_compress_struct info;
+    ErrorManager errors;
+    info.err = jpeg_std_error(&errors.base);
+    errors.base.error_exit = &ErrorExit;
+    errors.base.output_message = &NoMessage;
+    if (setjmp(errors.jump) != 0) {
+        jpeg_destroy_compress(&info);
+        return false;
+    }
+    jpeg_create_compress(&info);
+    jpeg_mem_dest(&info, buffer, size);
+    info.image_width = static_cast<JDIMENSION>(width);
+    info.image_height = static_cast<JDIMENSION>(height);
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, quality, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    if (commentLength > 0) {
+        jpeg_write_marker(&info, JPEG_COM, reinterpret_cast<const JOCTET*>(comment),
+                          static_cast<unsigned int>(commentLength));
+    }
+    const std::size_t stride = static_cast<std::size_t>(width) * 3;
+    JSAMPROW rows[16];
+    while (info.next_scanline < info.image_height) {
+        JDIMENSION count = 0;
+        while (count < 16 && info.next_scanline + count < info.image_height) {
+            rows[count] = const_cast<JSAMPROW>(rgb + (info.next_scanline + count) * stride);
+            ++count;
+        }
+        jpeg_write_scanlines(&info, rows, count);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    return true;
+}
+
+bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, bytes, size);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string JpegComment(std::string_view format, std::string_view label, int quality)
+{
+    std::string out;
+    out.reserve(format.size() + label.size() + 8);
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        if (format[i] != '%' || i + 1 >= format.size()) {
+            out += format[i];
+            continue;
+        }
+        const char next = format[++i];
+        if (next == 's') {
+            out += label;
+        } else if (next == 'd') {
+            out += std::to_string(quality);
+        } else if (next == '%') {
+            out += '%';
+        } else {
+            out += '%';
+            out += next;
+        }
+    }
+    return out;
+}
+
+bool EncodeJpeg(std::span<const std::uint8_t> rgb, int width, int height, int quality, std::string_view comment,
+                std::vector<std::uint8_t>& out)
+{
+    out.clear();
+    if (width <= 0 || height <= 0 ||
+        rgb.size() < static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3) {
+        return false;
+    }
+    quality = quality < 0 ? 0 : (quality > 100 ? 100 : quality);
+    const std::size_t commentLength = comment.size() > 65533 ? 65533 : comment.size();
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    const bool done = Compress(rgb.data(), width, height, quality, comment.data(), commentLength, &buffer, &size);
+    if (done) {
+        out.assign(buffer, buffer + size);
+    }
+    std::free(buffer);
+    return done;
+}
+
+bool WriteJpeg(std::span<const std::uint8_t> rgb, const std::string& path, int quality, int width, int height,
+               std::string_view comment)
+{
+    thread_local std::vector<std::uint8_t> encoded;  // reused: one picture per call, no growth per frame
+    if (!EncodeJpeg(rgb, width, height, quality, comment, encoded)) {
+        return false;
+    }
+    const std::size_t slash = path.find_last_of('/');
+    const std::string directory = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string temporary = directory + "." + base + ".XXXXXX";
+    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+        std::fprintf(stderr, "can't open %s for writing. continue\n", path.c_str());
+        return false;
+    }
+    // Viewers outside this process (a web page over the picture folder) read them.
+    fchmod(fd, 0644);
+    const bool written = WriteAll(fd, encoded.data(), encoded.size());
+    const bool closed = ::close(fd) == 0;
+    if (!written || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        errno = error;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace vorlix

@@ -1,0 +1,32 @@
+// The picture writer: RGB frames to baseline JPEG files with one comment.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vorlix {
+
+// The comment text: `format` (the translated "Vorlix ==> %s Quality : %d%%")
+// with %s the label, %d the quality and %% a percent sign. Only these three
+// are understood, so a translation cannot make the formatting read past its
+// arguments; any other "%x" is copied as it is.
+std::string JpegComment(std::string_view format, std::string_view label, int quality);
+
+// Compresses width x height RGB pixels (3 bytes each, first row on top) at
+// `quality` (clamped to 0..100, baseline tables) with one COM marker holding
+// `comment` when it is not empty. Returns false when libjpeg refuses.
+bool EncodeJpeg(std::span<const std::uint8_t> rgb, int width, int height, int quality, std::string_view comment,
+                std::vector<std::uint8_t>& out);
+
+// Writes the JPEG to `path` through a temporary file in the same directory
+// that is renamed into place: readers see the old picture or the new one,
+// never half of one, and a failed write leaves the old one intact. When the
+// file cannot be created, prints "can't open %s for writing. continue\n" to
+// standard error and returns false.
+bool WriteJpeg(std::span<const std::uint8_t> rgb, const std::string& path, int quality, int width, int height,
+               std::string_view comment);
+
+}  // namespace vorlix
