@@ -23,6 +23,7 @@ int g_offLevel = -1;
 std::string Format(const char* format, va_list args)
 {
     char buffer[4096];
+    // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): every caller starts the list
     std::vsnprintf(buffer, sizeof buffer, format, args);
     return buffer;
 }
