@@ -34,7 +34,7 @@ void NoMessage(j_common_ptr /*info*/) {}
 // no destructor. On success `*buffer` holds `*size` bytes allocated by
 // libjpeg (freed by the caller with free).
 bool Compress(const std::uint8_t* rgb, int width, int height, int quality, const char* comment,
-              std::size_t commentLength, unsigned char** buffer, unsigned long* size)
+              std::size_t commentLength, RowPreparer* prepare, unsigned char** buffer, unsigned long* size)
 {
     jpeg_compress_struct info;
     ErrorManager errors;
@@ -65,6 +65,9 @@ bool Compress(const std::uint8_t* rgb, int width, int height, int quality, const
         while (count < 16 && info.next_scanline + count < info.image_height) {
             rows[count] = const_cast<JSAMPROW>(rgb + (info.next_scanline + count) * stride);
             ++count;
+        }
+        if (prepare != nullptr) {
+            prepare->PrepareRows(static_cast<int>(info.next_scanline), static_cast<int>(count));
         }
         jpeg_write_scanlines(&info, rows, count);
     }
@@ -127,7 +130,8 @@ bool EncodeJpeg(std::span<const std::uint8_t> rgb, int width, int height, int qu
     const std::size_t commentLength = comment.size() > 65533 ? 65533 : comment.size();
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
-    const bool done = Compress(rgb.data(), width, height, quality, comment.data(), commentLength, &buffer, &size);
+    const bool done =
+        Compress(rgb.data(), width, height, quality, comment.data(), commentLength, nullptr, &buffer, &size);
     if (done) {
         out.assign(buffer, buffer + size);
     }
@@ -136,24 +140,43 @@ bool EncodeJpeg(std::span<const std::uint8_t> rgb, int width, int height, int qu
 }
 
 bool WriteJpeg(std::span<const std::uint8_t> rgb, const std::string& path, int quality, int width, int height,
-               std::string_view comment)
+               std::string_view comment, RowPreparer* prepare)
 {
-    thread_local std::vector<std::uint8_t> encoded;  // reused: one picture per call, no growth per frame
-    if (!EncodeJpeg(rgb, width, height, quality, comment, encoded)) {
+    if (width <= 0 || height <= 0 ||
+        rgb.size() < static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3) {
         return false;
     }
+    quality = quality < 0 ? 0 : (quality > 100 ? 100 : quality);
+    const std::size_t commentLength = comment.size() > 65533 ? 65533 : comment.size();
+    // One temporary name per target and writing thread: a leftover of a
+    // crash is simply overwritten by the next picture of that slot.
     const std::size_t slash = path.find_last_of('/');
-    const std::string directory = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string temporary = directory + "." + base + ".XXXXXX";
-    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+    const std::size_t baseStart = slash == std::string::npos ? 0 : slash + 1;
+    std::string temporary = path.substr(0, baseStart) + "." + path.substr(baseStart) + "." +
+                            std::to_string(static_cast<long>(getpid())) + "-" + std::to_string(gettid()) + ".tmp";
+    // Viewers outside this process (a web page over the picture folder) read them.
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         std::fprintf(stderr, "can't open %s for writing. continue\n", path.c_str());
         return false;
     }
-    // Viewers outside this process (a web page over the picture folder) read them.
-    fchmod(fd, 0644);
-    const bool written = WriteAll(fd, encoded.data(), encoded.size());
+    // The compressed bytes go to a buffer kept by the thread, sized from the
+    // picture: no allocation per picture once it has grown.
+    thread_local std::vector<unsigned char> output;
+    const std::size_t expected = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) / 2 + 65536;
+    if (output.size() < expected) {
+        output.resize(expected);
+    }
+    unsigned char* buffer = output.data();
+    unsigned long size = output.size();
+    const bool encoded =
+        Compress(rgb.data(), width, height, quality, comment.data(), commentLength, prepare, &buffer, &size);
+    const bool written = encoded && WriteAll(fd, buffer, size);
+    if (buffer != output.data()) {
+        // libjpeg outgrew the buffer and made its own
+        std::free(buffer);
+        output.resize(size + size / 4);
+    }
     const bool closed = ::close(fd) == 0;
     if (!written || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {
         const int error = errno;

@@ -9,6 +9,15 @@
 
 namespace vorlix {
 
+// Lets a caller fill rows of the image just before they are compressed, so
+// that filling and compressing share the cache.
+class RowPreparer {
+public:
+    virtual ~RowPreparer() = default;
+    // Rows [first, first + count) must be final when this returns.
+    virtual void PrepareRows(int first, int count) = 0;
+};
+
 // The comment text: `format` (the translated "Vorlix ==> %s Quality : %d%%")
 // with %s the label, %d the quality and %% a percent sign. Only these three
 // are understood, so a translation cannot make the formatting read past its
@@ -27,6 +36,6 @@ bool EncodeJpeg(std::span<const std::uint8_t> rgb, int width, int height, int qu
 // file cannot be created, prints "can't open %s for writing. continue\n" to
 // standard error and returns false.
 bool WriteJpeg(std::span<const std::uint8_t> rgb, const std::string& path, int quality, int width, int height,
-               std::string_view comment);
+               std::string_view comment, RowPreparer* prepare = nullptr);
 
 }  // namespace vorlix

@@ -16,6 +16,7 @@
 #include "serveur/actions/Font6x6.h"
 #include "serveur/actions/JpegWriter.h"
 #include "serveur/actions/StampImage.h"
+#include "serveur/actions/StampedPicture.h"
 #include "serveur/actions/tests/JpegRead.h"
 
 namespace fs = std::filesystem;
@@ -255,6 +256,46 @@ TEST_F(JpegFiles, FailedWriteLeavesThePreviousPictureIntact)
     ASSERT_EQ(decoded.comments.size(), 1U);
     EXPECT_EQ(decoded.comments[0], "old");
     EXPECT_TRUE(Leftovers().empty());
+}
+
+std::vector<char> Bytes(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST_F(JpegFiles, OnePassPictureEqualsCopyStampThenWrite)
+{
+    for (const auto& [width, height] : {std::pair{320, 240}, std::pair{97, 35}, std::pair{40, 12}}) {
+        std::vector<std::uint8_t> frame(static_cast<std::size_t>(width) * height * 3);
+        for (std::size_t i = 0; i < frame.size(); ++i) {
+            frame[i] = static_cast<std::uint8_t>(i * 7 + i / 300);
+        }
+        StampRequest stamp;
+        stamp.number = 42;
+        stamp.local = Clock(23, 59, 58);
+        std::vector<std::uint8_t> annotated(frame.size() + 16, 1);  // larger, as the camera's buffers are
+        const fs::path onePass = dir_ / "one.jpg";
+        ASSERT_TRUE(WriteFramePicture(frame, annotated, width, height, &stamp, onePass, 60, "c"));
+
+        std::vector<std::uint8_t> expected = frame;
+        StampImage(expected, width, height, "Vorlix", 42, stamp.local);
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), annotated.begin())) << width;
+        const fs::path twoPass = dir_ / "two.jpg";
+        ASSERT_TRUE(WriteJpeg(expected, twoPass, 60, width, height, "c"));
+        EXPECT_EQ(Bytes(onePass), Bytes(twoPass)) << width;
+
+        // without stamp: the plain copy
+        ASSERT_TRUE(WriteFramePicture(frame, annotated, width, height, nullptr, onePass, 90, ""));
+        EXPECT_TRUE(std::equal(frame.begin(), frame.end(), annotated.begin()));
+    }
+    // a failed write still leaves the annotated image complete
+    const auto frame = Grey(32, 32, 77);
+    std::vector<std::uint8_t> annotated(frame.size(), 0);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(WriteFramePicture(frame, annotated, 32, 32, nullptr, (dir_ / "none" / "x.jpg").string(), 30, ""));
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(annotated, frame);
 }
 
 }  // namespace
