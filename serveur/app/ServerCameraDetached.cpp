@@ -1,4 +1,7 @@
+#include <memory>
+
 #include "serveur/app/DetachedCamera.h"
+#include "serveur/app/Language.h"
 #include "serveur/app/ServerCamera.h"
 
 namespace vorlix::app {
@@ -8,9 +11,11 @@ std::unique_ptr<CameraPort> MakeServerCamera(const ServerPaths& paths, int /*cam
     return std::make_unique<DetachedCamera>(paths);
 }
 
-TranslateFn ServerTranslator(const std::string& /*workDir*/, int /*camera*/)
+TranslateFn ServerTranslator(const std::string& workDir, int camera)
 {
-    return [](std::string_view text) { return std::string(text); };
+    const ServerPaths paths = MakeServerPaths(workDir, camera);
+    auto files = std::make_shared<LanguageFiles>(workDir, LanguageName(paths.settingsFile));
+    return [files](std::string_view text) { return files->Translate(text); };
 }
 
 }  // namespace vorlix::app
