@@ -1,0 +1,124 @@
+#include "serveur/actions/FireEvent.h"
+
+#include "libkestrel/exec/Exec.h"
+#include "libkestrel/profile/Profile.h"
+#include "libkestrel/trace/TraceLevels.h"
+#include "serveur/actions/EventNames.h"
+#include "serveur/actions/ExecuteLine.h"
+#include "serveur/actions/History.h"
+
+namespace vorlix {
+
+namespace {
+constexpr const char* kSoundSection = "Vorlix Sound Management";
+constexpr const char* kGeneralSection = "Vorlix";
+constexpr const char* kToDefine = "todefine";
+
+int PictureNumber(const EventContext& context)
+{
+    return context.maxJpg > 0 ? context.shots % context.maxJpg : 0;
+}
+}  // namespace
+
+EventFiring::EventFiring() : starter_([](const std::string& line) { return AsyncExec(line.c_str()); }) {}
+
+void EventFiring::Fire(const EventContext& context, int zone, EventKind kind, std::uint32_t mask, std::time_t now)
+{
+    const EventNames names = NameEvent(zone, kind, mask);
+    if (names.direction) {
+        TRACE_INFO("%s", DirectionTag(zone, kind).c_str());
+    }
+
+    // read once: the main thread may close the window at any time
+    EventsWindow* const window = eventsWindow_.load();
+    if (window != nullptr) {
+        std::tm local{};
+        localtime_r(&now, &local);
+        const std::string entry = EventEntry(local, PictureNumber(context), names.label);
+        {
+            const std::lock_guard lock(historyLock_);
+            AddToHistory(history_, lastEventTime_, now, context.noEvents, entry);
+        }
+        window->AddEntry(entry);
+    }
+
+    if (!SoundRecentlyPlayed(sound_, names.sound, now, context.replaySound)) {
+        PlaySound(context, names, zone, now, window);
+    }
+
+    if (context.executeEnabled && !context.application.empty()) {
+        const bool single = IsSingleZoneEvent(kind);
+        ExecuteValues values;
+        values.picture = context.pictureDir + "/vorlix_" + std::to_string(PictureNumber(context)) + ".jpg";
+        if (single) {
+            values.zone = zone + 1;
+            values.centreX = context.centreX;
+            values.centreY = context.centreY;
+            values.x = context.zone.x0;
+            values.y = context.zone.y0;
+            values.w = context.zone.x1 - context.zone.x0;
+            values.h = context.zone.y1 - context.zone.y0;
+        }
+        values.width = context.width;
+        values.height = context.height;
+        values.camera = context.camera;
+        values.kind = static_cast<int>(kind);
+        values.label = names.label;
+        const std::string line = ExecuteCommandLine(context.application, context.arguments, values);
+        TRACE_TRACE("Execute %s", line.c_str());
+        starter_(line);
+        if (window != nullptr) {
+            window->AddEntry("      Execute=" + line);
+        }
+    }
+}
+
+void EventFiring::PlaySound(const EventContext& context, const EventNames& names, int zone, std::time_t now,
+                            EventsWindow* window)
+{
+    namespace profile = kestrel::profile;
+    const std::string& file = context.settingsFile;
+    std::string sound = profile::GetString(file, kSoundSection, names.label, "", 255);
+    if (sound.empty() && names.oldKey.has_value()) {
+        // a sound of an earlier version, moved to its new place once
+        const std::string old = profile::GetString(file, kGeneralSection, *names.oldKey, "", 255);
+        if (!old.empty()) {
+            profile::WriteString(file, kSoundSection, names.label, old);
+            profile::DeleteKey(file, kGeneralSection, *names.oldKey);
+            sound = old;
+        }
+    }
+    if (sound.empty()) {
+        TRACE_WARN("Sound to define (%s)", names.label.c_str());
+        profile::WriteString(file, kSoundSection, names.label, kToDefine);
+        return;
+    }
+    if (sound == kToDefine) {
+        TRACE_WARN("Sound not define (%s)", names.label.c_str());
+        return;
+    }
+    if (!ClaimSound(sound_, names.sound, zone, names.direction, now, context.replaySound)) {
+        return;
+    }
+    if (SoundPlayer* player = soundPlayer_.load(); player != nullptr) {
+        player->PlayWavFile(sound);
+    }
+    if (window != nullptr) {
+        window->AddEntry("      PlaySound=" + sound);
+    }
+    TRACE_INFO("PlaySound=%s", sound.c_str());
+}
+
+std::string EventFiring::History() const
+{
+    const std::lock_guard lock(historyLock_);
+    return history_;
+}
+
+std::time_t EventFiring::LastEventTime() const
+{
+    const std::lock_guard lock(historyLock_);
+    return lastEventTime_;
+}
+
+}  // namespace vorlix

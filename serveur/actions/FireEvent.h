@@ -1,0 +1,71 @@
+// Entering an event in the events list and the history, playing its sound
+// and starting the configured application.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "serveur/actions/ActionSeams.h"
+#include "serveur/actions/Classification.h"
+#include "serveur/actions/SoundChoice.h"
+#include "serveur/core/Hooks.h"
+
+namespace vorlix {
+
+// What an event needs to know of the camera at the moment it fires.
+struct EventContext {
+    std::string settingsFile;  // the camera's INI file
+    std::string pictureDir;
+    int shots = 0;
+    int maxJpg = 500;
+    int noEvents = 30;
+    int replaySound = 15;
+    bool executeEnabled = false;
+    std::string application;
+    std::string arguments;
+    int camera = 0;
+    int width = 0;
+    int height = 0;
+    ZoneRect zone;  // of the event's zone (single-zone events)
+    int centreX = 0;
+    int centreY = 0;
+};
+
+class EventFiring {
+public:
+    // Starts a command line; AsyncExec by default.
+    using Starter = std::function<int(const std::string&)>;
+
+    EventFiring();
+
+    void SetEventsWindow(EventsWindow* window) { eventsWindow_.store(window); }
+    void SetSoundPlayer(SoundPlayer* player) { soundPlayer_.store(player); }
+    void SetStarter(Starter starter) { starter_ = std::move(starter); }
+
+    // Events list, history, sound and Execute for one event.
+    void Fire(const EventContext& context, int zone, EventKind kind, std::uint32_t mask, std::time_t now);
+
+    // The history text (the mail sender's mail body), copied under the lock.
+    std::string History() const;
+    std::time_t LastEventTime() const;
+
+    [[nodiscard]] const SoundState& Sound() const { return sound_; }
+
+private:
+    void PlaySound(const EventContext& context, const struct EventNames& names, int zone, std::time_t now,
+                   EventsWindow* window);
+
+    std::atomic<EventsWindow*> eventsWindow_{nullptr};
+    std::atomic<SoundPlayer*> soundPlayer_{nullptr};
+    Starter starter_;
+    SoundState sound_;  // capture thread only
+    mutable std::mutex historyLock_;
+    std::string history_;
+    std::time_t lastEventTime_ = 0;
+};
+
+}  // namespace vorlix

@@ -1,0 +1,241 @@
+// FireEvent: events list and history only while the window is open, the
+// sound look-up with its migration and "todefine", the replay rule, and the
+// Execute command reaching a real program.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "libkestrel/profile/Profile.h"
+#include "libkestrel/trace/QXTrace.h"
+#include "serveur/actions/FireEvent.h"
+
+namespace fs = std::filesystem;
+namespace profile = kestrel::profile;
+
+namespace vorlix {
+namespace {
+
+std::vector<std::string> g_traces;
+
+void Capture(int /*level*/, const char* format, ...)
+{
+    char buffer[2048];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    g_traces.emplace_back(buffer);
+}
+
+int TracesWith(const std::string& part)
+{
+    int count = 0;
+    for (const std::string& line : g_traces) {
+        count += line.find(part) != std::string::npos ? 1 : 0;
+    }
+    return count;
+}
+
+class ListWindow final : public EventsWindow {
+public:
+    void AddEntry(const std::string& line) override { lines.push_back(line); }
+    std::vector<std::string> lines;
+};
+
+class RecordingPlayer final : public SoundPlayer {
+public:
+    bool PlayWavFile(const std::string& name) override
+    {
+        played.push_back(name);
+        return true;
+    }
+    std::vector<std::string> played;
+};
+
+class FireEventTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/fire_event_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        context_.settingsFile = (dir_ / "Vorlix.ini").string();
+        context_.pictureDir = (dir_ / "files").string();
+        context_.shots = 7;
+        context_.maxJpg = 500;
+        context_.width = 640;
+        context_.height = 480;
+        context_.camera = 2;
+        firing_.SetSoundPlayer(&player_);
+        g_traces.clear();
+        SetTracelnFunction(&Capture);
+    }
+    void TearDown() override
+    {
+        SetTracelnFunction(&QXTraceNull);
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+
+    fs::path dir_;
+    EventContext context_;
+    EventFiring firing_;
+    RecordingPlayer player_;
+    ListWindow window_;
+};
+
+TEST_F(FireEventTest, ClosedWindowAddsNoHistory)
+{
+    profile::WriteString(context_.settingsFile, "Vorlix Sound Management", "In zone 1", "boing1.wav");
+    firing_.Fire(context_, 0, EventKind::IN, 0, 1000);
+    EXPECT_EQ(firing_.History(), "");
+    EXPECT_EQ(player_.played, (std::vector<std::string>{"boing1.wav"}));  // the sound still plays
+
+    firing_.SetEventsWindow(&window_);
+    firing_.Fire(context_, 1, EventKind::NEAR, 0, 1001);
+    const std::string history = firing_.History();
+    EXPECT_NE(history.find(" Events(7)=\"Near zone 2\"\r\n"), std::string::npos) << history;
+    ASSERT_FALSE(window_.lines.empty());
+    EXPECT_EQ(window_.lines[0] + "\r\n", history);
+
+    firing_.SetEventsWindow(nullptr);
+    firing_.Fire(context_, 1, EventKind::NEAR, 0, 1002);
+    EXPECT_EQ(firing_.History(), history);
+}
+
+TEST_F(FireEventTest, HistoryRestartsAfterNoEvents)
+{
+    firing_.SetEventsWindow(&window_);
+    context_.noEvents = 30;
+    firing_.Fire(context_, 0, EventKind::IN, 0, 5000);
+    firing_.Fire(context_, 0, EventKind::AHEAD, 0, 5030);
+    std::string history = firing_.History();
+    EXPECT_NE(history.find("\"In zone 1\"\r\n"), std::string::npos);
+    EXPECT_NE(history.find("\"In front of zone 1\"\r\n"), std::string::npos);
+    firing_.Fire(context_, 0, EventKind::ALLZ, 0, 5061);
+    history = firing_.History();
+    EXPECT_EQ(history.find("In zone 1"), std::string::npos);
+    EXPECT_NE(history.find("\"All zones\"\r\n"), std::string::npos);
+    EXPECT_EQ(firing_.LastEventTime(), 5061);
+}
+
+TEST_F(FireEventTest, MissingSoundBecomesTodefineThenNotDefine)
+{
+    firing_.Fire(context_, 2, EventKind::IN, 0, 100);
+    EXPECT_EQ(TracesWith("[WARN ] "), 1);
+    EXPECT_EQ(TracesWith("Sound to define (In zone 3)"), 1);
+    EXPECT_EQ(profile::GetString(context_.settingsFile, "Vorlix Sound Management", "In zone 3", ""), "todefine");
+    firing_.Fire(context_, 2, EventKind::IN, 0, 200);
+    EXPECT_EQ(TracesWith("Sound not define (In zone 3)"), 1);
+    EXPECT_TRUE(player_.played.empty());
+}
+
+TEST_F(FireEventTest, OldKeyIsMovedToTheSoundSection)
+{
+    profile::WriteString(context_.settingsFile, "Vorlix", "Wav file 1 left to right", "whoosh.wav");
+    firing_.SetEventsWindow(&window_);
+    firing_.Fire(context_, 0, EventKind::LEFT_TO_RIGHT, 0, 100);
+    EXPECT_EQ(player_.played, (std::vector<std::string>{"whoosh.wav"}));
+    EXPECT_EQ(profile::GetString(context_.settingsFile, "Vorlix Sound Management", "In zone 1 left to right", ""),
+              "whoosh.wav");
+    EXPECT_FALSE(profile::Read(context_.settingsFile, "Vorlix", "Wav file 1 left to right").has_value());
+    EXPECT_EQ(TracesWith("Z_1_LEFT_TO_RIGHT"), 1);
+    EXPECT_EQ(TracesWith("PlaySound=whoosh.wav"), 1);
+    ASSERT_EQ(window_.lines.size(), 2U);
+    EXPECT_EQ(window_.lines[1], "      PlaySound=whoosh.wav");
+    // ALLZ has no zone: its old key has its own name
+    profile::WriteString(context_.settingsFile, "Vorlix", "Wav file all zones", "all.wav");
+    firing_.Fire(context_, 4, EventKind::ALLZ, 0, 200);
+    EXPECT_EQ(player_.played.back(), "all.wav");
+}
+
+TEST_F(FireEventTest, ReplayRuleAcrossZonesAndDirections)
+{
+    for (const char* key : {"In zone 1", "In zone 2", "In zone 1 left to right"}) {
+        profile::WriteString(context_.settingsFile, "Vorlix Sound Management", key, std::string(key) + ".wav");
+    }
+    context_.replaySound = 15;
+    firing_.Fire(context_, 0, EventKind::IN, 0, 10000);
+    firing_.Fire(context_, 0, EventKind::IN, 0, 10005);
+    EXPECT_EQ(player_.played.size(), 1U);
+    firing_.Fire(context_, 1, EventKind::IN, 0, 10006);
+    firing_.Fire(context_, 0, EventKind::IN, 0, 10007);
+    EXPECT_EQ(player_.played, (std::vector<std::string>{"In zone 1.wav", "In zone 2.wav", "In zone 1.wav"}));
+    firing_.Fire(context_, 0, EventKind::LEFT_TO_RIGHT, 0, 10030);
+    firing_.Fire(context_, 0, EventKind::IN, 0, 10031);  // the zone was just heard
+    EXPECT_EQ(player_.played.back(), "In zone 1 left to right.wav");
+    EXPECT_EQ(player_.played.size(), 4U);
+}
+
+std::string WaitForFile(const fs::path& path)
+{
+    for (int i = 0; i < 250 && !fs::exists(path); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    // the program may still be writing: wait for a complete line
+    for (int i = 0; i < 50; ++i) {
+        std::ifstream in(path);
+        std::stringstream text;
+        text << in.rdbuf();
+        if (text.str().find('\n') != std::string::npos) {
+            return text.str();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return {};
+}
+
+TEST_F(FireEventTest, ExecuteStartsTheApplicationWithTheKeywords)
+{
+    const fs::path script = dir_ / "report.sh";
+    const fs::path out = dir_ / "args.txt";
+    {
+        std::ofstream file(script);
+        file << "#!/bin/sh\nfor a in \"$@\"; do printf '[%s]' \"$a\"; done > " << out.string() << ".part\necho >> "
+             << out.string() << ".part\nmv " << out.string() << ".part " << out.string() << "\n";
+    }
+    fs::permissions(script, fs::perms::owner_all);
+    context_.executeEnabled = true;
+    context_.application = script.string();
+    context_.arguments = "-f %n -z %f -c %c";
+    firing_.SetEventsWindow(&window_);
+    firing_.Fire(context_, 3, EventKind::ALLZ, 0, 100);
+    EXPECT_EQ(WaitForFile(out), "[-f][" + context_.pictureDir + "/vorlix_7.jpg][-z][0][-c][2]\n");
+    EXPECT_EQ(TracesWith("Execute " + script.string() + " -f "), 1);
+    EXPECT_EQ(window_.lines.back(),
+              "      Execute=" + script.string() + " -f " + context_.pictureDir + "/vorlix_7.jpg -z 0 -c 2");
+
+    // a single-zone event: its zone and centre; the label stays one argument text
+    fs::remove(out);
+    context_.zone = {10, 20, 110, 220};
+    context_.centreX = 55;
+    context_.centreY = 66;
+    context_.arguments = "%f %a %o %x %y %w %h %W %H %e \"%E\" ; rm -rf " + dir_.string() + " %";
+    firing_.Fire(context_, 1, EventKind::AHEAD, 0, 200);
+    EXPECT_EQ(WaitForFile(out),
+              "[2][55][66][10][20][100][200][640][480][4][In front of zone 2][;][rm][-rf][" + dir_.string() + "]\n");
+    EXPECT_TRUE(fs::exists(script));
+
+    // switched off, or no application: nothing is started
+    fs::remove(out);
+    context_.executeEnabled = false;
+    firing_.Fire(context_, 1, EventKind::AHEAD, 0, 300);
+    context_.executeEnabled = true;
+    context_.application.clear();
+    firing_.Fire(context_, 1, EventKind::AHEAD, 0, 400);
+    EXPECT_EQ(TracesWith("Execute "), 2);
+}
+
+}  // namespace
+}  // namespace vorlix
