@@ -29,11 +29,11 @@ struct SingleZoneResult {
 
 // One detection as ProcessFrame hands it to the event actions.
 struct Detection {
-    int zone = 0;                 // detected zone slot (last matching zone)
+    int zone = 0;  // detected zone slot (last matching zone)
     EventKind kind = EventKind::IN;
-    std::uint32_t zoneMask = 0;   // bit j set for each matching zone of a SOMEZ
-    std::string label;            // e.g. "ALLZ (812) ", "SOMEZ_1_3 (300) "
-    int sum = 0;                  // sum of the zone measures
+    std::uint32_t zoneMask = 0;  // bit j set for each matching zone of a SOMEZ
+    std::string label;           // e.g. "ALLZ (812) ", "SOMEZ_1_3 (300) "
+    int sum = 0;                 // sum of the zone measures
 };
 
 // Movement tracking and event classification, run on the capture thread.

@@ -1,0 +1,199 @@
+// The camera object: settings copies, images, zone table, counters, flags
+// and the motion detection engine. One per server process; it owns no
+// thread. The capture thread calls ProcessFrame; the main thread changes
+// flags and zones through the setters, which are safe against it.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <mutex>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "serveur/core/CameraPaths.h"
+#include "serveur/core/CameraSettings.h"
+#include "serveur/core/Frame.h"
+#include "serveur/core/Hooks.h"
+#include "serveur/core/Translate.h"
+#include "serveur/core/ZoneTable.h"
+
+namespace vorlix {
+
+inline constexpr std::uint32_t kActivityGreen = 0x00FF00;
+inline constexpr std::uint32_t kActivityBlue = 0xFF0000;
+inline constexpr int kMaxZoneCorner = 4096;
+inline constexpr int kMaxPictureSide = 16384;
+
+// Bytes per pixel of a format code, 0 for an unknown code.
+int BytesPerPixel(int format);
+
+// Derived per-zone values and the results of the last measures. Written by
+// one thread, read by others: every field is a single word.
+struct ZoneState {
+    std::atomic<int> shareOfZones{0};    // parts per ten thousand of all zones, +1
+    std::atomic<int> shareOfPicture{0};  // parts per ten thousand of the picture, +1
+    std::atomic<int> threshold{0};       // "chgt"
+    std::atomic<int> step{1};            // "iteration", 1..40
+    std::atomic<int> measure{0};         // last zone measure
+    std::atomic<int> centreX{0}, centreY{0};
+    std::atomic<int> lastStandard{0};
+};
+
+class WebCam : public FrameSink {
+public:
+    using TimeSource = std::function<std::time_t()>;
+
+    explicit WebCam(TimeSource clock = {});
+    ~WebCam() override = default;
+    WebCam(const WebCam&) = delete;
+    WebCam& operator=(const WebCam&) = delete;
+
+    // ---- Configuration -------------------------------------------------
+    // Paths of camera n under `workDir` (default: the current directory),
+    // general keys, FTP and mail sections, then LoadDetectionSettings.
+    void LoadConfiguration(int camera, const std::string& workDir = {});
+    void LoadDetectionSettings();
+    // Zone saving of a confirmed configuration dialog (window rectangle from the settings copy).
+    void SaveZones();
+    // "Current shots" = shots modulo "Max jpg" (when the device is closed).
+    void SaveShotCounter();
+
+    const CameraPaths& Paths() const { return paths_; }
+    const std::string& SettingsFile() const { return paths_.settingsFile; }
+    std::string TracesDir() const { return paths_.tracesDir; }
+    std::string TraceBase() const { return paths_.traceBase; }
+    // The picture directory: "FilePath" when set, else files / files_<n>.
+    std::string PictureDir() const;
+
+    CameraSettings SettingsCopy() const;
+    void UpdateSettings(const std::function<void(CameraSettings&)>& change);
+    std::map<std::string, int> FormatProperties() const { return ReadFormatProperties(paths_.settingsFile); }
+
+    std::string Translate(const std::string& text) const { return language_.Translate(text); }
+    Language& GetLanguage() { return language_; }
+
+    // ---- Hooks (null: absent) ------------------------------------------
+    void SetClassificationHook(ClassificationHook* hook) { classification_ = hook; }
+    void SetEventActionsHook(EventActionsHook* hook) { actions_ = hook; }
+    void SetDisplayHook(DisplayHook* hook) { display_ = hook; }
+    void SetRecorderHook(RecorderHook* hook) { recorder_ = hook; }
+    void SetImageNotifier(ImageNotifier* notifier) { notifier_ = notifier; }
+    ImageNotifier* Notifier() const { return notifier_; }
+    RecorderHook* Recorder() const { return recorder_; }
+    void SetTimeSource(TimeSource clock);
+    std::time_t Now() const;
+
+    // ---- Frame geometry (capture thread writes, others read) ------------
+    int Width() const { return width_.load(); }
+    int Height() const { return height_.load(); }
+    int Format() const { return format_.load(); }
+    int TopDown() const { return topDown_.load(); }
+    int FrameSize() const { return frameSize_.load(); }
+
+    // ---- Images (valid on the capture thread, width x height x 4 bytes) --
+    std::span<std::uint8_t> AnnotatedImage() { return annotated_; }
+    std::span<std::uint8_t> ReferenceImage() { return reference_; }
+    std::span<std::uint8_t> PreviousImage() { return previous_; }
+    std::span<std::uint8_t> ChangeMask() { return mask_; }
+    std::span<const std::uint8_t> CurrentFrame() const { return current_; }
+    // The frame the measures compare (set by ProcessFrame for its call).
+    void SetCurrentFrame(std::span<const std::uint8_t> frame) { current_ = frame; }
+
+    // ---- Zones ----------------------------------------------------------
+    ZoneTable& Zones() { return zones_; }
+    int ZoneCount() const { return zones_.Count(); }
+    ZoneCorners Zone(int slot) const { return zones_.Zone(slot); }
+    void SetZone(int slot, const ZoneCorners& zone) { zones_.SetZone(slot, zone); }
+    void SetZoneCount(int count) { zones_.SetCount(count); }
+    // The slot after the last zone, where classification puts the enlarged zone.
+    int ScratchSlot() const { return zones_.Count(); }
+    ZoneState& State(int slot) { return state_[static_cast<std::size_t>(slot)]; }
+    int ZoneMeasure(int slot) const { return state_[static_cast<std::size_t>(slot)].measure.load(); }
+    int ZoneThreshold(int slot) const { return state_[static_cast<std::size_t>(slot)].threshold.load(); }
+    int ZoneStep(int slot) const { return state_[static_cast<std::size_t>(slot)].step.load(); }
+    int ZoneCentreX(int slot) const { return state_[static_cast<std::size_t>(slot)].centreX.load(); }
+    int ZoneCentreY(int slot) const { return state_[static_cast<std::size_t>(slot)].centreY.load(); }
+
+    // ---- Detection engine ------------------------------------------------
+    void ProcessFrame(const Frame& frame) override;
+    int alg_diff_fast(int slot);
+    int alg_diff_standard(int slot);
+    void SetMaskWriting(bool on) { maskWritingOff_.store(!on); }
+    bool MaskWriting() const { return !maskWritingOff_.load(); }
+    void CreateReferenceImage();
+    void ComputeZoneThresholds();
+    // Reallocates the images; false (and frame processing stopped) when they cannot be had.
+    bool ResizeBuffers(int width, int height);
+
+    // ---- Counters, flags, timing state -----------------------------------
+    std::atomic<int> shots{0};        // shot counter
+    std::atomic<int> saveCounter{0};  // "Save image" pictures
+    int MaxJpg() const { return maxJpg_.load(); }
+
+    void SetDetection(bool on) { detectionOn_.store(on); }
+    bool DetectionOn() const { return detectionOn_.load(); }
+    void SetDisplayOn(bool on) { displayOn_.store(on); }
+    bool DisplayOn() const { return displayOn_.load(); }
+    void RequestSaveImage() { saveImageRequest_.store(true); }
+    bool SaveImageRequested() const { return saveImageRequest_.load(); }
+    void RequestClientRefresh() { clientRefresh_.store(true); }
+    bool ClientRefreshRequested() const { return clientRefresh_.load(); }
+    void SetLastDetectionTime(std::time_t t) { lastDetection_.store(t); }
+    std::time_t LastDetectionTime() const { return lastDetection_.load(); }
+    // "Creation reference image", a drawn zone, a confirmed dialog.
+    void RequestReferenceImage() { lastDetection_.store(0); }
+    void SetCaptureRunning(bool on) { captureRunning_.store(on); }
+    bool CaptureRunning() const { return captureRunning_.load(); }
+    // Set when the images could not be allocated: frames are then ignored.
+    bool ProcessingStopped() const { return processingStopped_.load(); }
+
+    // Settings the capture thread reads per frame.
+    int Noise() const { return noise_.load(); }
+    int MaxDiff() const { return maxDiff_.load(); }
+    int ReferenceSeconds() const { return referenceSeconds_.load(); }
+    bool FollowDetection() const { return followDetection_.load(); }
+
+private:
+    void MirrorFrameSettings(const CameraSettings& s);
+    void LoadZones(const CameraSettings& s);
+    void CopyFrameInto(std::vector<std::uint8_t>& image);
+    int MeasureFast(const ZoneCorners& z, int step);
+    int MeasureStandard(int slot, const ZoneCorners& z);
+    void BuildSampleXTable(int bpp);
+    void WriteZoneCorners(int count);
+
+    TimeSource clock_;
+    CameraPaths paths_;
+    mutable std::mutex settingsMutex_;
+    CameraSettings settings_;
+    Language language_;
+
+    ClassificationHook* classification_ = nullptr;
+    EventActionsHook* actions_ = nullptr;
+    DisplayHook* display_ = nullptr;
+    RecorderHook* recorder_ = nullptr;
+    ImageNotifier* notifier_ = nullptr;
+
+    std::atomic<int> width_{0}, height_{0}, format_{kFormatRgb24}, topDown_{kTopDown}, frameSize_{0};
+    std::atomic<int> savedWidth_{0}, savedHeight_{0};
+    std::vector<std::uint8_t> reference_, previous_, annotated_, mask_;
+    std::vector<std::uint32_t> sampleX_;  // pixel x of each sample of a row
+    int sampleXBpp_ = 0;
+    bool previousValid_ = false;  // capture thread only
+    std::span<const std::uint8_t> current_;
+
+    ZoneTable zones_;
+    std::array<ZoneState, kZoneSlots> state_{};
+
+    std::atomic<int> maxJpg_{500}, noise_{50}, maxDiff_{500}, referenceSeconds_{30};
+    std::atomic<bool> followDetection_{false};
+    std::atomic<bool> detectionOn_{false}, displayOn_{true}, saveImageRequest_{false}, clientRefresh_{true};
+    std::atomic<bool> maskWritingOff_{false}, captureRunning_{false}, processingStopped_{false};
+    std::atomic<std::time_t> lastDetection_{0};
+};
+
+}  // namespace vorlix

@@ -1,0 +1,267 @@
+// The camera object's configuration: settings file, first-start defaults,
+// zones and the old sound keys.
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+
+#include "libkestrel/profile/Profile.h"
+#include "libkestrel/trace/QXTrace.h"
+#include "libkestrel/trace/TraceLevels.h"
+#include "serveur/core/WebCam.h"
+#include "serveur/scrambler/PasswordScrambler.h"
+
+namespace vorlix {
+
+namespace prof = kestrel::profile;
+
+namespace {
+constexpr const char* kMain = "Vorlix";
+constexpr const char* kSound = "Vorlix Sound Management";
+constexpr const char* kAudio = "Vorlix Audio Management";
+constexpr const char* kExecute = "Vorlix Execute";
+
+std::string CurrentDirectory()
+{
+    std::string buf(PATH_MAX, '\0');
+    if (::getcwd(buf.data(), buf.size()) == nullptr)
+        return ".";
+    buf.resize(std::char_traits<char>::length(buf.c_str()));
+    return buf;
+}
+
+std::optional<int> OptionalInt(const std::string& f, const char* section, const char* key)
+{
+    const int v = prof::GetInt(f, section, key, kSentinel);
+    return v == kSentinel ? std::nullopt : std::optional<int>(v);
+}
+
+int ClampCorner(int v)
+{
+    return std::clamp(v, 0, kMaxZoneCorner);
+}
+}  // namespace
+
+std::string WebCam::PictureDir() const
+{
+    std::lock_guard lock(settingsMutex_);
+    return settings_.filePath.empty() ? paths_.filesDir : settings_.filePath;
+}
+
+CameraSettings WebCam::SettingsCopy() const
+{
+    std::lock_guard lock(settingsMutex_);
+    return settings_;
+}
+
+void WebCam::UpdateSettings(const std::function<void(CameraSettings&)>& change)
+{
+    CameraSettings copy;
+    {
+        std::lock_guard lock(settingsMutex_);
+        change(settings_);
+        copy = settings_;
+    }
+    MirrorFrameSettings(copy);
+}
+
+void WebCam::MirrorFrameSettings(const CameraSettings& s)
+{
+    maxJpg_.store(s.maxJpg);
+    noise_.store(s.noise);
+    maxDiff_.store(s.maxDiff);
+    referenceSeconds_.store(s.referenceImage);
+    followDetection_.store(s.followDetection != 0);
+}
+
+void WebCam::LoadConfiguration(int camera, const std::string& workDir)
+{
+    paths_ = MakeCameraPaths(workDir.empty() ? CurrentDirectory() : workDir, camera);
+    const std::string& f = paths_.settingsFile;
+    CameraSettings s;
+    s.portWebClient = prof::GetInt(f, kMain, "Port Web client", 6666);
+    s.clientAccess = prof::GetInt(f, kMain, "Client access", 1);
+    const std::string scrambled = prof::GetString(f, kMain, "Authentification client", "");
+    if (!scrambled.empty()) {
+        std::string plain;
+        if (UnscramblePassword(scrambled, "Authentification client", plain)) {
+            s.authentificationClient = plain;
+        } else {
+            TRACE_WARN("Authentification client unreadable, no password");
+        }
+    }
+    s.frequencyTransfert = prof::GetInt(f, kMain, "Frequency Transfert", 100);
+    s.refreshPicture = prof::GetInt(f, kMain, "Refresh Picture", 60);
+    s.currentShots = prof::GetInt(f, kMain, "Current shots", 0);
+    s.maxJpg = prof::GetInt(f, kMain, "Max jpg", 500);
+    if (s.maxJpg <= 0) {
+        TRACE_WARN("Max jpg %d taken as 1", s.maxJpg);
+        s.maxJpg = 1;
+    }
+    s.qualityJpg = NormalisedJpegQuality(prof::GetInt(f, kMain, "Quality jpg", 30));
+    s.filePath = prof::GetString(f, kMain, "FilePath", "");
+    s.windowTop = prof::GetInt(f, kMain, "window top", 251);
+    s.windowLeft = prof::GetInt(f, kMain, "window left", 388);
+    s.windowRight = prof::GetInt(f, kMain, "window right", 739);
+    s.windowBottom = prof::GetInt(f, kMain, "window bottom", 570);
+    s.display = prof::GetInt(f, kMain, "Display", 1);
+    s.editor = prof::GetString(f, kMain, "Editor", "notepad");
+    s.lang = prof::GetString(f, kMain, "LANG", "", 31);
+    s.priority = OptionalInt(f, kMain, "Priority");
+    s.traceLevel = prof::GetInt(f, kMain, "Trace level", 0);
+    s.videoDevice = prof::GetInt(f, kMain, "VideoDevice", 0);
+    s.videoFormat = prof::GetInt(f, kMain, "VideoFormat", 0);
+    s.fps = prof::GetInt(f, kMain, "fps", 0);
+    s.frequency = prof::GetInt(f, kMain, "Frequency", 90);
+    s.schedule = prof::GetInt(f, kMain, "Schedule", kDefaultSchedule);
+    s.clientPriority = OptionalInt(f, "Vorlix Client", "Priority");
+    s.ftp = ReadFtpSettings(f);
+    s.mail = ReadMailSettings(f);
+    shots.store(s.currentShots);
+    {
+        std::lock_guard lock(settingsMutex_);
+        settings_ = s;
+    }
+    MirrorFrameSettings(s);
+    language_.Set(paths_.workDir, s.lang.empty() ? LanguageFromLocale() : LanguageFromSettings(f));
+    LoadDetectionSettings();
+}
+
+void WebCam::LoadZones(const CameraSettings& s)
+{
+    const std::string& f = paths_.settingsFile;
+    ZoneSnapshot snap;
+    snap.count = s.nbSelection;
+    for (int i = 0; i < snap.count; ++i) {
+        const std::string n = std::to_string(i);
+        auto& z = snap.slots[static_cast<std::size_t>(i)];
+        z.whole = prof::GetInt(f, kMain, "xy_" + n, 0) == 1;
+        const int raw[4] = {prof::GetInt(f, kMain, "x0_" + n, 0), prof::GetInt(f, kMain, "y0_" + n, 0),
+                            prof::GetInt(f, kMain, "x1_" + n, 0), prof::GetInt(f, kMain, "y1_" + n, 0)};
+        z.x0 = ClampCorner(raw[0]);
+        z.y0 = ClampCorner(raw[1]);
+        z.x1 = ClampCorner(raw[2]);
+        z.y1 = ClampCorner(raw[3]);
+        if (z.x0 != raw[0] || z.y0 != raw[1] || z.x1 != raw[2] || z.y1 != raw[3]) {
+            TRACE_WARN("Zone %d corners %d,%d %d,%d clamped to 0..%d", i + 1, raw[0], raw[1], raw[2], raw[3],
+                       kMaxZoneCorner);
+        }
+    }
+    zones_.SetAll(snap);
+    savedWidth_.store(s.savedWidth);
+    savedHeight_.store(s.savedHeight);
+}
+
+void WebCam::LoadDetectionSettings()
+{
+    const std::string& f = paths_.settingsFile;
+    CameraSettings s = SettingsCopy();
+    s.execute.management = prof::GetInt(f, kExecute, "management", 0);
+    s.execute.application = prof::GetString(f, kExecute, "application", "", 254);
+    s.execute.arguments = prof::GetString(f, kExecute, "arguments", "", 254);
+
+    int nb = prof::GetInt(f, kMain, "NbSelection", kSentinel);
+    if (nb == kSentinel) {
+        // First start: one zone over the whole picture, detection on, a sound for it.
+        prof::WriteString(f, kMain, "NbSelection", "1");
+        prof::WriteString(f, kMain, "xy_0", "1");
+        prof::WriteString(f, kMain, "Auto Start Detection", "1");
+        prof::WriteString(f, kSound, "In zone 1", "boing1.wav");
+        nb = 1;
+    }
+    if (nb > kMaxZones) {
+        TRACE_WARN("NbSelection %d taken as %d", nb, kMaxZones);
+        nb = kMaxZones;
+    } else if (nb < 0) {
+        TRACE_WARN("NbSelection %d taken as 0", nb);
+        nb = 0;
+    }
+    s.nbSelection = nb;
+    s.savedWidth = prof::GetInt(f, kMain, "width", 0);
+    s.savedHeight = prof::GetInt(f, kMain, "height", 0);
+    LoadZones(s);
+
+    s.noise = prof::GetInt(f, kMain, "Noise", 50);
+    s.maxDiff = prof::GetInt(f, kMain, "MaxDiff", 500);
+    s.autoStartDetection = prof::GetInt(f, kMain, "Auto Start Detection", 0);
+    s.resizeVideo = prof::GetInt(f, kMain, "ResizeVideo", 0);
+    s.referenceImage = prof::GetInt(f, kMain, "Reference Image", 30);
+
+    // Sound keys of earlier versions.
+    if (prof::GetString(f, kSound, "In zone 1", "").empty() && prof::GetString(f, kSound, "In zone", "").empty()) {
+        const std::string wav1 = prof::GetString(f, kMain, "Wav file 1", "");
+        if (!wav1.empty()) {
+            prof::WriteString(f, kSound, "In zone 1", wav1);
+            prof::DeleteKey(f, kMain, "Wav file 1");
+        } else {
+            const std::string wav = prof::GetString(f, kMain, "Wav file", "");
+            if (!wav.empty()) {
+                prof::WriteString(f, kSound, "In zone", wav);
+                prof::DeleteKey(f, kMain, "Wav file");
+            }
+        }
+    }
+    s.followDetection = prof::GetInt(f, kMain, "follow detection", 0);
+    s.replaySound = prof::GetInt(f, kSound, "Replay Sound", kSentinel);
+    if (s.replaySound == kSentinel) {
+        prof::WriteInt(f, kSound, "Replay Sound", 15);
+        s.replaySound = 15;
+    }
+    if (prof::GetInt(f, kAudio, "device in", kSentinel) == kSentinel) {
+        prof::WriteString(f, kAudio, "management", "0");
+        prof::WriteString(f, kAudio, "device in", "0");
+        prof::WriteString(f, kAudio, "device out", "0");
+        prof::WriteString(f, kAudio, "min time", "5");
+        prof::WriteString(f, kAudio, "max time", "600");
+        prof::WriteString(f, kAudio, "no activity time", "10");
+    }
+    s.audio.management = prof::GetInt(f, kAudio, "management", 0);
+    s.audio.deviceIn = prof::GetInt(f, kAudio, "device in", 0);
+    s.audio.deviceOut = prof::GetInt(f, kAudio, "device out", 0);
+    s.audio.minTime = prof::GetInt(f, kAudio, "min time", 0);
+    s.audio.maxTime = prof::GetInt(f, kAudio, "max time", 0);
+    s.audio.noActivityTime = prof::GetInt(f, kAudio, "no activity time", 0);
+    s.noEvents = prof::GetInt(f, kMain, "no events", 30);
+    {
+        std::lock_guard lock(settingsMutex_);
+        settings_ = s;
+    }
+    MirrorFrameSettings(s);
+}
+
+void WebCam::SaveZones()
+{
+    const std::string& f = paths_.settingsFile;
+    const ZoneSnapshot snap = zones_.Snapshot();
+    const int width = Width(), height = Height();
+    for (int i = 0; i < kMaxZones; ++i) {
+        const std::string n = std::to_string(i);
+        if (i < snap.count) {
+            const auto& z = snap.slots[static_cast<std::size_t>(i)];
+            prof::WriteInt(f, kMain, "x0_" + n, z.x0);
+            prof::WriteInt(f, kMain, "y0_" + n, z.y0);
+            prof::WriteInt(f, kMain, "x1_" + n, z.x1);
+            prof::WriteInt(f, kMain, "y1_" + n, z.y1);
+            const bool whole = z.x0 == 0 && z.y0 == 0 && z.x1 == width && z.y1 == height;
+            prof::WriteString(f, kMain, "xy_" + n, whole ? "1" : "0");
+        } else {
+            for (const char* k : {"x0_", "y0_", "x1_", "y1_", "xy_"})
+                prof::DeleteKey(f, kMain, k + n);
+        }
+    }
+    const CameraSettings s = SettingsCopy();
+    prof::WriteInt(f, kMain, "NbSelection", snap.count);
+    prof::WriteInt(f, kMain, "window top", s.windowTop);
+    prof::WriteInt(f, kMain, "window left", s.windowLeft);
+    prof::WriteInt(f, kMain, "window right", s.windowRight);
+    prof::WriteInt(f, kMain, "window bottom", s.windowBottom);
+    prof::WriteInt(f, kMain, "VideoDevice", s.videoDevice);
+    prof::WriteInt(f, kMain, "VideoFormat", s.videoFormat);
+}
+
+void WebCam::SaveShotCounter()
+{
+    prof::WriteInt(paths_.settingsFile, kMain, "Current shots", shots.load() % std::max(MaxJpg(), 1));
+}
+
+}  // namespace vorlix
