@@ -1,0 +1,76 @@
+// The server's capture operations on top of a CaptureSystem: start of the
+// capture system, StartCapture, CloseDevice, device and mode lists and the
+// "Vorlix Format" properties.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "serveur/capture/CaptureCamera.h"
+#include "serveur/capture/CaptureSystem.h"
+
+namespace vorlix::capture {
+
+inline constexpr const char* kFormatSection = "Vorlix Format";
+
+class CaptureServer {
+public:
+    explicit CaptureServer(CaptureCamera& camera);
+    ~CaptureServer();
+    CaptureServer(const CaptureServer&) = delete;
+    CaptureServer& operator=(const CaptureServer&) = delete;
+
+    // Takes the created system (null when none could be created); false leaves
+    // the camera without capture.
+    bool StartSystem(std::unique_ptr<CaptureSystem> system);
+
+    // `device` empty: keep the connected device (the dialog connected it).
+    bool StartCapture(std::optional<int> device, int mode);
+    void CloseDevice();
+
+    // Dialog lists; each device name is traced.
+    std::vector<std::string> DeviceList();
+    std::vector<std::string> ModeList();
+    // Choosing a device in the dialog connects it at once.
+    bool SelectDevice(int device);
+
+    void SaveProperties();
+    void ApplyProperties();
+    // Format button: the device's dialog, then the new size.
+    void FormatButton();
+
+    [[nodiscard]] bool Running() const { return running_; }
+    [[nodiscard]] int DeviceIndex() const { return deviceIndex_; }
+    [[nodiscard]] int ModeIndex() const { return modeIndex_; }
+    [[nodiscard]] CaptureSystem* System() { return system_.get(); }
+
+private:
+    // Re-sizes the camera when a source changes its size mid-stream, so
+    // ProcessFrame always sees frames of the size its buffers were made for.
+    class SizeGuard : public FrameSink {
+    public:
+        explicit SizeGuard(CaptureServer& owner) : owner_(owner) {}
+        void ProcessFrame(const Frame& frame) override;
+        std::atomic<int> width{0};
+        std::atomic<int> height{0};
+
+    private:
+        CaptureServer& owner_;
+    };
+
+    bool Connect(int device);
+    void Resize(int width, int height);
+
+    CaptureCamera& camera_;
+    std::unique_ptr<CaptureSystem> system_;
+    SizeGuard guard_;
+    std::atomic<bool> running_{false};
+    int deviceIndex_ = -1;
+    int modeIndex_ = 0;
+};
+
+}  // namespace vorlix::capture

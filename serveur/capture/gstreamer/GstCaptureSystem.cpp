@@ -1,0 +1,472 @@
+#include "serveur/capture/gstreamer/GstCaptureSystem.h"
+
+#include <gst/app/gstappsink.h>
+#include <gst/gst.h>
+#include <gst/video/colorbalance.h>
+#include <gst/video/video.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+#include "libkestrel/error/QXError.h"
+#include "libkestrel/trace/QXTrace.h"
+#include "libkestrel/trace/TraceLevels.h"
+#include "serveur/capture/FormatNames.h"
+
+namespace vorlix::capture {
+namespace {
+
+constexpr const char* kRgbTail = " ! videoconvert ! video/x-raw,format=RGB ! appsink name=sink max-buffers=1 drop=true";
+
+int FormatOfCaps(const GstStructure* s)
+{
+    const char* name = gst_structure_get_name(s);
+    if (std::strcmp(name, "image/jpeg") == 0)
+        return FormatNumber("MJPG");
+    if (std::strcmp(name, "video/x-raw") != 0)
+        return 0;
+    const char* f = gst_structure_get_string(s, "format");
+    if (f == nullptr)
+        return 0;
+    const std::string_view fmt(f);
+    if (fmt == "RGB" || fmt == "BGR")
+        return FormatNumber("RGB24");
+    if (fmt == "RGBx" || fmt == "BGRx" || fmt == "xRGB" || fmt == "xBGR")
+        return FormatNumber("RGB32");
+    if (fmt == "ARGB" || fmt == "BGRA" || fmt == "RGBA" || fmt == "ABGR")
+        return FormatNumber("ARGB32");
+    if (fmt == "RGB16")
+        return FormatNumber("RGB565");
+    if (fmt == "RGB15")
+        return FormatNumber("RGB555");
+    if (fmt == "GRAY8")
+        return FormatNumber("Y800");
+    if (fmt == "YUY2" || fmt == "YVYU" || fmt == "UYVY" || fmt == "I420" || fmt == "Y41B" || fmt == "Y444" ||
+        fmt == "YVU9")
+        return FormatNumber(fmt == "Y41B" ? "Y411" : fmt);
+    return 0;
+}
+
+int FractionFps(const GValue* v)
+{
+    const int d = gst_value_get_fraction_denominator(v);
+    return d > 0 ? gst_value_get_fraction_numerator(v) / d : 0;
+}
+
+std::string Upper(std::string_view s)
+{
+    std::string out(s);
+    for (char& c : out)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// The colour-balance channel that stands for a camera property.
+GstColorBalanceChannel* FindChannel(GstElement* element, int index)
+{
+    if (element == nullptr || !GST_IS_COLOR_BALANCE(element))
+        return nullptr;
+    const std::string wanted = Upper(CaptureSystem::PropertyName(index));
+    const GList* channels = gst_color_balance_list_channels(GST_COLOR_BALANCE(element));
+    for (const GList* l = channels; l != nullptr; l = l->next) {
+        auto* channel = static_cast<GstColorBalanceChannel*>(l->data);
+        const std::string label = Upper(channel->label != nullptr ? channel->label : "");
+        if (label == wanted || label.rfind(wanted, 0) == 0)
+            return channel;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+GstCaptureSystem::GstCaptureSystem(std::string uri, std::chrono::milliseconds retry)
+    : uri_(std::move(uri)), retry_(retry)
+{
+}
+
+GstCaptureSystem::~GstCaptureSystem()
+{
+    StopCapture();
+    DisconnectDevice();
+    ClearDevices();
+}
+
+int GstCaptureSystem::Initialise()
+{
+    GError* error = nullptr;
+    if (!gst_init_check(nullptr, nullptr, &error)) {
+        if (error != nullptr)
+            g_error_free(error);
+        return -1;
+    }
+    return 0;
+}
+
+void GstCaptureSystem::ClearDevices()
+{
+    for (Device& d : devices_)
+        if (d.device != nullptr)
+            gst_object_unref(d.device);
+    devices_.clear();
+}
+
+void GstCaptureSystem::RefreshDeviceList()
+{
+    if (Connected())
+        return;  // indexes must stay valid while a device is in use
+    ClearDevices();
+    const Mode learnt{};  // size and rate come with the first frame
+    const char* source = std::getenv(kSourceVariable);
+    if (source != nullptr && *source != '\0') {
+        devices_.push_back(Device{source, Kind::Pipeline, source, nullptr, {learnt}});
+        return;
+    }
+    if (!uri_.empty())
+        devices_.push_back(Device{uri_, Kind::Uri, uri_, nullptr, {learnt}});
+
+    GstDeviceMonitor* monitor = gst_device_monitor_new();
+    gst_device_monitor_add_filter(monitor, "Video/Source", nullptr);
+    if (gst_device_monitor_start(monitor)) {
+        GList* found = gst_device_monitor_get_devices(monitor);
+        for (GList* l = found; l != nullptr; l = l->next) {
+            auto* dev = static_cast<GstDevice*>(l->data);
+            gchar* name = gst_device_get_display_name(dev);
+            Device d{name != nullptr ? name : "Camera", Kind::Monitor, {}, dev, {}};
+            g_free(name);
+            if (GstCaps* caps = gst_device_get_caps(dev)) {
+                for (guint i = 0; i < gst_caps_get_size(caps); ++i) {
+                    const GstStructure* s = gst_caps_get_structure(caps, i);
+                    int w = 0;
+                    int h = 0;
+                    if (!gst_structure_get_int(s, "width", &w) || !gst_structure_get_int(s, "height", &h))
+                        continue;
+                    const int format = FormatOfCaps(s);
+                    const char* f = gst_structure_get_string(s, "format");
+                    std::string base = std::string(gst_structure_get_name(s)) + ",width=" + std::to_string(w) +
+                                       ",height=" + std::to_string(h);
+                    if (f != nullptr)
+                        base += std::string(",format=") + f;
+                    std::vector<std::pair<int, std::string>> rates;
+                    const GValue* rate = gst_structure_get_value(s, "framerate");
+                    auto addRate = [&](const GValue* v) {
+                        rates.emplace_back(FractionFps(v), std::to_string(gst_value_get_fraction_numerator(v)) + "/" +
+                                                               std::to_string(gst_value_get_fraction_denominator(v)));
+                    };
+                    if (rate != nullptr && GST_VALUE_HOLDS_FRACTION(rate)) {
+                        addRate(rate);
+                    } else if (rate != nullptr && GST_VALUE_HOLDS_LIST(rate)) {
+                        for (guint r = 0; r < gst_value_list_get_size(rate); ++r) {
+                            const GValue* v = gst_value_list_get_value(rate, r);
+                            if (GST_VALUE_HOLDS_FRACTION(v))
+                                addRate(v);
+                        }
+                    }
+                    if (rates.empty())
+                        rates.emplace_back(0, "");
+                    for (const auto& [fps, text] : rates)
+                        d.modes.push_back(Mode{{w, h, fps, format}, text.empty() ? base : base + ",framerate=" + text});
+                }
+                gst_caps_unref(caps);
+            }
+            devices_.push_back(std::move(d));  // takes the list's reference
+        }
+        g_list_free(found);
+        gst_device_monitor_stop(monitor);
+    }
+    gst_object_unref(monitor);
+
+    Device test{kTestPatternName, Kind::TestPattern, {}, nullptr, {}};
+    for (const auto& [w, h] : {std::pair{320, 240}, std::pair{640, 480}, std::pair{1280, 720}})
+        for (const int fps : {15, 30})
+            test.modes.push_back(Mode{{w, h, fps, FormatNumber("RGB24")},
+                                      "video/x-raw,width=" + std::to_string(w) + ",height=" + std::to_string(h) +
+                                          ",framerate=" + std::to_string(fps) + "/1"});
+    devices_.push_back(std::move(test));
+}
+
+int GstCaptureSystem::DeviceCount()
+{
+    if (devices_.empty())
+        RefreshDeviceList();
+    return static_cast<int>(devices_.size());
+}
+
+std::string GstCaptureSystem::DeviceName(int index)
+{
+    if (index < 0 || index >= static_cast<int>(devices_.size()))
+        return {};
+    return devices_[static_cast<std::size_t>(index)].name;
+}
+
+int GstCaptureSystem::ConnectDevice(int index)
+{
+    if (devices_.empty())
+        RefreshDeviceList();
+    if (index < 0 || index >= static_cast<int>(devices_.size()))
+        return -1;
+    DisconnectDevice();
+    connected_ = index;
+    ++connections_;
+    mode_ = devices_[static_cast<std::size_t>(index)].modes.front();
+    return 0;
+}
+
+void GstCaptureSystem::DisconnectDevice()
+{
+    StopCapture();
+    DestroyPipeline();
+    connected_ = -1;
+}
+
+int GstCaptureSystem::ModeCount()
+{
+    if (!Connected())
+        return -1;
+    return static_cast<int>(devices_[static_cast<std::size_t>(connected_)].modes.size());
+}
+
+int GstCaptureSystem::GetModeInfo(int index, ModeInfo& info)
+{
+    if (!Connected() || index < 0 || index >= ModeCount())
+        return -1;
+    info = devices_[static_cast<std::size_t>(connected_)].modes[static_cast<std::size_t>(index)].info;
+    return 0;
+}
+
+int GstCaptureSystem::SetMode(const ModeInfo& info)
+{
+    if (!Connected())
+        return -1;
+    const auto& modes = devices_[static_cast<std::size_t>(connected_)].modes;
+    const auto it = std::find_if(modes.begin(), modes.end(), [&](const Mode& m) {
+        return m.info.width == info.width && m.info.height == info.height && m.info.fps == info.fps &&
+               m.info.format == info.format;
+    });
+    if (it == modes.end())
+        return -1;
+    StopCapture();
+    mode_ = *it;
+    return BuildPipeline() ? 0 : -1;
+}
+
+void GstCaptureSystem::SetFrameRate(int fps)
+{
+    // Kept for the next pipeline; 0 leaves the mode's own rate.
+    if (fps == fps_)
+        return;
+    fps_ = fps;
+    if (pipeline_ != nullptr && !capturing_)
+        BuildPipeline();
+}
+
+void GstCaptureSystem::GetImageSize(int& width, int& height)
+{
+    width = mode_.info.width;
+    height = mode_.info.height;
+}
+
+bool GstCaptureSystem::BuildPipeline()
+{
+    DestroyPipeline();
+    const Device& d = devices_[static_cast<std::size_t>(connected_)];
+    std::string text;
+    switch (d.kind) {
+        case Kind::Pipeline:
+            text = d.source;
+            break;
+        case Kind::Uri:
+            text = "uridecodebin uri=\"" + d.source + "\"";
+            break;
+        case Kind::Monitor:
+            text = "capsfilter name=filter caps=\"" + mode_.caps + "\" ! decodebin";
+            break;
+        case Kind::TestPattern:
+            text = "videotestsrc is-live=true pattern=ball ! " + mode_.caps + " ! videobalance name=balance";
+            break;
+    }
+    if (fps_ > 0)
+        text += " ! videorate max-rate=" + std::to_string(fps_);
+    text += kRgbTail;
+    GError* error = nullptr;
+    GstElement* built = gst_parse_launch(text.c_str(), &error);
+    if (error != nullptr) {
+        TRACE_WARN("Video pipeline \"%s\": %s", text.c_str(), error->message);
+        g_error_free(error);
+        if (built != nullptr)
+            gst_object_unref(built);
+        return false;
+    }
+    if (built == nullptr || !GST_IS_PIPELINE(built)) {
+        if (built != nullptr)
+            gst_object_unref(built);
+        return false;
+    }
+    pipeline_ = built;
+    if (d.kind == Kind::Monitor) {
+        GstElement* source = gst_device_create_element(d.device, nullptr);
+        GstElement* filter = gst_bin_get_by_name(GST_BIN(pipeline_), "filter");
+        const bool linked = source != nullptr && filter != nullptr && gst_bin_add(GST_BIN(pipeline_), source) &&
+                            gst_element_link(source, filter);
+        if (filter != nullptr)
+            gst_object_unref(filter);
+        if (!linked) {
+            DestroyPipeline();
+            return false;
+        }
+        balance_ = GST_ELEMENT(gst_object_ref(source));
+    } else {
+        balance_ = gst_bin_get_by_name(GST_BIN(pipeline_), "balance");
+    }
+    GstElement* appsink = gst_bin_get_by_name(GST_BIN(pipeline_), "sink");
+    g_signal_connect(appsink, "new-sample", G_CALLBACK(&GstCaptureSystem::OnNewSample), this);
+    g_object_set(appsink, "emit-signals", TRUE, nullptr);
+    gst_object_unref(appsink);
+    // READY opens the device, so its controls can be read and set before capture.
+    if (gst_element_set_state(pipeline_, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
+        DestroyPipeline();
+        return false;
+    }
+    return true;
+}
+
+void GstCaptureSystem::DestroyPipeline()
+{
+    if (pipeline_ == nullptr)
+        return;
+    gst_element_set_state(pipeline_, GST_STATE_NULL);
+    if (balance_ != nullptr)
+        gst_object_unref(balance_);
+    balance_ = nullptr;
+    gst_object_unref(pipeline_);
+    pipeline_ = nullptr;
+}
+
+int GstCaptureSystem::GetProperty(int index, PropertyValue& value)
+{
+    GstColorBalanceChannel* channel = FindChannel(balance_, index);
+    if (channel == nullptr)
+        return -1;
+    value.value = gst_color_balance_get_value(GST_COLOR_BALANCE(balance_), channel);
+    value.minimum = channel->min_value;
+    value.maximum = channel->max_value;
+    return 0;
+}
+
+void GstCaptureSystem::SetProperty(int index, int value)
+{
+    GstColorBalanceChannel* channel = FindChannel(balance_, index);
+    if (channel == nullptr)
+        return;
+    value = std::clamp(value, channel->min_value, channel->max_value);
+    gst_color_balance_set_value(GST_COLOR_BALANCE(balance_), channel, value);
+}
+
+int GstCaptureSystem::StartCapture(FrameSink& sink)
+{
+    if (capturing_)
+        return 0;
+    if (pipeline_ == nullptr && (!Connected() || !BuildPipeline()))
+        return -1;
+    sink_ = &sink;
+    if (gst_element_set_state(pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+        gst_element_set_state(pipeline_, GST_STATE_NULL);
+        return -1;
+    }
+    stopping_ = false;
+    capturing_ = true;
+    bus_ = std::thread([this] { BusLoop(); });
+    return 0;
+}
+
+void GstCaptureSystem::StopCapture()
+{
+    if (bus_.joinable()) {
+        {
+            const std::lock_guard lock(wait_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        bus_.join();
+    }
+    if (pipeline_ != nullptr)
+        gst_element_set_state(pipeline_, GST_STATE_READY);
+    capturing_ = false;
+}
+
+bool GstCaptureSystem::Reconnectable() const
+{
+    const Kind kind = devices_[static_cast<std::size_t>(connected_)].kind;
+    return kind == Kind::Uri || kind == Kind::Pipeline;
+}
+
+void GstCaptureSystem::BusLoop()
+{
+    GstBus* bus = gst_element_get_bus(pipeline_);
+    const std::string name = devices_[static_cast<std::size_t>(connected_)].name;
+    while (!stopping_) {
+        GstMessage* msg = gst_bus_timed_pop_filtered(bus, 100 * GST_MSECOND,
+                                                     static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_EOS));
+        if (msg == nullptr)
+            continue;
+        std::string why = "end of stream";
+        if (GST_MESSAGE_TYPE(msg) == GST_MESSAGE_ERROR) {
+            GError* error = nullptr;
+            gst_message_parse_error(msg, &error, nullptr);
+            why = error != nullptr ? error->message : "error";
+            if (error != nullptr)
+                g_error_free(error);
+        }
+        gst_message_unref(msg);
+        gst_element_set_state(pipeline_, GST_STATE_NULL);
+        if (!Reconnectable()) {
+            TRACE_ERROR("Video device %s lost: %s", name.c_str(), why.c_str());
+            capturing_ = false;
+            break;
+        }
+        const auto seconds = static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(retry_).count());
+        TRACE_WARN("Video source %s lost (%s), reconnecting in %d s", name.c_str(), why.c_str(), seconds);
+        std::unique_lock lock(wait_);
+        if (wake_.wait_for(lock, retry_, [this] { return stopping_.load(); }))
+            break;
+        lock.unlock();
+        gst_bus_set_flushing(bus, TRUE);  // drop what the dead pipeline left behind
+        gst_bus_set_flushing(bus, FALSE);
+        gst_element_set_state(pipeline_, GST_STATE_PLAYING);
+    }
+    gst_object_unref(bus);
+}
+
+int GstCaptureSystem::OnNewSample(GstElement* appsink, void* self)
+{
+    static_cast<GstCaptureSystem*>(self)->Deliver(appsink);
+    return GST_FLOW_OK;
+}
+
+void GstCaptureSystem::Deliver(GstElement* appsink)
+{
+    GstSample* sample = gst_app_sink_pull_sample(GST_APP_SINK(appsink));
+    if (sample == nullptr)
+        return;
+    GstVideoInfo info;
+    GstVideoFrame frame;
+    if (gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
+        gst_video_frame_map(&frame, &info, gst_sample_get_buffer(sample), GST_MAP_READ)) {
+        const int width = GST_VIDEO_FRAME_WIDTH(&frame);
+        const int height = GST_VIDEO_FRAME_HEIGHT(&frame);
+        const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
+        const auto* pixels = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
+        const std::size_t row = static_cast<std::size_t>(width) * 3;
+        rows_.resize(row * static_cast<std::size_t>(height));
+        for (int y = 0; y < height; ++y)
+            std::memcpy(rows_.data() + row * static_cast<std::size_t>(y),
+                        pixels + static_cast<std::ptrdiff_t>(stride) * y, row);
+        gst_video_frame_unmap(&frame);
+        if (sink_ != nullptr && !stopping_)
+            sink_->ProcessFrame(Frame{rows_, width, height, kFormatRgb24, kTopDown});
+    }
+    gst_sample_unref(sample);
+}
+
+}  // namespace vorlix::capture

@@ -1,0 +1,99 @@
+// Capture on GStreamer: devices of the device monitor, the network camera of
+// "VideoURI", the pipeline of VORLIX_VIDEO_SOURCE and the built-in test camera;
+// frames reach the sink as 24-bit RGB, top row first, from the streaming thread.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "serveur/capture/CaptureSystem.h"
+
+typedef struct _GstElement GstElement;
+typedef struct _GstDevice GstDevice;
+
+namespace vorlix::capture {
+
+inline constexpr const char* kTestPatternName = "Test pattern";
+inline constexpr const char* kSourceVariable = "VORLIX_VIDEO_SOURCE";
+
+class GstCaptureSystem : public CaptureSystem {
+public:
+    // `uri`: the "VideoURI" setting (empty when none); `retry`: the pause
+    // before a lost network source is opened again.
+    explicit GstCaptureSystem(std::string uri = {}, std::chrono::milliseconds retry = std::chrono::seconds(10));
+    ~GstCaptureSystem() override;
+    GstCaptureSystem(const GstCaptureSystem&) = delete;
+    GstCaptureSystem& operator=(const GstCaptureSystem&) = delete;
+
+    int Initialise() override;
+    void RefreshDeviceList() override;
+    int DeviceCount() override;
+    std::string DeviceName(int index) override;
+    int ConnectDevice(int index) override;
+    void DisconnectDevice() override;
+    [[nodiscard]] bool Connected() const override { return connected_ >= 0; }
+    [[nodiscard]] int ConnectedIndex() const override { return connected_; }
+
+    int ModeCount() override;
+    int GetModeInfo(int index, ModeInfo& info) override;
+    int SetMode(const ModeInfo& info) override;
+    void SetFrameRate(int fps) override;
+    void GetImageSize(int& width, int& height) override;
+
+    int GetProperty(int index, PropertyValue& value) override;
+    void SetProperty(int index, int value) override;
+
+    int StartCapture(FrameSink& sink) override;
+    void StopCapture() override;
+    [[nodiscard]] bool Capturing() const override { return capturing_; }
+
+    // Connections made so far (tests check that a re-selection does not reconnect).
+    [[nodiscard]] int ConnectionCount() const { return connections_; }
+
+private:
+    enum class Kind { Pipeline, Uri, Monitor, TestPattern };
+    struct Mode {
+        ModeInfo info;
+        std::string caps;  // caps filter right after the source
+    };
+    struct Device {
+        std::string name;
+        Kind kind = Kind::TestPattern;
+        std::string source;  // pipeline text or URI
+        GstDevice* device = nullptr;
+        std::vector<Mode> modes;
+    };
+
+    void ClearDevices();
+    bool BuildPipeline();
+    void DestroyPipeline();
+    void BusLoop();
+    void Deliver(GstElement* appsink);
+    static int OnNewSample(GstElement* appsink, void* self);
+    bool Reconnectable() const;
+
+    std::string uri_;
+    std::chrono::milliseconds retry_;
+    std::vector<Device> devices_;
+    int connected_ = -1;
+    int connections_ = 0;
+    Mode mode_;
+    int fps_ = 0;
+    GstElement* pipeline_ = nullptr;
+    GstElement* balance_ = nullptr;  // element with the picture controls
+    FrameSink* sink_ = nullptr;
+    std::atomic<bool> capturing_{false};
+    std::atomic<bool> stopping_{false};
+    std::thread bus_;
+    std::mutex wait_;
+    std::condition_variable wake_;
+    std::vector<std::uint8_t> rows_;  // tight RGB rows, used by the streaming thread only
+};
+
+}  // namespace vorlix::capture

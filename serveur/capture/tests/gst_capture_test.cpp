@@ -1,0 +1,336 @@
+// The GStreamer layer on its built-in test camera and on pipelines of
+// VORLIX_VIDEO_SOURCE, driven through the server's capture operations.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "libkestrel/profile/Profile.h"
+#include "libkestrel/trace/QXTrace.h"
+#include "serveur/capture/CaptureServer.h"
+#include "serveur/capture/gstreamer/GstCaptureSystem.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace vorlix::capture {
+namespace {
+
+std::mutex g_traceLock;
+std::vector<std::string> g_traces;
+
+void Capture(int /*level*/, const char* format, ...)
+{
+    char buffer[2048];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    const std::lock_guard lock(g_traceLock);
+    g_traces.emplace_back(buffer);
+}
+
+int TracesWith(const std::string& part)
+{
+    const std::lock_guard lock(g_traceLock);
+    int count = 0;
+    for (const std::string& line : g_traces)
+        count += line.find(part) != std::string::npos ? 1 : 0;
+    return count;
+}
+
+class RecordingCamera final : public CaptureCamera, public FrameSink {
+public:
+    explicit RecordingCamera(std::string ini) : ini_(std::move(ini)) {}
+    std::string IniFile() const override { return ini_; }
+    int Fps() const override { return 0; }
+    void ResizeBuffers(int width, int height) override
+    {
+        resizedWidth = width;
+        resizedHeight = height;
+    }
+    void ComputeZoneThresholds() override { ++thresholds; }
+    FrameSink& Sink() override { return *this; }
+
+    void ProcessFrame(const Frame& frame) override
+    {
+        const std::lock_guard lock(mutex);
+        if (frame.width != resizedWidth || frame.height != resizedHeight)
+            ++wrongSize;
+        if (frame.data.size() != static_cast<std::size_t>(frame.width) * frame.height * 3)
+            ++wrongSize;
+        if (frame.format != kFormatRgb24 || frame.topDown != kTopDown)
+            ++wrongSize;
+        if (frames.size() < 64)
+            frames.emplace_back(frame.data.begin(), frame.data.end());
+        ++count;
+    }
+    int Count()
+    {
+        const std::lock_guard lock(mutex);
+        return count;
+    }
+
+    std::mutex mutex;
+    std::vector<std::vector<std::uint8_t>> frames;
+    int count = 0;
+    int wrongSize = 0;
+    std::atomic<int> resizedWidth{0};
+    std::atomic<int> resizedHeight{0};
+    std::atomic<int> thresholds{0};
+
+private:
+    std::string ini_;
+};
+
+class GstCapture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/capture_test_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        unsetenv(kSourceVariable);
+        {
+            const std::lock_guard lock(g_traceLock);
+            g_traces.clear();
+        }
+        SetTracelnFunction(&Capture);
+    }
+    void TearDown() override
+    {
+        SetTracelnFunction(&QXTraceNull);
+        unsetenv(kSourceVariable);
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+    std::string Ini() const { return (dir_ / "Vorlix.ini").string(); }
+
+    // Starts the server operations on a fresh GStreamer layer.
+    GstCaptureSystem* Start(CaptureServer& server, std::chrono::milliseconds retry = 10s)
+    {
+        auto system = std::make_unique<GstCaptureSystem>(std::string{}, retry);
+        GstCaptureSystem* raw = system.get();
+        EXPECT_TRUE(server.StartSystem(std::move(system)));
+        return raw;
+    }
+    static int TestPatternIndex(CaptureServer& server)
+    {
+        const auto names = server.DeviceList();
+        return names.empty() || names.back() != kTestPatternName ? -1 : static_cast<int>(names.size()) - 1;
+    }
+    static bool WaitFor(RecordingCamera& camera, int frames, std::chrono::milliseconds limit)
+    {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (camera.Count() < frames && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(10ms);
+        return camera.Count() >= frames;
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(GstCapture, TestPatternIsListedLastWithItsModes)
+{
+    RecordingCamera camera(Ini());
+    CaptureServer server(camera);
+    Start(server);
+    const int device = TestPatternIndex(server);
+    ASSERT_GE(device, 0);
+    EXPECT_GE(TracesWith(kTestPatternName), 1);
+    ASSERT_TRUE(server.SelectDevice(device));
+    const std::vector<std::string> expected{"320 x 240 @ 15 fps - RGB24",  "320 x 240 @ 30 fps - RGB24",
+                                            "640 x 480 @ 15 fps - RGB24",  "640 x 480 @ 30 fps - RGB24",
+                                            "1280 x 720 @ 15 fps - RGB24", "1280 x 720 @ 30 fps - RGB24"};
+    EXPECT_EQ(server.ModeList(), expected);
+}
+
+TEST_F(GstCapture, TestPatternDeliversMovingFramesAtTheModeRate)
+{
+    RecordingCamera camera(Ini());
+    CaptureServer server(camera);
+    Start(server);
+    const int device = TestPatternIndex(server);
+    ASSERT_GE(device, 0);
+    ASSERT_TRUE(server.StartCapture(device, 3));  // 640 x 480 @ 30 fps
+    EXPECT_TRUE(server.Running());
+    EXPECT_EQ(camera.resizedWidth, 640);
+    EXPECT_EQ(camera.resizedHeight, 480);
+    EXPECT_GE(camera.thresholds, 1);
+    std::this_thread::sleep_for(1500ms);
+    server.CloseDevice();
+    const int count = camera.Count();
+    EXPECT_GE(count, 10) << "30 fps for 1.5 s";  // loose: the machine is shared
+    EXPECT_LE(count, 60);
+    EXPECT_FALSE(server.Running());
+    const std::lock_guard lock(camera.mutex);
+    EXPECT_EQ(camera.wrongSize, 0);
+    ASSERT_GE(camera.frames.size(), 3U);
+    const std::set<std::vector<std::uint8_t>> distinct(camera.frames.begin(), camera.frames.end());
+    EXPECT_GE(distinct.size(), 2U) << "the ball moves";
+    // Nothing arrives after the device is closed.
+    const int after = camera.count;
+    camera.mutex.unlock();
+    std::this_thread::sleep_for(100ms);
+    camera.mutex.lock();
+    EXPECT_EQ(camera.count, after);
+}
+
+TEST_F(GstCapture, ModeBeyondTheCountLeavesTheDeviceConnectedNotCapturing)
+{
+    RecordingCamera camera(Ini());
+    CaptureServer server(camera);
+    GstCaptureSystem* system = Start(server);
+    const int device = TestPatternIndex(server);
+    ASSERT_GE(device, 0);
+    EXPECT_FALSE(server.StartCapture(device, 6));
+    EXPECT_EQ(TracesWith("[ERROR] "), 1);
+    EXPECT_EQ(TracesWith("Failed to GET mode info!</COLOR>"), 1);
+    EXPECT_TRUE(system->Connected());
+    EXPECT_FALSE(system->Capturing());
+    EXPECT_FALSE(server.Running());
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(camera.Count(), 0);
+}
+
+TEST_F(GstCapture, SelectingTheConnectedDeviceDoesNotReconnect)
+{
+    RecordingCamera camera(Ini());
+    CaptureServer server(camera);
+    GstCaptureSystem* system = Start(server);
+    const int device = TestPatternIndex(server);
+    ASSERT_TRUE(server.SelectDevice(device));
+    EXPECT_EQ(system->ConnectionCount(), 1);
+    EXPECT_TRUE(server.SelectDevice(device));
+    ASSERT_TRUE(server.StartCapture(device, 0));
+    EXPECT_EQ(system->ConnectionCount(), 1);
+    // The dialog's start passes no device: the connected one is kept.
+    ASSERT_TRUE(server.StartCapture(std::nullopt, 1));
+    EXPECT_EQ(system->ConnectionCount(), 1);
+    EXPECT_EQ(server.ModeIndex(), 1);
+    EXPECT_FALSE(server.SelectDevice(device + 1));
+    EXPECT_EQ(TracesWith("Could not connect to device!"), 1);
+}
+
+TEST_F(GstCapture, StoredPropertiesAreAppliedAndMissingOnesLeftAlone)
+{
+    ASSERT_TRUE(kestrel::profile::WriteInt(Ini(), kFormatSection, "Brightness", 300));
+    ASSERT_TRUE(kestrel::profile::WriteInt(Ini(), kFormatSection, "Saturation", -250));
+    RecordingCamera camera(Ini());
+    CaptureServer server(camera);
+    GstCaptureSystem* system = Start(server);
+    const int device = TestPatternIndex(server);
+    ASSERT_TRUE(server.SelectDevice(device));
+    ASSERT_TRUE(server.StartCapture(std::nullopt, 0));
+    PropertyValue value;
+    ASSERT_EQ(system->GetProperty(0, value), 0);
+    EXPECT_EQ(value.value, 300);
+    ASSERT_EQ(system->GetProperty(3, value), 0);
+    EXPECT_EQ(value.value, -250);
+    ASSERT_EQ(system->GetProperty(1, value), 0);
+    const int contrast = value.value;  // device's own value, untouched
+    EXPECT_EQ(contrast, 0);
+    EXPECT_NE(system->GetProperty(4, value), 0) << "the test camera has no sharpness";
+
+    system->SetProperty(1, 120);
+    server.SaveProperties();
+    EXPECT_EQ(kestrel::profile::GetInt(Ini(), kFormatSection, "Contrast", -9999), 120);
+    EXPECT_EQ(kestrel::profile::GetInt(Ini(), kFormatSection, "Brightness", -9999), 300);
+    EXPECT_FALSE(kestrel::profile::Read(Ini(), kFormatSection, "Sharpness").has_value());
+    EXPECT_EQ(TracesWith("): Contrast=120"), 1);
+    EXPECT_EQ(TracesWith("): Hue=0"), 1);
+}
+
+// Writes `count` frames of a moving ball as PNG files and the same frames as raw
+// RGB (rows padded to 4 bytes as GStreamer lays them out).
+void MakeSequence(const fs::path& dir, int width, int height, int count)
+{
+    const std::string caps = "video/x-raw,format=RGB,width=" + std::to_string(width) +
+                             ",height=" + std::to_string(height) + ",framerate=30/1";
+    const std::string png = "gst-launch-1.0 -q videotestsrc pattern=ball num-buffers=" + std::to_string(count) + " ! " +
+                            caps + " ! pngenc ! multifilesink location=" + (dir / "f%03d.png").string();
+    const std::string raw = "gst-launch-1.0 -q videotestsrc pattern=ball num-buffers=" + std::to_string(count) + " ! " +
+                            caps + " ! filesink location=" + (dir / "frames.rgb").string();
+    ASSERT_EQ(std::system(png.c_str()), 0);
+    ASSERT_EQ(std::system(raw.c_str()), 0);
+}
+
+TEST_F(GstCapture, SourcePipelineFramesArriveByteExact)
+{
+    constexpr int kWidth = 66;  // 198-byte rows: the layer must drop GStreamer's row padding
+    constexpr int kHeight = 50;
+    constexpr int kCount = 4;
+    MakeSequence(dir_, kWidth, kHeight, kCount);
+    std::ifstream in(dir_ / "frames.rgb", std::ios::binary);
+    const std::vector<std::uint8_t> raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    constexpr std::size_t kStride = (kWidth * 3 + 3) / 4 * 4;
+    ASSERT_EQ(raw.size(), kStride * kHeight * kCount);
+    std::set<std::vector<std::uint8_t>> expected;
+    for (int f = 0; f < kCount; ++f) {
+        std::vector<std::uint8_t> tight;
+        for (int y = 0; y < kHeight; ++y) {
+            const auto row = raw.begin() + static_cast<std::ptrdiff_t>(kStride * (f * kHeight + y));
+            tight.insert(tight.end(), row, row + kWidth * 3);
+        }
+        expected.insert(tight);
+    }
+    ASSERT_EQ(expected.size(), static_cast<std::size_t>(kCount));
+
+    const std::string source = "multifilesrc location=" + (dir_ / "f%03d.png").string() +
+                               " index=0 loop=true caps=image/png,framerate=30/1 ! pngdec";
+    setenv(kSourceVariable, source.c_str(), 1);
+    RecordingCamera camera(Ini());
+    CaptureServer server(camera);
+    Start(server);
+    ASSERT_EQ(server.DeviceList().size(), 1U) << "the pipeline is the only device";
+    ASSERT_TRUE(server.StartCapture(0, 0));
+    EXPECT_TRUE(WaitFor(camera, 12, 3s));
+    server.CloseDevice();
+    const std::lock_guard lock(camera.mutex);
+    EXPECT_EQ(camera.wrongSize, 0);
+    EXPECT_EQ(camera.resizedWidth, kWidth);
+    EXPECT_EQ(camera.resizedHeight, kHeight);
+    std::set<std::vector<std::uint8_t>> seen;
+    for (const auto& frame : camera.frames) {
+        EXPECT_TRUE(expected.count(frame) == 1) << "a frame differs from every decoded PNG";
+        seen.insert(frame);
+    }
+    EXPECT_GE(seen.size(), 2U);
+}
+
+TEST_F(GstCapture, LostSourceIsReopenedWithAWarning)
+{
+    setenv(kSourceVariable, "videotestsrc num-buffers=3 ! video/x-raw,width=32,height=24,framerate=100/1", 1);
+    RecordingCamera camera(Ini());
+    CaptureServer server(camera);
+    Start(server, 50ms);
+    ASSERT_TRUE(server.StartCapture(0, 0));
+    EXPECT_TRUE(WaitFor(camera, 7, 5s)) << "frames come again after the source ended";
+    server.CloseDevice();
+    EXPECT_GE(TracesWith("[WARN ] "), 2);
+    EXPECT_GE(TracesWith("lost (end of stream), reconnecting in 0 s"), 2);
+}
+
+TEST_F(GstCapture, BrokenSourcePipelineFailsToSetTheMode)
+{
+    setenv(kSourceVariable, "nosuchelement ! alsonot", 1);
+    RecordingCamera camera(Ini());
+    CaptureServer server(camera);
+    Start(server);
+    EXPECT_FALSE(server.StartCapture(0, 0));
+    EXPECT_EQ(TracesWith("Failed to set mode!"), 1);
+    EXPECT_FALSE(server.Running());
+}
+
+}  // namespace
+}  // namespace vorlix::capture
