@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "libkestrel/error/QXError.h"
+#include "libkestrel/profile/Profile.h"
 #include "libkestrel/trace/QXTrace.h"
 #include "libkestrel/trace/TraceLevels.h"
 #include "serveur/capture/FormatNames.h"
@@ -467,6 +468,11 @@ void GstCaptureSystem::Deliver(GstElement* appsink)
             sink_->ProcessFrame(Frame{rows_, width, height, kFormatRgb24, kTopDown});
     }
     gst_sample_unref(sample);
+}
+
+std::unique_ptr<CaptureSystem> MakeGstCaptureSystem(const std::string& iniFile)
+{
+    return std::make_unique<GstCaptureSystem>(kestrel::profile::GetString(iniFile, "Vorlix", "VideoURI", ""));
 }
 
 }  // namespace vorlix::capture

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -95,5 +96,8 @@ private:
     std::condition_variable wake_;
     std::vector<std::uint8_t> rows_;  // tight RGB rows, used by the streaming thread only
 };
+
+// The layer for a camera whose settings file is `iniFile` ("VideoURI" of "Vorlix").
+std::unique_ptr<CaptureSystem> MakeGstCaptureSystem(const std::string& iniFile);
 
 }  // namespace vorlix::capture
