@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -330,6 +331,42 @@ TEST_F(GstCapture, BrokenSourcePipelineFailsToSetTheMode)
     EXPECT_FALSE(server.StartCapture(0, 0));
     EXPECT_EQ(TracesWith("Failed to set mode!"), 1);
     EXPECT_FALSE(server.Running());
+}
+
+}  // namespace
+}  // namespace vorlix::capture
+
+namespace vorlix::capture {
+namespace {
+
+long ResidentKb()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+// Long run of the test camera, only when VORLIX_CAPTURE_SOAK_SECONDS is set
+// (not in CI): the resident size must not keep growing.
+TEST_F(GstCapture, SoakOnTheTestCamera)
+{
+    const char* seconds = std::getenv("VORLIX_CAPTURE_SOAK_SECONDS");
+    if (seconds == nullptr)
+        GTEST_SKIP() << "set VORLIX_CAPTURE_SOAK_SECONDS to run";
+    RecordingCamera camera(Ini());
+    CaptureServer server(camera);
+    Start(server);
+    ASSERT_TRUE(server.StartCapture(TestPatternIndex(server), 3));
+    std::this_thread::sleep_for(5s);
+    const long start = ResidentKb();
+    std::this_thread::sleep_for(std::chrono::seconds(std::atol(seconds)));
+    const long end = ResidentKb();
+    server.CloseDevice();
+    std::printf("soak: %d frames, RSS %ld kB after 5 s, %ld kB at the end\n", camera.Count(), start, end);
+    EXPECT_LT(end, start + start / 10);
 }
 
 }  // namespace
