@@ -3,6 +3,7 @@
 // keeping the list here keeps the actions independent of its layout.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <utility>
 
@@ -29,8 +30,9 @@ public:
     virtual int MeasureWithoutMask(int slot) = 0;
 
     virtual PictureJob Pictures() = 0;
-    virtual int& Shots() = 0;
-    virtual int& SaveCounter() = 0;
+    // Written by the capture thread only; others read them.
+    virtual std::atomic<int>& Shots() = 0;
+    virtual std::atomic<int>& SaveCounter() = 0;
     // Settings and the event's zone geometry for FireEvent.
     virtual EventContext EventState(int zone) = 0;
     virtual std::string Translate(const std::string& text) = 0;

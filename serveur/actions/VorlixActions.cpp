@@ -55,7 +55,7 @@ SingleZoneResult VorlixActions::ClassifySingleZone(WebCam& cam, int zone)
     const std::string position = PositionWord(rect, cx, cy, words_, UpperIsUp());
     result.label = SingleZoneLabel(zone, words_[word], position, measure);
     TRACE_INFO("%s (%d-%d>%d) (%d)", result.label.c_str(), enlarged, measure, access_.ZoneThreshold(zone),
-               NextPictureNumber(access_.Shots(), pictures.maxJpg));
+               NextPictureNumber(access_.Shots().load(), pictures.maxJpg));
     return result;
 }
 
@@ -91,7 +91,9 @@ void VorlixActions::FireEvent(int zone, EventKind kind, std::uint32_t mask)
 
 void VorlixActions::OnSaveImage(WebCam& /*cam*/)
 {
-    WriteSavedPicture(access_.Pictures(), access_.SaveCounter());
+    int saved = access_.SaveCounter().load();
+    WriteSavedPicture(access_.Pictures(), saved);
+    access_.SaveCounter().store(saved);
 }
 
 void VorlixActions::OnClientRefresh(WebCam& /*cam*/)
@@ -113,7 +115,9 @@ void VorlixActions::OnDetection(WebCam& /*cam*/, const Detection& detection)
     localtime_r(&now, &local);
     const std::string comment =
         JpegComment(access_.Translate("Vorlix ==> %s Quality : %d%%"), detection.label, pictures.quality);
-    const DetectionFiles files = WriteDetectionPicture(pictures, access_.Shots(), comment, local);
+    int shots = access_.Shots().load();
+    const DetectionFiles files = WriteDetectionPicture(pictures, shots, comment, local);
+    access_.Shots().store(shots);
     if (ImageNotifier* notifier = access_.Notifier(); notifier != nullptr) {
         notifier->NotifyNewImage(files.jpeg.c_str());
     }

@@ -13,6 +13,7 @@
 #include "serveur/actions/VorlixActions.h"
 #include "serveur/actions/tests/JpegRead.h"
 #include "serveur/core/Frame.h"
+#include "serveur/core/WebCam.h"
 
 namespace fs = std::filesystem;
 
@@ -49,8 +50,8 @@ public:
         job.maxJpg = maxJpg;
         return job;
     }
-    int& Shots() override { return shots; }
-    int& SaveCounter() override { return saves; }
+    std::atomic<int>& Shots() override { return shots; }
+    std::atomic<int>& SaveCounter() override { return saves; }
     EventContext EventState(int zone) override
     {
         EventContext context;
@@ -67,7 +68,7 @@ public:
     ImageNotifier* Notifier() override { return this; }
     RecorderHook* Recorder() override { return this; }
     UploadRequests* Uploads() override { return this; }
-    WebCam& Camera() override { return *reinterpret_cast<WebCam*>(this); }  // never dereferenced here
+    WebCam& Camera() override { return camera; }
 
     void NotifyNewImage(const char* path) override { calls.push_back(std::string("notify ") + path); }
     int RecorderOnEvent(WebCam& /*cam*/, int rate, const std::string& wav) override
@@ -93,8 +94,9 @@ public:
     std::vector<std::uint8_t> annotated;
     std::string dir;
     int maxJpg = 500;
-    int shots = 0;
-    int saves = 1;
+    std::atomic<int> shots{0};
+    std::atomic<int> saves{1};
+    WebCam camera;  // what the hooks are handed; its own state is not read here
     std::vector<std::string> calls;
 };
 
@@ -181,7 +183,7 @@ TEST_F(VorlixActionsTest, DetectionActionsInOrder)
     EXPECT_EQ(camera_.calls[4], "notify " + d + "/vorlix_2.jpg");
     EXPECT_EQ(camera_.calls[8], "notify " + d + "/vorlix_0.jpg");
     EXPECT_EQ(camera_.calls[12], "notify " + d + "/vorlix_1.jpg");
-    EXPECT_EQ(camera_.shots, 4);
+    EXPECT_EQ(camera_.shots.load(), 4);
     // the event is listed with the picture just written (shots modulo Max jpg)
     ASSERT_FALSE(list_.lines.empty());
     EXPECT_NE(list_.lines[0].find(" Events(1)=\"In zone 1\""), std::string::npos) << list_.lines[0];
@@ -198,7 +200,7 @@ TEST_F(VorlixActionsTest, RefreshAndSavePictures)
     EXPECT_TRUE(test::ReadJpeg(camera_.dir + "/last.jpg").ok);
     actions_.OnSaveImage(Cam());
     EXPECT_TRUE(test::ReadJpeg(camera_.dir + "/vorlix_save_1.jpg").ok);
-    EXPECT_EQ(camera_.saves, 2);
+    EXPECT_EQ(camera_.saves.load(), 2);
 }
 
 }  // namespace

@@ -1,0 +1,204 @@
+// The detection actions on a real camera object: frames through ProcessFrame
+// end as pictures on disk, in every engine format.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "serveur/actions/FrameToRgb.h"
+#include "serveur/actions/WebCamActions.h"
+#include "serveur/actions/tests/JpegRead.h"
+#include "serveur/core/Frame.h"
+#include "serveur/core/WebCam.h"
+
+namespace fs = std::filesystem;
+
+namespace vorlix {
+namespace {
+
+constexpr int kW = 160;
+constexpr int kH = 120;
+
+class Notifications final : public ImageNotifier {
+public:
+    void NotifyNewImage(const char* path) override { paths.emplace_back(path != nullptr ? path : "(null)"); }
+    std::vector<std::string> paths;
+};
+
+class WebCamActionsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/webcam_actions_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        fs::create_directory(dir_ + "/files");
+        cam_.LoadConfiguration(0, dir_);
+        cam_.SetImageNotifier(&notes_);
+        cam_.SetDetection(true);
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+    void Feed(const std::vector<std::uint8_t>& pixels, int format = kFormatRgb24, int topDown = kTopDown)
+    {
+        Frame frame;
+        frame.data = pixels;
+        frame.width = kW;
+        frame.height = kH;
+        frame.format = format;
+        frame.topDown = topDown;
+        cam_.ProcessFrame(frame);
+    }
+    std::vector<std::uint8_t> Rgb(std::uint8_t grey, int blockX = -1) const
+    {
+        std::vector<std::uint8_t> pixels(static_cast<std::size_t>(kW * kH * 3), grey);
+        if (blockX >= 0) {
+            for (int y = 30; y < 90; ++y) {
+                for (int x = blockX; x < blockX + 60 && x < kW; ++x) {
+                    const auto at = static_cast<std::size_t>((y * kW + x) * 3);
+                    pixels[at] = 250;
+                    pixels[at + 1] = 20;
+                    pixels[at + 2] = 20;
+                }
+            }
+        }
+        return pixels;
+    }
+
+    std::string dir_;
+    std::time_t now_ = 100000;
+    WebCam cam_{[this] { return now_; }};
+    Notifications notes_;
+    WebCamActions actions_{cam_};
+};
+
+TEST_F(WebCamActionsTest, FirstFrameWritesTheRefreshPictureAndAMovingBlockADetectionPicture)
+{
+    Feed(Rgb(60));
+    ASSERT_EQ(notes_.paths.size(), 1U);
+    EXPECT_EQ(notes_.paths[0], dir_ + "/files/last.jpg");
+    const test::DecodedJpeg last = test::ReadJpeg(dir_ + "/files/last.jpg");
+    ASSERT_TRUE(last.ok);
+    EXPECT_EQ(last.width, kW);
+    EXPECT_EQ(last.height, kH);
+    EXPECT_TRUE(last.comments.empty());
+
+    for (int i = 0; i < 3; ++i) {
+        ++now_;
+        Feed(Rgb(60));
+    }
+    EXPECT_EQ(cam_.shots.load(), 0);
+    ++now_;
+    Feed(Rgb(60, 40));
+    EXPECT_EQ(cam_.shots.load(), 1);
+    ASSERT_EQ(notes_.paths.size(), 2U);
+    EXPECT_EQ(notes_.paths[1], dir_ + "/files/vorlix_1.jpg");
+    const test::DecodedJpeg picture = test::ReadJpeg(dir_ + "/files/vorlix_1.jpg");
+    ASSERT_TRUE(picture.ok);
+    ASSERT_EQ(picture.comments.size(), 1U);
+    EXPECT_EQ(picture.comments[0].rfind("Vorlix ==> ", 0), 0U) << picture.comments[0];
+    EXPECT_NE(picture.comments[0].find("Quality : 30%"), std::string::npos) << picture.comments[0];
+    // the block is red in the picture, the background stays grey
+    const auto px = [&](int x, int y) { return &picture.rgb[static_cast<std::size_t>((y * kW + x) * 3)]; };
+    EXPECT_GT(px(70, 60)[0], 200);
+    EXPECT_LT(px(70, 60)[1], 80);
+    EXPECT_NEAR(px(150, 110)[0], 60, 8);
+    EXPECT_NEAR(px(150, 110)[2], 60, 8);
+}
+
+TEST_F(WebCamActionsTest, SaveImageRequestWritesTheSavedPictureAndCounts)
+{
+    Feed(Rgb(60));
+    const int before = cam_.saveCounter.load();
+    cam_.RequestSaveImage();
+    Feed(Rgb(90));
+    EXPECT_EQ(cam_.saveCounter.load(), before + 1);
+    const test::DecodedJpeg saved =
+        test::ReadJpeg(dir_ + "/files/vorlix_save_" + std::to_string(before % cam_.MaxJpg()) + ".jpg");
+    ASSERT_TRUE(saved.ok);
+    EXPECT_NEAR(saved.rgb[0], 90, 3);
+}
+
+TEST_F(WebCamActionsTest, YuyvFramesGiveAColourPicture)
+{
+    // A YUY2 frame of pure red-ish (Y 81, U 90, V 240), as a V4L2 camera delivers it.
+    std::vector<std::uint8_t> yuyv(static_cast<std::size_t>(kW * kH * 2));
+    for (std::size_t i = 0; i < yuyv.size(); i += 4) {
+        yuyv[i] = 81;
+        yuyv[i + 1] = 90;
+        yuyv[i + 2] = 81;
+        yuyv[i + 3] = 240;
+    }
+    Feed(yuyv, kFourccYuy2);
+    const test::DecodedJpeg last = test::ReadJpeg(dir_ + "/files/last.jpg");
+    ASSERT_TRUE(last.ok);
+    EXPECT_GT(last.rgb[0], 220);
+    EXPECT_LT(last.rgb[1], 40);
+    EXPECT_LT(last.rgb[2], 40);
+}
+
+TEST_F(WebCamActionsTest, DetachingOnDestructionLeavesTheCameraWithoutHooks)
+{
+    {
+        WebCam other;
+        other.LoadConfiguration(0, dir_);
+        {
+            WebCamActions attached(other);
+        }
+        other.SetDetection(true);
+        Frame frame;
+        const std::vector<std::uint8_t> pixels = Rgb(10);
+        frame.data = pixels;
+        frame.width = kW;
+        frame.height = kH;
+        other.ProcessFrame(frame);  // would reach freed hooks if they stayed
+    }
+    EXPECT_FALSE(fs::exists(dir_ + "/files/last.jpg"));
+}
+
+TEST(FrameToRgb, EveryEngineFormatConvertsToTopDownRgb)
+{
+    std::vector<std::uint8_t> out;
+    // 2 x 2, bottom-up 24-bit: row 0 in memory is the bottom row.
+    const std::vector<std::uint8_t> rgb24 = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    ASSERT_TRUE(ConvertFrameToRgb(rgb24, 2, 2, kFormatRgb24, kBottomUp, out));
+    EXPECT_EQ(out, (std::vector<std::uint8_t>{7, 8, 9, 10, 11, 12, 1, 2, 3, 4, 5, 6}));
+    EXPECT_TRUE(IsPlainRgb(kFormatRgb24, kTopDown));
+    EXPECT_FALSE(IsPlainRgb(kFormatRgb24, kBottomUp));
+
+    const std::vector<std::uint8_t> rgb32 = {30, 20, 10, 0};  // B G R X
+    ASSERT_TRUE(ConvertFrameToRgb(rgb32, 1, 1, kFormatRgb32, kTopDown, out));
+    EXPECT_EQ(out, (std::vector<std::uint8_t>{10, 20, 30}));
+
+    const std::vector<std::uint8_t> rgb565 = {0x00, 0xF8, 0xE0, 0x07, 0x1F, 0x00};  // red, green, blue
+    ASSERT_TRUE(ConvertFrameToRgb(rgb565, 3, 1, kFormatRgb16, kTopDown, out));
+    EXPECT_EQ(out, (std::vector<std::uint8_t>{255, 0, 0, 0, 255, 0, 0, 0, 255}));
+
+    // I420 2 x 2: grey Y 126 with neutral chroma gives mid grey.
+    const std::vector<std::uint8_t> i420 = {126, 126, 235, 16, 128, 128};
+    ASSERT_TRUE(ConvertFrameToRgb(i420, 2, 2, kFourccI420, kBottomUp, out));
+    ASSERT_EQ(out.size(), 12U);
+    EXPECT_EQ(out[0], 128);
+    EXPECT_EQ(out[6], 255);  // Y 235 is white, row order kept for YUV
+    EXPECT_EQ(out[9], 0);    // Y 16 is black
+}
+
+TEST(FrameToRgb, ShortFramesOddYuyvAndUnknownFormatsAreRefused)
+{
+    std::vector<std::uint8_t> out;
+    EXPECT_FALSE(ConvertFrameToRgb(std::vector<std::uint8_t>(11), 2, 2, kFormatRgb24, kTopDown, out));
+    EXPECT_TRUE(out.empty());
+    EXPECT_FALSE(ConvertFrameToRgb(std::vector<std::uint8_t>(5), 2, 2, kFourccI420, kTopDown, out));
+    EXPECT_FALSE(ConvertFrameToRgb(std::vector<std::uint8_t>(64), 3, 2, kFourccYuy2, kTopDown, out));
+    EXPECT_FALSE(ConvertFrameToRgb(std::vector<std::uint8_t>(64), 2, 2, 12345, kTopDown, out));
+    EXPECT_FALSE(ConvertFrameToRgb(std::vector<std::uint8_t>(64), 0, 2, kFormatRgb24, kTopDown, out));
+}
+
+}  // namespace
+}  // namespace vorlix
