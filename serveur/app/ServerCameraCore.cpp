@@ -1,0 +1,109 @@
+// The program's camera: the camera object with its detection actions, its
+// capture layer and its stream server, seen through the frame's port.
+#include <memory>
+#include <string>
+
+#include "libkestrel/trace/TraceLevels.h"
+#include "serveur/actions/WebCamActions.h"
+#include "serveur/app/ServerCamera.h"
+#include "serveur/app/ServerCaptureChoice.h"
+#include "serveur/capture/CaptureServer.h"
+#include "serveur/capture/WebCamCaptureCamera.h"
+#include "serveur/core/Translate.h"
+#include "serveur/core/WebCam.h"
+
+namespace vorlix::app {
+
+namespace {
+
+// Builds the camera object with its configuration read, so the actions
+// constructed after it translate their words in the configured language.
+WebCam& Configured(WebCam& cam, const ServerPaths& paths, int camera)
+{
+    cam.LoadConfiguration(camera, paths.workDir);
+    return cam;
+}
+
+class CoreCamera final : public CameraPort {
+public:
+    CoreCamera(const ServerPaths& paths, int camera)
+        : paths_(paths),
+          camera_(camera),
+          actions_(Configured(cam_, paths, camera)),
+          captureCamera_(cam_),
+          capture_(captureCamera_)
+    {
+        actions_.Access().SetExecuteAllowed(ServerHasExecute());
+        if (!capture_.StartSystem(MakeServerCaptureSystem(cam_.SettingsFile()))) {
+            TRACE_ERROR("No capture system: the video device stays unavailable");
+        }
+    }
+
+    ~CoreCamera() override { capture_.CloseDevice(); }
+    CoreCamera(const CoreCamera&) = delete;
+    CoreCamera& operator=(const CoreCamera&) = delete;
+
+    bool StartCapture() override
+    {
+        const CameraSettings s = cam_.SettingsCopy();
+        const bool started = capture_.StartCapture(s.videoDevice, s.videoFormat);
+        cam_.SetCaptureRunning(started);
+        return started;
+    }
+    void StopCapture() override
+    {
+        capture_.CloseDevice();
+        cam_.SetCaptureRunning(false);
+    }
+    bool CaptureRunning() const override { return capture_.Running(); }
+
+    void ComputeZoneThresholds() override { cam_.ComputeZoneThresholds(); }
+    void SetDetection(bool on) override { cam_.SetDetection(on); }
+    bool DetectionOn() const override { return cam_.DetectionOn(); }
+    bool AutoStartDetection() const override { return cam_.SettingsCopy().autoStartDetection != 0; }
+
+    int ShotCounter() const override { return cam_.shots.load(); }
+    int MaxJpg() const override { return cam_.MaxJpg(); }
+    int Schedule() const override { return cam_.SettingsCopy().schedule; }
+
+    void RequestSaveImage() override { cam_.RequestSaveImage(); }
+    void ResetLastDetectionTime() override { cam_.RequestReferenceImage(); }
+
+    bool ClientAccess() const override { return cam_.SettingsCopy().clientAccess == 1; }
+    bool StreamRunning() const override { return false; }
+    bool StartStream() override { return false; }
+    int CountStreamClients() const override { return 0; }
+
+    void ReloadConfiguration() override
+    {
+        cam_.LoadConfiguration(camera_, paths_.workDir);
+        actions_.Reload();
+        cam_.ComputeZoneThresholds();
+        cam_.RequestClientRefresh();
+        cam_.RequestReferenceImage();
+    }
+
+private:
+    ServerPaths paths_;
+    int camera_;
+    WebCam cam_;
+    WebCamActions actions_;
+    capture::WebCamCaptureCamera captureCamera_;
+    capture::CaptureServer capture_;
+};
+
+}  // namespace
+
+std::unique_ptr<CameraPort> MakeServerCamera(const ServerPaths& paths, int camera)
+{
+    return std::make_unique<CoreCamera>(paths, camera);
+}
+
+TranslateFn ServerTranslator(const std::string& workDir, int camera)
+{
+    const ServerPaths paths = MakeServerPaths(workDir, camera);
+    auto language = std::make_shared<Language>(workDir, LanguageFromSettings(paths.settingsFile));
+    return [language](std::string_view text) { return language->Translate(std::string(text)); };
+}
+
+}  // namespace vorlix::app
