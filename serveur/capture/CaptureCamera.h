@@ -18,6 +18,8 @@ public:
     virtual void ComputeZoneThresholds() = 0;
     // Receives the frames (ProcessFrame).
     virtual FrameSink& Sink() = 0;
+    // The next frame also refreshes the viewers' picture (vorlix_vfw's timers ask for it).
+    virtual void RequestClientRefresh() {}
 };
 
 }  // namespace vorlix::capture

@@ -29,6 +29,7 @@ bool CaptureServer::StartSystem(std::unique_ptr<CaptureSystem> system)
         system_.reset();
         return false;
     }
+    system_->SetClientRefresh([this] { camera_.RequestClientRefresh(); });
     system_->RefreshDeviceList();
     const int count = system_->DeviceCount();
     if (count < 0) {
@@ -196,6 +197,12 @@ void CaptureServer::FormatButton()
     int height = 0;
     system_->GetImageSize(width, height);
     Resize(width, height);
+}
+
+void CaptureServer::SetWindowShown(bool shown)
+{
+    if (system_)
+        system_->SetWindowShown(shown);
 }
 
 void CaptureServer::Resize(int width, int height)

@@ -42,6 +42,8 @@ public:
     void ApplyProperties();
     // Format button: the device's dialog, then the new size.
     void FormatButton();
+    // The main window was shown or hidden (vorlix_vfw takes frames differently).
+    void SetWindowShown(bool shown);
 
     [[nodiscard]] bool Running() const { return running_; }
     [[nodiscard]] int DeviceIndex() const { return deviceIndex_; }

@@ -1,6 +1,7 @@
 // The operations the camera server needs from a video capture layer.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "serveur/core/Frame.h"
@@ -53,6 +54,11 @@ public:
 
     // The device's own format settings; negative when the device has none.
     virtual int FormatDialog() { return -1; }
+
+    // For layers that pick frames by the main window's state (vorlix_vfw):
+    // whether the window is shown, and how to ask the camera for a client refresh.
+    virtual void SetWindowShown(bool /*shown*/) {}
+    virtual void SetClientRefresh(std::function<void()> /*refresh*/) {}
 };
 
 }  // namespace vorlix::capture

@@ -14,6 +14,7 @@ public:
     void ResizeBuffers(int width, int height) override { camera_.ResizeBuffers(width, height); }
     void ComputeZoneThresholds() override { camera_.ComputeZoneThresholds(); }
     FrameSink& Sink() override { return camera_; }
+    void RequestClientRefresh() override { camera_.RequestClientRefresh(); }
 
 private:
     WebCam& camera_;

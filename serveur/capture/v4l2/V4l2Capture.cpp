@@ -2,6 +2,7 @@
 
 #include <linux/videodev2.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -69,14 +70,16 @@ bool V4l2Capture::ConnectPath(const std::string& path)
     Disconnect();
     if (device_->Open(path) < 0) {
         ErrorSysSet(static_cast<unsigned int>(errno));
-        TRACE_ERROR("Could not connect to device!");
+        TRACE_ERROR("Cannot open %s", path.c_str());
         TRACE_ERROR_DETAIL();
         return false;
     }
     v4l2_format fmt{};
     fmt.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     if (device_->Ioctl(VIDIOC_G_FMT, &fmt) < 0) {
-        TRACE_ERROR("Failed to GET mode info!");
+        ErrorSysSet(static_cast<unsigned int>(errno));
+        TRACE_ERROR("Cannot read the video format of %s", path.c_str());
+        TRACE_ERROR_DETAIL();
         device_->Close();
         return false;
     }
@@ -95,6 +98,11 @@ bool V4l2Capture::ConnectPath(const std::string& path)
     format_ = format;
     bytesPerLine_ = fmt.fmt.pix.bytesperline >= natural ? fmt.fmt.pix.bytesperline : natural;
     frameBytes_ = format == kFourccI420 ? width * height * 3 / 2 : natural * height;
+    fps_ = 0;
+    v4l2_streamparm parm{};
+    parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (device_->Ioctl(VIDIOC_G_PARM, &parm) == 0 && parm.parm.capture.timeperframe.numerator > 0)
+        fps_ = static_cast<int>(parm.parm.capture.timeperframe.denominator / parm.parm.capture.timeperframe.numerator);
     path_ = path;
     connected_ = true;
     return true;
@@ -119,12 +127,13 @@ void V4l2Capture::Release()
     device_->Ioctl(VIDIOC_REQBUFS, &none);
 }
 
-bool V4l2Capture::Start(FrameSink& sink)
+bool V4l2Capture::Start(FrameSink& sink, FrameGate* gate)
 {
     if (!connected_)
         return false;
     if (capturing_)
         return true;
+    Stop();  // a thread that ended on a lost device still holds its buffers
     v4l2_requestbuffers req{};
     req.count = kBufferCount;
     req.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
@@ -150,6 +159,7 @@ bool V4l2Capture::Start(FrameSink& sink)
         return false;
     }
     sink_ = &sink;
+    gate_ = gate;
     stopping_ = false;
     capturing_ = true;
     thread_ = std::thread([this] { Run(); });
@@ -174,7 +184,11 @@ void V4l2Capture::Run()
     const std::size_t row = format_ == kFourccI420 ? static_cast<std::size_t>(width_)
                                                    : static_cast<std::size_t>(width_) * BytesPerPixel(format_);
     while (!stopping_) {
-        const int ready = device_->Wait(100);
+        // Wake for the gate's next timer; the stop flag is looked at every 100 ms at least.
+        std::chrono::milliseconds wait(100);
+        if (gate_ != nullptr)
+            wait = std::clamp(gate_->Tick(FrameGate::Clock::now()), std::chrono::milliseconds(1), wait);
+        const int ready = device_->Wait(static_cast<int>(wait.count()));
         if (ready == 0)
             continue;
         v4l2_buffer buf{};
@@ -190,7 +204,8 @@ void V4l2Capture::Run()
         }
         const std::size_t needed =
             bytesPerLine_ == row ? frameBytes_ : bytesPerLine_ * static_cast<std::size_t>(height_);
-        if (buf.index < buffers_.size() && buffers_[buf.index].length >= needed && buf.bytesused >= needed) {
+        const bool wanted = gate_ == nullptr || gate_->Admit(FrameGate::Clock::now());
+        if (wanted && buf.index < buffers_.size() && buffers_[buf.index].length >= needed && buf.bytesused >= needed) {
             const auto* bytes = static_cast<const std::uint8_t*>(buffers_[buf.index].address);
             std::span<const std::uint8_t> data(bytes, frameBytes_);
             if (bytesPerLine_ != row) {  // drop the driver's row padding

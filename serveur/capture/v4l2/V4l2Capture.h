@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "serveur/capture/v4l2/FrameGate.h"
 #include "serveur/capture/v4l2/V4l2Device.h"
 #include "serveur/core/Frame.h"
 
@@ -30,13 +31,17 @@ public:
     void Disconnect();
     [[nodiscard]] bool Connected() const { return connected_; }
 
-    bool Start(FrameSink& sink);
+    // `gate` (optional) picks the frames that reach `sink` and runs its timers
+    // on the capture thread; without one every frame is delivered.
+    bool Start(FrameSink& sink, FrameGate* gate = nullptr);
     void Stop();
     [[nodiscard]] bool Capturing() const { return capturing_; }
 
     [[nodiscard]] int Width() const { return width_; }
     [[nodiscard]] int Height() const { return height_; }
     [[nodiscard]] int Format() const { return format_; }
+    [[nodiscard]] int Fps() const { return fps_; }  // 0 when the device does not tell
+    [[nodiscard]] const std::string& Path() const { return path_; }
 
 private:
     struct Buffer {
@@ -52,11 +57,13 @@ private:
     int width_ = 0;
     int height_ = 0;
     int format_ = 0;
+    int fps_ = 0;
     std::size_t bytesPerLine_ = 0;
     std::size_t frameBytes_ = 0;
     std::vector<Buffer> buffers_;
     std::vector<std::uint8_t> tight_;
     FrameSink* sink_ = nullptr;
+    FrameGate* gate_ = nullptr;
     std::atomic<bool> capturing_{false};
     std::atomic<bool> stopping_{false};
     std::thread thread_;
