@@ -19,8 +19,6 @@
 #include "libkestrel/exec/EnvironmentSetting.h"
 #include "libkestrel/trace/TraceLevels.h"
 
-extern char** environ;
-
 namespace {
 
 using kestrel::exec::SplitCommandLine;

@@ -68,7 +68,7 @@ CFile& CFile::operator=(CFile&& other) noexcept
 
 bool CFile::Open(const std::string& path, unsigned flags)
 {
-    Close();
+    CFile::Close();  // also called from the constructor, where dispatch would not reach a subclass anyway
     const int fd = ::open(path.c_str(), OpenFlagsToPosix(flags), 0644);
     if (fd < 0) {
         return false;

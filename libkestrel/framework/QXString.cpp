@@ -34,7 +34,7 @@ int QXString::toInt() const
     if (!isInt("+-")) {
         KESTREL_THROW_GENERAL(5, "String is not int (operator int)");
     }
-    return static_cast<int>(std::atol(c_str()));
+    return static_cast<int>(std::strtol(c_str(), nullptr, 10));
 }
 
 unsigned int QXString::toUInt() const
@@ -47,7 +47,7 @@ long QXString::toLong() const
     if (!isInt("+-")) {
         KESTREL_THROW_GENERAL(5, "String is not int (operator long)");
     }
-    return std::atol(c_str());
+    return std::strtol(c_str(), nullptr, 10);
 }
 
 unsigned long QXString::toULong() const
@@ -72,12 +72,12 @@ unsigned short QXString::toUShort() const
 
 double QXString::toDouble() const
 {
-    return std::atof(c_str());
+    return std::strtod(c_str(), nullptr);
 }
 
 float QXString::toFloat() const
 {
-    return static_cast<float>(std::atof(c_str()));
+    return static_cast<float>(std::strtod(c_str(), nullptr));
 }
 
 }  // namespace kestrel

@@ -38,7 +38,7 @@ void CaptureLine(int /*level*/, const char* format, ...)
     char buffer[4096];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(buffer, sizeof buffer, format, args);
+    std::vsnprintf(buffer, sizeof buffer, format, args);  // NOLINT(clang-analyzer-valist.Uninitialized)
     va_end(args);
     const std::lock_guard lock(g_linesLock);
     g_lines.emplace_back(buffer);

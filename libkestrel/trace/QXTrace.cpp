@@ -139,8 +139,8 @@ void QXTraceBytesFormatted(int level, const void* bytes, int count)
         const int column = i - rowStart;
         char digits[3];
         std::snprintf(digits, sizeof digits, "%02x", p[i]);
-        hex[3 * column] = digits[0];
-        hex[3 * column + 1] = digits[1];
+        hex[static_cast<std::size_t>(3 * column)] = digits[0];
+        hex[static_cast<std::size_t>(3 * column) + 1] = digits[1];
         text[column] = (p[i] >= 0x20 && p[i] <= 0x7D) ? static_cast<char>(p[i]) : '.';
     }
     emit(rowStart);
