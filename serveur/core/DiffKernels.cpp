@@ -1,81 +1,360 @@
 #include "serveur/core/DiffKernels.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
+#include <numeric>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#define VORLIX_X86_KERNELS 1
+#endif
 
 namespace vorlix {
 
 namespace {
-// The noise threshold as a byte comparison: below 0 every sample counts,
-// from 255 up none does.
-inline bool AllCount(int noise)
-{
-    return noise < 0;
-}
-inline bool NoneCount(int noise)
-{
-    return noise >= 255;
-}
-}  // namespace
 
-RowCount DiffRowStandard(const std::uint8_t* __restrict ref, const std::uint8_t* __restrict cur,
-                         std::uint8_t* __restrict mask, const std::uint32_t* __restrict xOf, int n, int noise)
+// A sample counts when its difference is at least this: noise + 1, so that
+// below 0 every sample counts and from 255 up none does (256).
+int MinCounted(int noise)
+{
+    return std::clamp(noise, -1, 255) + 1;
+}
+
+// ---- Plain loops: the fallback and the tails of the vector loops ------------
+
+RowCount StandardScalar(const std::uint8_t* ref, const std::uint8_t* cur, std::uint8_t* mask, int pixels, int bpp,
+                        int x0, int noise)
 {
     RowCount r;
-    const std::uint8_t t = static_cast<std::uint8_t>(std::clamp(noise, 0, 255));
-    const bool all = AllCount(noise), none = NoneCount(noise);
-    std::uint32_t count = 0;
-    std::uint32_t sumX = 0;  // a row holds at most 4 * 16384 samples of x < 16384: fits
-    if (mask != nullptr) {
-        for (int i = 0; i < n; ++i) {
-            const std::uint8_t a = ref[i], b = cur[i];
-            const std::uint8_t d = static_cast<std::uint8_t>(a > b ? a - b : b - a);
-            const std::uint8_t f = static_cast<std::uint8_t>(((d > t) | all) & !none);
-            count += f;
-            sumX += f * xOf[i];
-            mask[i] = static_cast<std::uint8_t>(static_cast<std::uint8_t>(-f) & static_cast<std::uint8_t>(~b));
-        }
-    } else {
-        for (int i = 0; i < n; ++i) {
-            const std::uint8_t a = ref[i], b = cur[i];
-            const std::uint8_t d = static_cast<std::uint8_t>(a > b ? a - b : b - a);
-            const std::uint8_t f = static_cast<std::uint8_t>(((d > t) | all) & !none);
-            count += f;
-            sumX += f * xOf[i];
+    for (int x = 0; x < pixels; ++x) {
+        for (int c = 0; c < bpp; ++c) {
+            const int o = x * bpp + c;
+            const int d = ref[o] > cur[o] ? ref[o] - cur[o] : cur[o] - ref[o];
+            if (d > noise) {
+                ++r.count;
+                r.sumX += static_cast<std::uint64_t>(x0 + x);
+                if (mask != nullptr)
+                    mask[o] = static_cast<std::uint8_t>(~cur[o]);
+            } else if (mask != nullptr) {
+                mask[o] = 0;
+            }
         }
     }
-    r.count = count;
-    r.sumX = sumX;
     return r;
 }
 
-std::uint32_t DiffRowCount(const std::uint8_t* __restrict prev, const std::uint8_t* __restrict cur, int n, int noise)
+std::uint64_t FastScalar(const std::uint8_t* prev, const std::uint8_t* cur, int pixels, int step, int bpp, int noise)
 {
-    if (noise < 0)
-        return static_cast<std::uint32_t>(n);
-    if (noise >= 255)
-        return 0;
-    const std::uint8_t t = static_cast<std::uint8_t>(noise);
-    std::uint32_t count = 0;
-    for (int i = 0; i < n; ++i) {
-        const std::uint8_t a = prev[i], b = cur[i];
-        const std::uint8_t d = static_cast<std::uint8_t>(a > b ? a - b : b - a);
-        count += d > t;
+    std::uint64_t count = 0;
+    for (int x = 0; x < pixels; x += step) {
+        for (int c = 0; c < bpp; ++c) {
+            const int o = x * bpp + c;
+            const int d = prev[o] > cur[o] ? prev[o] - cur[o] : cur[o] - prev[o];
+            count += d > noise ? 1u : 0u;
+        }
     }
     return count;
 }
 
-std::uint32_t DiffRowStrided(const std::uint8_t* prev, const std::uint8_t* cur, int x0, int x1, int step, int bpp,
-                             int noise)
+// Counted samples of bytes [0, n) where `pattern` (cyclic from `phase`) is non-zero.
+std::uint64_t PatternScalar(const std::uint8_t* prev, const std::uint8_t* cur, int n, const std::uint8_t* pattern,
+                            int phase, int noise)
 {
-    std::uint32_t count = 0;
-    for (int x = x0; x < x1; x += step) {
-        const int o = x * bpp;
-        for (int c = 0; c < bpp; ++c) {
-            const int d = prev[o + c] > cur[o + c] ? prev[o + c] - cur[o + c] : cur[o + c] - prev[o + c];
-            count += d > noise;
-        }
+    std::uint64_t count = 0;
+    for (int j = 0; j < n; ++j) {
+        const int d = prev[j] > cur[j] ? prev[j] - cur[j] : cur[j] - prev[j];
+        const bool selected = pattern == nullptr || pattern[phase + j] != 0;
+        count += (selected && d > noise) ? 1u : 0u;
     }
     return count;
+}
+
+// Pixel index inside a block of 64 pixels for each of its samples, per bpp.
+constexpr int kBlockPixels = 64;
+using WeightTable = std::array<std::uint8_t, kBlockPixels * 4>;
+constexpr WeightTable MakeWeights(int bpp)
+{
+    WeightTable w{};
+    for (int i = 0; i < kBlockPixels * bpp; ++i)
+        w[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i / bpp);
+    return w;
+}
+alignas(64) constexpr std::array<WeightTable, 5> kWeights = {WeightTable{}, MakeWeights(1), MakeWeights(2),
+                                                             MakeWeights(3), MakeWeights(4)};
+
+// The selected bytes of a strided fast pass (pixels 0, step, 2 step, ...),
+// repeated to a length that is a multiple of 32. One per thread, rebuilt
+// when the step or the pixel size changes.
+struct StridePattern {
+    int step = 0, bpp = 0, length = 0;
+    std::vector<std::uint8_t> bytes;
+};
+constexpr int kMaxPatternPeriod = 64;  // longer periods go through the plain loop
+
+const StridePattern& PatternFor(int step, int bpp)
+{
+    thread_local StridePattern p;
+    if (p.step != step || p.bpp != bpp) {
+        const int period = step * bpp;
+        p.step = step;
+        p.bpp = bpp;
+        p.length = std::lcm(period, 32);
+        p.bytes.assign(static_cast<std::size_t>(p.length), 0);
+        for (int i = 0; i < p.length; i += period)
+            std::fill_n(p.bytes.begin() + i, bpp, std::uint8_t{0xFF});
+    }
+    return p;
+}
+
+#if VORLIX_X86_KERNELS
+
+// ---- SSE2 (every x86-64) ----------------------------------------------------
+
+template <bool WriteMask>
+RowCount StandardSse2(const std::uint8_t* ref, const std::uint8_t* cur, std::uint8_t* mask, int pixels, int bpp, int x0,
+                      int noise)
+{
+    const int t1 = MinCounted(noise);
+    if (t1 > 255) {
+        if constexpr (WriteMask)
+            std::memset(mask, 0, static_cast<std::size_t>(pixels) * static_cast<std::size_t>(bpp));
+        return {};
+    }
+    const int n = pixels * bpp;
+    const int block = kBlockPixels * bpp;
+    const std::uint8_t* weights = kWeights[static_cast<std::size_t>(bpp)].data();
+    const __m128i vt = _mm_set1_epi8(static_cast<char>(t1));
+    const __m128i zero = _mm_setzero_si128();
+    __m128i totalCount = zero, totalX = zero;
+    int i = 0;
+    int xb = x0;
+    for (; i + block <= n; i += block, xb += kBlockPixels) {
+        __m128i counts = zero, within = zero;  // per-byte counts, in-block pixel sums
+        for (int k = 0; k < block; k += 16) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ref + i + k));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cur + i + k));
+            const __m128i d = _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
+            const __m128i m = _mm_cmpeq_epi8(_mm_max_epu8(d, vt), d);
+            if constexpr (WriteMask)
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(mask + i + k), _mm_andnot_si128(b, m));
+            counts = _mm_sub_epi8(counts, m);
+            const __m128i w = _mm_load_si128(reinterpret_cast<const __m128i*>(weights + k));
+            within = _mm_add_epi64(within, _mm_sad_epu8(_mm_and_si128(m, w), zero));
+        }
+        const __m128i c = _mm_sad_epu8(counts, zero);
+        totalCount = _mm_add_epi64(totalCount, c);
+        totalX = _mm_add_epi64(totalX, _mm_add_epi64(_mm_mul_epu32(c, _mm_set1_epi32(xb)), within));
+    }
+    alignas(16) std::uint64_t lanes[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), totalCount);
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes + 2), totalX);
+    RowCount r{lanes[0] + lanes[1], lanes[2] + lanes[3]};
+    const RowCount tail =
+        StandardScalar(ref + i, cur + i, WriteMask ? mask + i : nullptr, (n - i) / bpp, bpp, xb, noise);
+    r.count += tail.count;
+    r.sumX += tail.sumX;
+    return r;
+}
+
+template <bool Patterned>
+std::uint64_t FastSse2(const std::uint8_t* prev, const std::uint8_t* cur, int n, const StridePattern* pattern,
+                       int noise)
+{
+    const int t1 = MinCounted(noise);
+    if (t1 > 255)
+        return 0;
+    const __m128i vt = _mm_set1_epi8(static_cast<char>(t1));
+    const __m128i zero = _mm_setzero_si128();
+    __m128i total = zero, counts = zero;
+    int rounds = 0, phase = 0, i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(prev + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cur + i));
+        const __m128i d = _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
+        __m128i m = _mm_cmpeq_epi8(_mm_max_epu8(d, vt), d);
+        if constexpr (Patterned) {
+            m = _mm_and_si128(m, _mm_loadu_si128(reinterpret_cast<const __m128i*>(pattern->bytes.data() + phase)));
+            phase += 16;
+            if (phase == pattern->length)
+                phase = 0;
+        }
+        counts = _mm_sub_epi8(counts, m);
+        if (++rounds == 255) {
+            total = _mm_add_epi64(total, _mm_sad_epu8(counts, zero));
+            counts = zero;
+            rounds = 0;
+        }
+    }
+    total = _mm_add_epi64(total, _mm_sad_epu8(counts, zero));
+    alignas(16) std::uint64_t lanes[2];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), total);
+    return lanes[0] + lanes[1] +
+           PatternScalar(prev + i, cur + i, n - i, Patterned ? pattern->bytes.data() : nullptr, phase, noise);
+}
+
+// ---- AVX2 (chosen at run time) ----------------------------------------------
+
+template <bool WriteMask>
+__attribute__((target("avx2"))) RowCount StandardAvx2(const std::uint8_t* ref, const std::uint8_t* cur,
+                                                      std::uint8_t* mask, int pixels, int bpp, int x0, int noise)
+{
+    const int t1 = MinCounted(noise);
+    if (t1 > 255) {
+        if constexpr (WriteMask)
+            std::memset(mask, 0, static_cast<std::size_t>(pixels) * static_cast<std::size_t>(bpp));
+        return {};
+    }
+    const int n = pixels * bpp;
+    const int block = kBlockPixels * bpp;
+    const std::uint8_t* weights = kWeights[static_cast<std::size_t>(bpp)].data();
+    const __m256i vt = _mm256_set1_epi8(static_cast<char>(t1));
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i totalCount = zero, totalX = zero;
+    int i = 0;
+    int xb = x0;
+    for (; i + block <= n; i += block, xb += kBlockPixels) {
+        __m256i counts = zero, within = zero;
+        for (int k = 0; k < block; k += 32) {
+            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ref + i + k));
+            const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cur + i + k));
+            const __m256i d = _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
+            const __m256i m = _mm256_cmpeq_epi8(_mm256_max_epu8(d, vt), d);
+            if constexpr (WriteMask)
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(mask + i + k), _mm256_andnot_si256(b, m));
+            counts = _mm256_sub_epi8(counts, m);
+            const __m256i w = _mm256_load_si256(reinterpret_cast<const __m256i*>(weights + k));
+            within = _mm256_add_epi64(within, _mm256_sad_epu8(_mm256_and_si256(m, w), zero));
+        }
+        const __m256i c = _mm256_sad_epu8(counts, zero);
+        totalCount = _mm256_add_epi64(totalCount, c);
+        totalX = _mm256_add_epi64(totalX, _mm256_add_epi64(_mm256_mul_epu32(c, _mm256_set1_epi32(xb)), within));
+    }
+    alignas(32) std::uint64_t lanes[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), totalCount);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes + 4), totalX);
+    RowCount r{lanes[0] + lanes[1] + lanes[2] + lanes[3], lanes[4] + lanes[5] + lanes[6] + lanes[7]};
+    const RowCount tail =
+        StandardScalar(ref + i, cur + i, WriteMask ? mask + i : nullptr, (n - i) / bpp, bpp, xb, noise);
+    r.count += tail.count;
+    r.sumX += tail.sumX;
+    return r;
+}
+
+template <bool Patterned>
+__attribute__((target("avx2"))) std::uint64_t FastAvx2(const std::uint8_t* prev, const std::uint8_t* cur, int n,
+                                                       const StridePattern* pattern, int noise)
+{
+    const int t1 = MinCounted(noise);
+    if (t1 > 255)
+        return 0;
+    const __m256i vt = _mm256_set1_epi8(static_cast<char>(t1));
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i total = zero, counts = zero;
+    int rounds = 0, phase = 0, i = 0;
+    for (; i + 32 <= n; i += 32) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(prev + i));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cur + i));
+        const __m256i d = _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
+        __m256i m = _mm256_cmpeq_epi8(_mm256_max_epu8(d, vt), d);
+        if constexpr (Patterned) {
+            m = _mm256_and_si256(m,
+                                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pattern->bytes.data() + phase)));
+            phase += 32;
+            if (phase == pattern->length)
+                phase = 0;
+        }
+        counts = _mm256_sub_epi8(counts, m);
+        if (++rounds == 255) {
+            total = _mm256_add_epi64(total, _mm256_sad_epu8(counts, zero));
+            counts = zero;
+            rounds = 0;
+        }
+    }
+    total = _mm256_add_epi64(total, _mm256_sad_epu8(counts, zero));
+    alignas(32) std::uint64_t lanes[4];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), total);
+    return lanes[0] + lanes[1] + lanes[2] + lanes[3] +
+           PatternScalar(prev + i, cur + i, n - i, Patterned ? pattern->bytes.data() : nullptr, phase, noise);
+}
+
+#endif  // VORLIX_X86_KERNELS
+
+KernelIsa BestIsa()
+{
+#if VORLIX_X86_KERNELS
+    static const KernelIsa best = __builtin_cpu_supports("avx2") ? KernelIsa::Avx2 : KernelIsa::Sse2;
+    return best;
+#else
+    return KernelIsa::Scalar;
+#endif
+}
+
+}  // namespace
+
+std::vector<KernelIsa> AvailableKernelIsas()
+{
+    std::vector<KernelIsa> out{KernelIsa::Scalar};
+#if VORLIX_X86_KERNELS
+    out.push_back(KernelIsa::Sse2);
+    if (BestIsa() == KernelIsa::Avx2)
+        out.push_back(KernelIsa::Avx2);
+#endif
+    return out;
+}
+
+RowCount DiffRowStandardWith(KernelIsa isa, const std::uint8_t* ref, const std::uint8_t* cur, std::uint8_t* mask,
+                             int pixels, int bpp, int x0, int noise)
+{
+    if (pixels <= 0 || bpp < 1 || bpp > 4)
+        return {};
+#if VORLIX_X86_KERNELS
+    if (isa == KernelIsa::Avx2)
+        return mask != nullptr ? StandardAvx2<true>(ref, cur, mask, pixels, bpp, x0, noise)
+                               : StandardAvx2<false>(ref, cur, nullptr, pixels, bpp, x0, noise);
+    if (isa == KernelIsa::Sse2)
+        return mask != nullptr ? StandardSse2<true>(ref, cur, mask, pixels, bpp, x0, noise)
+                               : StandardSse2<false>(ref, cur, nullptr, pixels, bpp, x0, noise);
+#else
+    (void)isa;
+#endif
+    return StandardScalar(ref, cur, mask, pixels, bpp, x0, noise);
+}
+
+std::uint64_t DiffRowFastWith(KernelIsa isa, const std::uint8_t* prev, const std::uint8_t* cur, int pixels, int step,
+                              int bpp, int noise)
+{
+    if (pixels <= 0 || bpp < 1 || bpp > 4)
+        return 0;
+    step = std::max(step, 1);
+#if VORLIX_X86_KERNELS
+    if (isa != KernelIsa::Scalar && step * bpp <= kMaxPatternPeriod) {
+        // Every sample is compared and the strided ones kept: on short periods
+        // this is cheaper than visiting them one by one. The run ends after
+        // the last selected pixel.
+        const int n = ((pixels - 1) / step * step + 1) * bpp;
+        const StridePattern* pattern = step == 1 ? nullptr : &PatternFor(step, bpp);
+        if (isa == KernelIsa::Avx2)
+            return pattern == nullptr ? FastAvx2<false>(prev, cur, n, nullptr, noise)
+                                      : FastAvx2<true>(prev, cur, n, pattern, noise);
+        return pattern == nullptr ? FastSse2<false>(prev, cur, n, nullptr, noise)
+                                  : FastSse2<true>(prev, cur, n, pattern, noise);
+    }
+#else
+    (void)isa;
+#endif
+    return FastScalar(prev, cur, pixels, step, bpp, noise);
+}
+
+RowCount DiffRowStandard(const std::uint8_t* ref, const std::uint8_t* cur, std::uint8_t* mask, int pixels, int bpp,
+                         int x0, int noise)
+{
+    return DiffRowStandardWith(BestIsa(), ref, cur, mask, pixels, bpp, x0, noise);
+}
+
+std::uint64_t DiffRowFast(const std::uint8_t* prev, const std::uint8_t* cur, int pixels, int step, int bpp, int noise)
+{
+    return DiffRowFastWith(BestIsa(), prev, cur, pixels, step, bpp, noise);
 }
 
 }  // namespace vorlix

@@ -1,26 +1,38 @@
-// The per-row loops of the two zone measures, written so the compiler can
-// vectorise them (no branches on the sample path).
+// The per-row loops of the two zone measures. They run on every frame over
+// whole zones, so they are written with SSE2 / AVX2 vectors on x86-64 (the
+// wider one chosen at run time) and give exactly the counts and sums of the
+// plain loops, which serve as the fallback and for the row tails.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace vorlix {
 
 struct RowCount {
-    std::uint32_t count = 0;  // changed samples
+    std::uint64_t count = 0;  // changed samples
     std::uint64_t sumX = 0;   // sum of the pixel x of every changed sample
 };
 
-// Samples [0, n) of one row: |ref - cur| > noise counts. `xOf[i]` is the
-// pixel x of sample i. `mask` (may be null) gets ~cur where changed, else 0.
-RowCount DiffRowStandard(const std::uint8_t* ref, const std::uint8_t* cur, std::uint8_t* mask, const std::uint32_t* xOf,
-                         int n, int noise);
+enum class KernelIsa { Scalar, Sse2, Avx2 };
 
-// Changed samples of a contiguous run (fast pass with step 1).
-std::uint32_t DiffRowCount(const std::uint8_t* prev, const std::uint8_t* cur, int n, int noise);
+// The instruction sets this machine runs, best last (Scalar is always there).
+std::vector<KernelIsa> AvailableKernelIsas();
 
-// Strided fast pass: pixels x0, x0+step, ... < x1 of one row, bpp bytes each.
-std::uint32_t DiffRowStrided(const std::uint8_t* prev, const std::uint8_t* cur, int x0, int x1, int step, int bpp,
-                             int noise);
+// Reference pass over one run of `pixels` pixels of `bpp` bytes, the first at
+// picture column `x0`: a sample counts when |ref - cur| > noise; its pixel x
+// goes into sumX. `mask` (may be null) gets ~cur where changed, else 0.
+RowCount DiffRowStandard(const std::uint8_t* ref, const std::uint8_t* cur, std::uint8_t* mask, int pixels, int bpp,
+                         int x0, int noise);
+
+// Fast pass over one run: the samples of pixels 0, step, 2 step, ... < pixels
+// whose difference exceeds noise.
+std::uint64_t DiffRowFast(const std::uint8_t* prev, const std::uint8_t* cur, int pixels, int step, int bpp, int noise);
+
+// The same with a chosen instruction set (for the kernel tests and the benchmark).
+RowCount DiffRowStandardWith(KernelIsa isa, const std::uint8_t* ref, const std::uint8_t* cur, std::uint8_t* mask,
+                             int pixels, int bpp, int x0, int noise);
+std::uint64_t DiffRowFastWith(KernelIsa isa, const std::uint8_t* prev, const std::uint8_t* cur, int pixels, int step,
+                              int bpp, int noise);
 
 }  // namespace vorlix

@@ -2,6 +2,8 @@
 #include "serveur/core/WebCam.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -67,17 +69,6 @@ std::size_t ImageBytes(int width, int height)
 }
 }  // namespace
 
-void WebCam::BuildSampleXTable(int bpp)
-{
-    const int width = Width();
-    if (sampleXBpp_ == bpp && sampleX_.size() == static_cast<std::size_t>(width * bpp))
-        return;
-    sampleX_.resize(static_cast<std::size_t>(width * bpp));
-    for (int i = 0; i < width * bpp; ++i)
-        sampleX_[static_cast<std::size_t>(i)] = static_cast<std::uint32_t>(i / bpp);
-    sampleXBpp_ = bpp;
-}
-
 int WebCam::MeasureFast(const ZoneCorners& zone, int step)
 {
     const int fmt = Format();
@@ -95,13 +86,9 @@ int WebCam::MeasureFast(const ZoneCorners& zone, int step)
     const int noise = Noise();
     std::uint64_t count = 0;
     for (int y = z.y0; y < z.y1; ++y) {
-        const std::size_t row = static_cast<std::size_t>(y) * static_cast<std::size_t>(width) * bpp;
-        if (step == 1) {
-            const std::size_t o = row + static_cast<std::size_t>(z.x0) * bpp;
-            count += DiffRowCount(previous_.data() + o, current_.data() + o, (z.x1 - z.x0) * bpp, noise);
-        } else {
-            count += DiffRowStrided(previous_.data() + row, current_.data() + row, z.x0, z.x1, step, bpp, noise);
-        }
+        const std::size_t o =
+            (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(z.x0)) * bpp;
+        count += DiffRowFast(previous_.data() + o, current_.data() + o, z.x1 - z.x0, step, bpp, noise);
     }
     return static_cast<int>(count * static_cast<std::uint64_t>((step * 3) / std::min(bpp, 3)));
 }
@@ -125,21 +112,18 @@ int WebCam::MeasureStandard(int slot, const ZoneCorners& zone)
     const std::size_t needed = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * bpp;
     if (current_.size() < needed || reference_.size() < needed)
         return 0;
-    BuildSampleXTable(bpp);
     const ZoneCorners z = Clipped(zone, width, height);
     const bool writeMask = MaskWriting();
     const int noise = Noise();
     std::uint64_t count = 0, sumX = 0, sumY = 0;
-    const int n = (z.x1 - z.x0) * bpp;
     for (int y = z.y0; y < z.y1; ++y) {
         const std::size_t o =
             (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(z.x0)) * bpp;
-        const RowCount r =
-            DiffRowStandard(reference_.data() + o, current_.data() + o, writeMask ? mask_.data() + o : nullptr,
-                            sampleX_.data() + static_cast<std::size_t>(z.x0) * bpp, n, noise);
+        const RowCount r = DiffRowStandard(reference_.data() + o, current_.data() + o,
+                                           writeMask ? mask_.data() + o : nullptr, z.x1 - z.x0, bpp, z.x0, noise);
         count += r.count;
         sumX += r.sumX;
-        sumY += static_cast<std::uint64_t>(r.count) * static_cast<std::uint64_t>(y);
+        sumY += r.count * static_cast<std::uint64_t>(y);
     }
     const std::uint64_t divisor = std::max<std::uint64_t>(count, 1);
     auto& st = state_[static_cast<std::size_t>(slot)];
@@ -175,8 +159,8 @@ void WebCam::CreateReferenceImage()
     std::fill(mask_.begin(), mask_.end(), std::uint8_t{0});
     for (auto& st : state_)
         st.lastStandard.store(0);
-    if (recorder_ != nullptr)
-        recorder_->StopRecordingForced(*this);
+    if (RecorderHook* recorder = recorder_.load())
+        recorder->StopRecordingForced(*this);
     TRACE_LEVEL(102, "creation reference image");
 }
 
@@ -190,6 +174,11 @@ void WebCam::ComputeZoneThresholds()
     }
     const int width = Width(), height = Height();
     ZoneSnapshot snap = zones_.Snapshot();
+    // An inverted zone (corners swapped in the file) covers nothing: its area
+    // counts as 0, so its threshold stays positive and it never matches.
+    const auto area = [](const ZoneCorners& z) {
+        return static_cast<long long>(std::max(z.x1 - z.x0, 0)) * std::max(z.y1 - z.y0, 0);
+    };
     long long total = 0;
     for (int k = 0; k < snap.count; ++k) {
         const auto& z = snap.slots[static_cast<std::size_t>(k)];
@@ -198,7 +187,7 @@ void WebCam::ComputeZoneThresholds()
             total = 0;
             break;
         }
-        total += static_cast<long long>(z.x1 - z.x0) * (z.y1 - z.y0);
+        total += area(z);
     }
     if (total == 0)
         snap.count = 0;
@@ -210,11 +199,12 @@ void WebCam::ComputeZoneThresholds()
     for (int k = 0; k < snap.count; ++k) {
         const auto& z = snap.slots[static_cast<std::size_t>(k)];
         auto& st = state_[static_cast<std::size_t>(k)];
-        const double area = static_cast<double>(z.y1 - z.y0) * (z.x1 - z.x0) * 10000.0;
-        const int shareZones = static_cast<int>(std::trunc(area / static_cast<double>(total))) + 1;
+        const double scaled = static_cast<double>(area(z)) * 10000.0;
+        const int shareZones = static_cast<int>(std::trunc(scaled / static_cast<double>(total))) + 1;
         const int sharePicture =
-            static_cast<int>(std::trunc(area / (static_cast<double>(height) * static_cast<double>(width)))) + 1;
-        const int threshold = static_cast<int>((static_cast<long long>(sharePicture) * maxDiff) / 10000 + 1);
+            static_cast<int>(std::trunc(scaled / (static_cast<double>(height) * static_cast<double>(width)))) + 1;
+        const long long chgt = static_cast<long long>(sharePicture) * maxDiff / 10000 + 1;
+        const int threshold = static_cast<int>(std::clamp<long long>(chgt, INT_MIN, INT_MAX));
         const int step = std::clamp(threshold / 10, 1, 40);
         st.shareOfZones.store(shareZones);
         st.shareOfPicture.store(sharePicture);
@@ -225,8 +215,8 @@ void WebCam::ComputeZoneThresholds()
                     threshold, step);
         TRACE_TRACE("Zone %d = %d,%d     %d,%d", k + 1, z.x0, z.y0, z.x1, z.y1);
     }
-    if (display_ != nullptr)
-        display_->SetActivityRange(0, largest);
+    if (DisplayHook* display = display_.load())
+        display->SetActivityRange(0, largest);
 }
 
 void WebCam::WriteZoneCorners(int count)
@@ -247,38 +237,59 @@ void WebCam::WriteZoneCorners(int count)
     prof::WriteInt(f, "Vorlix", "height", Height());
 }
 
-bool WebCam::ResizeBuffers(int width, int height)
+void WebCam::StoreFrameSize()
 {
-    if (width <= 0 || height <= 0 || width > kMaxPictureSide || height > kMaxPictureSide) {
-        processingStopped_.store(true);
-        TRACE_ERROR("ResizeBuffers: picture size %dx%d refused, frames no longer processed", width, height);
+    // Every image copy copies one frame: the bytes the delivered format takes.
+    const std::size_t pixels = static_cast<std::size_t>(Width()) * static_cast<std::size_t>(Height());
+    const int fmt = Format();
+    const std::size_t bytes = fmt == kFourccI420 ? pixels * 3 / 2 : pixels * std::max(BytesPerPixel(fmt), 1);
+    frameSize_.store(static_cast<int>(std::min(bytes, ImageBytes(Width(), Height()))));
+}
+
+bool WebCam::AllocateImages(int width, int height)
+{
+    const std::size_t bytes = ImageBytes(width, height);
+    const std::size_t limit = imageMemoryLimit_.load();
+    if (limit != 0 && bytes * 4 > limit)
         return false;
-    }
     try {
-        const std::size_t bytes = ImageBytes(width, height);
         std::vector<std::uint8_t> ref(bytes), prev(bytes), ann(bytes), mask(bytes);
         reference_.swap(ref);
         previous_.swap(prev);
         annotated_.swap(ann);
         mask_.swap(mask);
     } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+bool WebCam::ResizeBuffers(int width, int height)
+{
+    const bool sane = width > 0 && height > 0 && width <= kMaxPictureSide && height <= kMaxPictureSide;
+    if (!sane || !AllocateImages(width, height)) {
+        // Without images no frame can be measured, copied or shown: stop
+        // until a size whose images can be had is delivered.
         processingStopped_.store(true);
-        reference_.clear();
-        previous_.clear();
-        annotated_.clear();
-        mask_.clear();
-        TRACE_ERROR("ResizeBuffers: no memory for %dx%d images, frames no longer processed", width, height);
+        refusedWidth_ = width;
+        refusedHeight_ = height;
+        reference_ = {};
+        previous_ = {};
+        annotated_ = {};
+        mask_ = {};
+        ErrorSysSet(static_cast<unsigned>(ENOMEM));
+        TRACE_ERROR("ResizeBuffers: no images for %d x %d, frames are no longer processed", width, height);
+        TRACE_ERROR_DETAIL();
         return false;
     }
     processingStopped_.store(false);
+    refusedWidth_ = refusedHeight_ = -1;
     width_.store(width);
     height_.store(height);
-    const int bpp = std::max(BytesPerPixel(Format()), 1);
-    frameSize_.store(Format() == kFourccI420 ? width * height * 3 / 2 : width * height * bpp);
+    StoreFrameSize();
     topDown_.store(kTopDown);
     clientRefresh_.store(true);
     lastDetection_.store(0);
-    sampleXBpp_ = 0;
     previousValid_ = false;
 
     const int savedW = savedWidth_.load(), savedH = savedHeight_.load();
@@ -291,10 +302,11 @@ bool WebCam::ResizeBuffers(int width, int height)
             z = {0, 0, width, height, true};
         } else {
             if (savedW != 0 && savedH != 0 && (savedW != width || savedH != height)) {
-                z.x0 = width * z.x0 / savedW;
-                z.y0 = z.y0 * height / savedH;
-                z.x1 = z.x1 * width / savedW;
-                z.y1 = z.y1 * height / savedH;
+                const auto scale = [](long long a, long long b, long long c) { return static_cast<int>(a * b / c); };
+                z.x0 = scale(width, z.x0, savedW);
+                z.y0 = scale(z.y0, height, savedH);
+                z.x1 = scale(z.x1, width, savedW);
+                z.y1 = scale(z.y1, height, savedH);
             }
             if (z.x0 > width || z.y0 > height) {
                 z = {0, 0, 0, 0, false};
@@ -325,16 +337,16 @@ bool WebCam::ResizeBuffers(int width, int height)
 
 void WebCam::ProcessFrame(const Frame& frame)
 {
-    // 1. Size change.
+    // 1. Format and size of the delivered frame.
     if (frame.format != Format()) {
         format_.store(frame.format);
-        sampleXBpp_ = 0;
+        StoreFrameSize();
     }
     if (frame.width != Width() || frame.height != Height() || reference_.empty()) {
-        if (!processingStopped_.load() || frame.width != Width() || frame.height != Height()) {
-            if (ResizeBuffers(frame.width, frame.height))
-                ComputeZoneThresholds();
-        }
+        // A size already refused is not retried on every frame.
+        const bool refusedAgain = frame.width == refusedWidth_ && frame.height == refusedHeight_;
+        if (!refusedAgain && ResizeBuffers(frame.width, frame.height))
+            ComputeZoneThresholds();
     }
     if (processingStopped_.load())
         return;
@@ -344,155 +356,165 @@ void WebCam::ProcessFrame(const Frame& frame)
         std::span<const std::uint8_t>& frame;
         ~ClearCurrent() { frame = {}; }
     } clearCurrent{current_};
+    EventActionsHook* const actions = actions_.load();
 
-    // 2. Save image.
-    if (saveImageRequest_.load()) {
+    // 2. Save image (a request made meanwhile waits for the next frame).
+    if (saveImageRequest_.exchange(false)) {
         CopyFrameInto(annotated_);
-        if (actions_ != nullptr)
-            actions_->OnSaveImage(*this);
-        saveImageRequest_.store(false);
+        if (actions != nullptr)
+            actions->OnSaveImage(*this);
         return;
     }
-    // 3. Processing switched off.
+    // 3. Processing switched off: no detection, no display.
     if (MaxDiff() == 0)
         return;
 
     // 4. Client refresh.
-    if (clientRefresh_.load()) {
+    if (clientRefresh_.exchange(false)) {
         TRACE_LEVEL(102, "refresh current image for a possible client");
         if (lastDetection_.load() == 0)
             CreateReferenceImage();
-        clientRefresh_.store(false);
         CopyFrameInto(annotated_);
-        if (actions_ != nullptr)
-            actions_->OnClientRefresh(*this);
+        if (actions != nullptr)
+            actions->OnClientRefresh(*this);
         return;
     }
 
-    const bool displayOn = DisplayOn() && display_ != nullptr;
+    DisplayHook* const display = display_.load();
+    const bool displayOn = DisplayOn() && display != nullptr;
+    bool overlayDrawn = false;
+    // 5. Detection off: only the display.
+    if (DetectionOn())
+        overlayDrawn = Detect(display, displayOn, actions);
+    // 12. Display.
+    if (displayOn)
+        display->Paint(*this, overlayDrawn);
+}
+
+bool WebCam::Detect(DisplayHook* display, bool displayOn, EventActionsHook* actions)
+{
+    const ZoneSnapshot snap = zones_.Snapshot();
+    const std::time_t now = Now();
     int matched = 0;
     int sum = 0;
     int detected = 0;
-    bool overlayDrawn = false;
-    if (DetectionOn()) {
-        const ZoneSnapshot snap = zones_.Snapshot();
-        const std::time_t now = Now();
-        // 6. Fast pass against the previous image.
-        int fired = -1;
-        for (int i = 0; i < snap.count; ++i) {
-            auto& st = state_[static_cast<std::size_t>(i)];
-            const int m = MeasureFast(snap.slots[static_cast<std::size_t>(i)], st.step.load());
-            st.measure.store(m);
-            if (m > st.threshold.load()) {
-                fired = i;
-                break;
-            }
-            sum += m;
+    bool all = true;
+    // 6. Fast pass against the previous image.
+    int fired = -1;
+    for (int i = 0; i < snap.count; ++i) {
+        auto& st = state_[static_cast<std::size_t>(i)];
+        const int m = MeasureFast(snap.slots[static_cast<std::size_t>(i)], st.step.load());
+        st.measure.store(m);
+        if (m > st.threshold.load()) {
+            fired = i;
+            break;
         }
-        bool all = true;
-        if (fired < 0) {
-            // 7. Calm frame.
-            if (now - lastDetection_.load() > ReferenceSeconds()) {
-                CreateReferenceImage();
-                lastDetection_.store(now);
-            }
-        } else {
-            // 8. Reference pass.
-            auto& sf = state_[static_cast<std::size_t>(fired)];
-            TRACE_LEVEL(102, "La zone %d match(previous image) (%d > %d)", fired + 1, sf.measure.load(),
-                        sf.threshold.load());
+        sum += m;
+        all = false;
+    }
+    if (fired < 0) {
+        // 7. Nothing changed against the previous image.
+        if (now - lastDetection_.load() > ReferenceSeconds()) {
+            CreateReferenceImage();
             lastDetection_.store(now);
-            sum = 0;
-            for (int j = 0; j < snap.count; ++j) {
-                auto& st = state_[static_cast<std::size_t>(j)];
-                SetMaskWriting(true);
-                const int r = MeasureStandard(j, snap.slots[static_cast<std::size_t>(j)]);
-                st.measure.store(r);
-                if (r > st.threshold.load()) {
-                    TRACE_LEVEL(102, "la zone %d match (reference image)(%d > %d)", j + 1, r, st.threshold.load());
-                    ++matched;
-                    detected = j;
-                } else {
-                    all = false;
-                }
-                sum += r;
-            }
-            if (matched == 0) {
-                TRACE_LEVEL(102, "now=reference image");
-                CopyFrameInto(previous_);
-                previousValid_ = true;
-            }
         }
-        // 9. Activity bar.
-        if (displayOn)
-            display_->SetActivityPosition(std::min(sum, 5000));
-        if (matched == 0) {
-            // 10. Quiet frame.
-            if (recorder_ != nullptr)
-                recorder_->RecorderOnQuietFrame(*this);
-            if (displayOn)
-                display_->SetActivityColour(kActivityGreen);
-        } else {
-            // 11. Detection.
-            Detection d;
-            d.zone = detected;
-            d.sum = sum;
-            char buf[128];
-            if (matched == 1) {
-                if (classification_ != nullptr) {
-                    const SingleZoneResult r = classification_->ClassifySingleZone(*this, detected);
-                    d.kind = r.kind;
-                    d.label = r.label;
-                } else {
-                    d.kind = EventKind::IN;
-                    std::snprintf(buf, sizeof buf, "%s%d (%d) ", Translate("IN").c_str(), detected + 1, sum);
-                    d.label = buf;
-                }
-                d.zoneMask = 1u << detected;
+    } else {
+        // 8. Reference pass over every zone.
+        auto& sf = state_[static_cast<std::size_t>(fired)];
+        TRACE_LEVEL(102, "La zone %d match(previous image) (%d > %d)", fired + 1, sf.measure.load(),
+                    sf.threshold.load());
+        lastDetection_.store(now);
+        matched = 0;
+        all = true;
+        sum = 0;
+        for (int j = 0; j < snap.count; ++j) {
+            auto& st = state_[static_cast<std::size_t>(j)];
+            SetMaskWriting(true);
+            const int r = MeasureStandard(j, snap.slots[static_cast<std::size_t>(j)]);
+            st.measure.store(r);
+            if (r > st.threshold.load()) {
+                TRACE_LEVEL(102, "la zone %d match (reference image)(%d > %d)", j + 1, r, st.threshold.load());
+                ++matched;
+                detected = j;
             } else {
-                const int next = (shots.load() + 1) % std::max(MaxJpg(), 1);
-                if (all) {
-                    d.kind = EventKind::ALLZ;
-                    std::snprintf(buf, sizeof buf, "%s (%d) ", Translate("ALLZ").c_str(), sum);
-                    d.label = buf;
-                    for (int j = 0; j < snap.count; ++j)
-                        d.zoneMask |= 1u << j;
-                    lastDetection_.store(now + 2 - ReferenceSeconds());
-                } else {
-                    d.kind = EventKind::SOMEZ;
-                    std::string list;
-                    for (int j = 0; j < snap.count; ++j) {
-                        auto& st = state_[static_cast<std::size_t>(j)];
-                        if (st.measure.load() > st.threshold.load()) {
-                            if (classification_ != nullptr) {
-                                classification_->TrackMovement(*this, j, j);
-                                classification_->CheckDirections(*this, j);
-                            }
-                            list += "_" + std::to_string(j + 1);
-                            d.zoneMask |= 1u << j;
-                        }
-                    }
-                    std::snprintf(buf, sizeof buf, "%s%s (%d) ", Translate("SOMEZ").c_str(), list.c_str(), sum);
-                    d.label = buf;
-                }
-                TRACE_INFO("%s (%d)", d.label.c_str(), next);
+                all = false;
             }
-            if (displayOn)
-                display_->SetActivityColour(kActivityBlue);
+            sum += r;
+        }
+        if (matched == 0) {
+            TRACE_LEVEL(102, "now=reference image");
             CopyFrameInto(previous_);
             previousValid_ = true;
-            CopyFrameInto(annotated_);
-            if (FollowDetection() && display_ != nullptr) {
-                display_->DrawDetectionOverlay(*this);
-                overlayDrawn = true;
-            }
-            if (actions_ != nullptr)
-                actions_->OnDetection(*this, d);
         }
     }
-    // 12. Display.
+    // 9. Activity bar.
     if (displayOn)
-        display_->Paint(*this, overlayDrawn);
+        display->SetActivityPosition(std::min(sum, 5000));
+    if (matched == 0) {
+        // 10. A quiet frame.
+        if (RecorderHook* recorder = recorder_.load())
+            recorder->RecorderOnQuietFrame(*this);
+        if (displayOn)
+            display->SetActivityColour(kActivityGreen);
+        return false;
+    }
+
+    // 11. Detection.
+    Detection d;
+    d.zone = detected;
+    d.sum = sum;
+    ClassificationHook* const classification = classification_.load();
+    char buf[160];
+    if (matched == 1) {
+        if (classification != nullptr) {
+            SingleZoneResult r = classification->ClassifySingleZone(*this, detected);
+            d.kind = r.kind;
+            d.label = std::move(r.label);
+        } else {
+            d.kind = EventKind::IN;
+            std::snprintf(buf, sizeof buf, "%s%d (%d) ", Translate("IN").c_str(), detected + 1, sum);
+            d.label = buf;
+        }
+    } else {
+        const int next = (shots.load() + 1) % std::max(MaxJpg(), 1);
+        if (all) {
+            d.kind = EventKind::ALLZ;
+            std::snprintf(buf, sizeof buf, "%s (%d) ", Translate("ALLZ").c_str(), sum);
+            d.label = buf;
+            // The reference image is renewed on the first calm frame three or more seconds later.
+            lastDetection_.store(now + 2 - ReferenceSeconds());
+        } else {
+            d.kind = EventKind::SOMEZ;
+            std::string list;
+            for (int j = 0; j < snap.count; ++j) {
+                auto& st = state_[static_cast<std::size_t>(j)];
+                if (st.measure.load() > st.threshold.load()) {
+                    if (classification != nullptr) {
+                        classification->TrackMovement(*this, j, j);
+                        classification->CheckDirections(*this, j);
+                    }
+                    list += "_" + std::to_string(j + 1);
+                    d.zoneMask |= 1u << j;
+                }
+            }
+            std::snprintf(buf, sizeof buf, "%s%s (%d) ", Translate("SOMEZ").c_str(), list.c_str(), sum);
+            d.label = buf;
+        }
+        TRACE_INFO("%s (%d)", d.label.c_str(), next);
+    }
+    if (displayOn)
+        display->SetActivityColour(kActivityBlue);
+    CopyFrameInto(previous_);
+    previousValid_ = true;
+    CopyFrameInto(annotated_);
+    bool overlayDrawn = false;
+    if (FollowDetection() && display != nullptr) {
+        display->DrawDetectionOverlay(*this);
+        overlayDrawn = true;
+    }
+    if (actions != nullptr)
+        actions->OnDetection(*this, d);
+    return overlayDrawn;
 }
 
 }  // namespace vorlix

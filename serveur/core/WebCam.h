@@ -77,13 +77,13 @@ public:
     Language& GetLanguage() { return language_; }
 
     // ---- Hooks (null: absent) ------------------------------------------
-    void SetClassificationHook(ClassificationHook* hook) { classification_ = hook; }
-    void SetEventActionsHook(EventActionsHook* hook) { actions_ = hook; }
-    void SetDisplayHook(DisplayHook* hook) { display_ = hook; }
-    void SetRecorderHook(RecorderHook* hook) { recorder_ = hook; }
-    void SetImageNotifier(ImageNotifier* notifier) { notifier_ = notifier; }
-    ImageNotifier* Notifier() const { return notifier_; }
-    RecorderHook* Recorder() const { return recorder_; }
+    void SetClassificationHook(ClassificationHook* hook) { classification_.store(hook); }
+    void SetEventActionsHook(EventActionsHook* hook) { actions_.store(hook); }
+    void SetDisplayHook(DisplayHook* hook) { display_.store(hook); }
+    void SetRecorderHook(RecorderHook* hook) { recorder_.store(hook); }
+    void SetImageNotifier(ImageNotifier* notifier) { notifier_.store(notifier); }
+    ImageNotifier* Notifier() const { return notifier_.load(); }
+    RecorderHook* Recorder() const { return recorder_.load(); }
     void SetTimeSource(TimeSource clock);
     std::time_t Now() const;
 
@@ -128,6 +128,9 @@ public:
     void ComputeZoneThresholds();
     // Reallocates the images; false (and frame processing stopped) when they cannot be had.
     bool ResizeBuffers(int width, int height);
+    // The most bytes the four images may take together (0: no limit); a
+    // larger picture is refused like a failed allocation.
+    void SetImageMemoryLimit(std::size_t bytes) { imageMemoryLimit_.store(bytes); }
 
     // ---- Counters, flags, timing state -----------------------------------
     std::atomic<int> shots{0};        // shot counter
@@ -163,7 +166,10 @@ private:
     void CopyFrameInto(std::vector<std::uint8_t>& image);
     int MeasureFast(const ZoneCorners& z, int step);
     int MeasureStandard(int slot, const ZoneCorners& z);
-    void BuildSampleXTable(int bpp);
+    void StoreFrameSize();
+    // Steps 6 to 11 of a frame; true when the detection overlay was drawn.
+    bool Detect(DisplayHook* display, bool displayOn, EventActionsHook* actions);
+    bool AllocateImages(int width, int height);
     void WriteZoneCorners(int count);
 
     TimeSource clock_;
@@ -172,18 +178,18 @@ private:
     CameraSettings settings_;
     Language language_;
 
-    ClassificationHook* classification_ = nullptr;
-    EventActionsHook* actions_ = nullptr;
-    DisplayHook* display_ = nullptr;
-    RecorderHook* recorder_ = nullptr;
-    ImageNotifier* notifier_ = nullptr;
+    std::atomic<ClassificationHook*> classification_{nullptr};
+    std::atomic<EventActionsHook*> actions_{nullptr};
+    std::atomic<DisplayHook*> display_{nullptr};
+    std::atomic<RecorderHook*> recorder_{nullptr};
+    std::atomic<ImageNotifier*> notifier_{nullptr};
+    std::atomic<std::size_t> imageMemoryLimit_{0};
 
     std::atomic<int> width_{0}, height_{0}, format_{kFormatRgb24}, topDown_{kTopDown}, frameSize_{0};
     std::atomic<int> savedWidth_{0}, savedHeight_{0};
     std::vector<std::uint8_t> reference_, previous_, annotated_, mask_;
-    std::vector<std::uint32_t> sampleX_;  // pixel x of each sample of a row
-    int sampleXBpp_ = 0;
-    bool previousValid_ = false;  // capture thread only
+    int refusedWidth_ = -1, refusedHeight_ = -1;  // capture thread: a size whose images could not be had
+    bool previousValid_ = false;                  // capture thread only
     std::span<const std::uint8_t> current_;
 
     ZoneTable zones_;

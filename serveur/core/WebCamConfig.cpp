@@ -36,9 +36,10 @@ std::optional<int> OptionalInt(const std::string& f, const char* section, const 
     return v == kSentinel ? std::nullopt : std::optional<int>(v);
 }
 
+// The drawing rule: a corner below 0 or beyond 4096 becomes 0.
 int ClampCorner(int v)
 {
-    return std::clamp(v, 0, kMaxZoneCorner);
+    return (v < 0 || v > kMaxZoneCorner) ? 0 : v;
 }
 }  // namespace
 
@@ -143,8 +144,8 @@ void WebCam::LoadZones(const CameraSettings& s)
         z.x1 = ClampCorner(raw[2]);
         z.y1 = ClampCorner(raw[3]);
         if (z.x0 != raw[0] || z.y0 != raw[1] || z.x1 != raw[2] || z.y1 != raw[3]) {
-            TRACE_WARN("Zone %d corners %d,%d %d,%d clamped to 0..%d", i + 1, raw[0], raw[1], raw[2], raw[3],
-                       kMaxZoneCorner);
+            TRACE_WARN("Zone %d corners %d,%d %d,%d outside 0..%d taken as %d,%d %d,%d", i + 1, raw[0], raw[1], raw[2],
+                       raw[3], kMaxZoneCorner, z.x0, z.y0, z.x1, z.y1);
         }
     }
     zones_.SetAll(snap);

@@ -47,7 +47,10 @@ void CaptureLine(int level, const char* format, ...)
     g_lines.push_back({level, buf});
 }
 
-int AllLevels(int) { return 1; }
+int AllLevels(int)
+{
+    return 1;
+}
 QXCheckLevelFunction g_previousCheck = nullptr;
 }  // namespace
 
@@ -80,7 +83,22 @@ std::vector<std::string> TraceCapture::AtLevel(int level)
 {
     std::vector<std::string> out;
     for (auto& l : Take())
-        if (l.level == level) out.push_back(l.text);
+        if (l.level == level)
+            out.push_back(l.text);
+    return out;
+}
+
+std::string MessageOf(const std::string& line)
+{
+    const auto at = line.find("): ");
+    return at == std::string::npos ? line : line.substr(at + 3);
+}
+
+std::vector<std::string> TraceCapture::MessagesAt(int level)
+{
+    std::vector<std::string> out;
+    for (auto& l : AtLevel(level))
+        out.push_back(MessageOf(l));
     return out;
 }
 
@@ -89,11 +107,13 @@ std::vector<std::uint8_t> FlatFrame(int width, int height, std::uint8_t value, i
     return std::vector<std::uint8_t>(static_cast<std::size_t>(width * height * bpp), value);
 }
 
-void PaintBlock(std::vector<std::uint8_t>& frame, int width, int bpp, int x0, int y0, int x1, int y1, std::uint8_t value)
+void PaintBlock(std::vector<std::uint8_t>& frame, int width, int bpp, int x0, int y0, int x1, int y1,
+                std::uint8_t value)
 {
     for (int y = y0; y < y1; ++y)
         for (int x = x0; x < x1; ++x)
-            for (int c = 0; c < bpp; ++c) frame[static_cast<std::size_t>((y * width + x) * bpp + c)] = value;
+            for (int c = 0; c < bpp; ++c)
+                frame[static_cast<std::size_t>((y * width + x) * bpp + c)] = value;
 }
 
 }  // namespace vorlix::test

@@ -35,12 +35,18 @@ public:
     };
     std::vector<Line> Take();
     std::vector<std::string> AtLevel(int level);
+    // The messages at `level`, without the head "<date> 0x<tid> <error> <file>(<line>): ".
+    std::vector<std::string> MessagesAt(int level);
 };
+
+// The message part of a formatted trace line.
+std::string MessageOf(const std::string& line);
 
 // A 24-bit frame of one grey level.
 std::vector<std::uint8_t> FlatFrame(int width, int height, std::uint8_t value, int bpp = 3);
 // Paints a block (x0, y0) .. (x1, y1) exclusive.
-void PaintBlock(std::vector<std::uint8_t>& frame, int width, int bpp, int x0, int y0, int x1, int y1, std::uint8_t value);
+void PaintBlock(std::vector<std::uint8_t>& frame, int width, int bpp, int x0, int y0, int x1, int y1,
+                std::uint8_t value);
 
 struct RecordingHooks : ClassificationHook, EventActionsHook, DisplayHook, RecorderHook {
     std::vector<Detection> detections;
