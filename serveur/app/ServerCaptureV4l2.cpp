@@ -1,12 +1,11 @@
-#include "libkestrel/trace/TraceLevels.h"
 #include "serveur/app/ServerCaptureChoice.h"
+#include "serveur/capture/v4l2/V4l2CaptureSystem.h"
 
 namespace vorlix::app {
 
-std::unique_ptr<capture::CaptureSystem> MakeServerCaptureSystem(const std::string& /*settingsFile*/)
+std::unique_ptr<capture::CaptureSystem> MakeServerCaptureSystem(const std::string& settingsFile)
 {
-    TRACE_ERROR("This build has no V4L2 capture system yet");
-    return nullptr;
+    return capture::MakeV4l2CaptureSystem(settingsFile);
 }
 
 bool ServerHasExecute()
