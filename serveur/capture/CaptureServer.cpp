@@ -94,6 +94,13 @@ bool CaptureServer::StartCapture(std::optional<int> device, int mode)
     return true;
 }
 
+bool CaptureServer::StartConfigured(int videoDevice, int videoFormat)
+{
+    if (system_ && !system_->HasDeviceSettings())
+        return StartCapture(0, 0);
+    return StartCapture(videoDevice, videoFormat);
+}
+
 void CaptureServer::CloseDevice()
 {
     if (!system_)

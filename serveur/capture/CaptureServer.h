@@ -31,6 +31,9 @@ public:
     // `device` empty: keep the connected device (the dialog connected it).
     bool StartCapture(std::optional<int> device, int mode);
     void CloseDevice();
+    // Menu Open and the schedule: "VideoDevice" and "VideoFormat" where the
+    // layer has those settings, else its first device in its own format.
+    bool StartConfigured(int videoDevice, int videoFormat);
 
     // Dialog lists; each device name is traced.
     std::vector<std::string> DeviceList();
@@ -45,7 +48,10 @@ public:
     // The main window was shown or hidden (vorlix_vfw takes frames differently).
     void SetWindowShown(bool shown);
 
-    [[nodiscard]] bool Running() const { return running_; }
+    // From a successful StartCapture to CloseDevice, and only while the layer
+    // still delivers: a device that vanished reads as closed, so the
+    // schedule's next check opens it again.
+    [[nodiscard]] bool Running() const { return running_ && system_ && system_->Capturing(); }
     [[nodiscard]] int DeviceIndex() const { return deviceIndex_; }
     [[nodiscard]] int ModeIndex() const { return modeIndex_; }
     [[nodiscard]] CaptureSystem* System() { return system_.get(); }

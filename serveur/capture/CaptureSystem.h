@@ -55,6 +55,11 @@ public:
     // The device's own format settings; negative when the device has none.
     virtual int FormatDialog() { return -1; }
 
+    // False for a layer without the "VideoDevice"/"VideoFormat"/"fps" and
+    // "Vorlix Format" settings (vorlix_vfw): it opens its first device in the
+    // device's own format.
+    [[nodiscard]] virtual bool HasDeviceSettings() const { return true; }
+
     // For layers that pick frames by the main window's state (vorlix_vfw):
     // whether the window is shown, and how to ask the camera for a client refresh.
     virtual void SetWindowShown(bool /*shown*/) {}

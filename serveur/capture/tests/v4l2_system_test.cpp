@@ -171,6 +171,19 @@ TEST_F(V4l2System, ModeBeyondTheCountLeavesTheDeviceConnectedAndReselectionKeeps
     EXPECT_EQ(fake_->mapped, 0);
 }
 
+TEST_F(V4l2System, TheConfiguredDeviceAndModeAreIgnored)
+{
+    Camera camera(Ini());
+    CaptureServer server(camera);
+    ASSERT_TRUE(server.StartSystem(Make(Yuyv())));
+    ASSERT_FALSE(server.System()->HasDeviceSettings());
+    ASSERT_TRUE(server.StartConfigured(2, 5)) << "no VideoDevice or VideoFormat in this build";
+    EXPECT_EQ(fake_->path, dir_.string() + "/video0");
+    EXPECT_EQ(server.DeviceIndex(), 0);
+    EXPECT_EQ(server.ModeIndex(), 0);
+    EXPECT_TRUE(server.Running());
+}
+
 TEST_F(V4l2System, ThisBuildHasNoPictureProperties)
 {
     ASSERT_TRUE(kestrel::profile::WriteInt(Ini(), kFormatSection, "Brightness", 300));
@@ -266,6 +279,7 @@ TEST_F(V4l2System, VanishedDeviceIsTracedAndTheServerClosesItCleanly)
     fake_->vanish = true;
     EXPECT_TRUE(WaitUntil([&] { return !raw->Capturing(); }, 2s));
     EXPECT_EQ(TracesWith("lost, capture stopped"), 1);
+    EXPECT_FALSE(server.Running()) << "the schedule's next check may open it again";
     const std::size_t seen = camera.recorder.Count();
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(camera.recorder.Count(), seen);
@@ -273,6 +287,7 @@ TEST_F(V4l2System, VanishedDeviceIsTracedAndTheServerClosesItCleanly)
     fake_->vanish = false;
     ASSERT_TRUE(server.StartCapture(0, 0));
     EXPECT_TRUE(WaitUntil([&] { return camera.recorder.Count() > seen; }, 2s));
+    EXPECT_TRUE(server.Running());
     server.CloseDevice();
     EXPECT_FALSE(fake_->opened);
     EXPECT_EQ(fake_->mapped, 0);

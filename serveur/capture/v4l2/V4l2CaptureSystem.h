@@ -55,6 +55,7 @@ public:
     void StopCapture() override;
     [[nodiscard]] bool Capturing() const override { return capture_.Capturing(); }
 
+    [[nodiscard]] bool HasDeviceSettings() const override { return false; }
     void SetWindowShown(bool shown) override;
     void SetClientRefresh(std::function<void()> refresh) override { refresh_ = std::move(refresh); }
 
