@@ -1,0 +1,28 @@
+// A picture as sent to viewers: read once per notification and shared by
+// every client that has it in flight (the shared pointer's count is the
+// number of clients still sending it; the last one frees it).
+#pragma once
+
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vorlix {
+
+class SharedImage {
+public:
+    // The file's bytes and modification time, or null with errno set when it
+    // cannot be opened or read. An empty file gives an image of size 0.
+    static std::shared_ptr<const SharedImage> Load(const std::string& path);
+
+    [[nodiscard]] long Size() const { return static_cast<long>(bytes_.size()); }
+    [[nodiscard]] const char* Data() const { return bytes_.data(); }
+    [[nodiscard]] std::time_t ModificationTime() const { return modified_; }
+
+private:
+    std::vector<char> bytes_;
+    std::time_t modified_ = 0;
+};
+
+}  // namespace vorlix

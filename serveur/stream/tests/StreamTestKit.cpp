@@ -1,0 +1,364 @@
+#include "serveur/stream/tests/StreamTestKit.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <jpeglib.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "libkestrel/trace/QXTrace.h"
+
+namespace vorlix::testkit {
+
+TempDir::TempDir()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "vorlix-stream-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) != nullptr) {
+        path_ = pattern;
+    }
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+StreamSettings TestCamera::Settings() const
+{
+    const std::lock_guard<std::mutex> guard(lock_);
+    return settings_;
+}
+
+int TestCamera::Shots() const
+{
+    const std::lock_guard<std::mutex> guard(lock_);
+    return shots_;
+}
+
+int TestCamera::MaxJpg() const
+{
+    const std::lock_guard<std::mutex> guard(lock_);
+    return maxJpg_;
+}
+
+void TestCamera::AddEventText(const std::string& text)
+{
+    const std::lock_guard<std::mutex> guard(lock_);
+    events_.push_back(text);
+}
+
+void TestCamera::SetPassword(const std::string& password)
+{
+    const std::lock_guard<std::mutex> guard(lock_);
+    settings_.password = password;
+}
+
+void TestCamera::SetFrequency(int milliseconds)
+{
+    const std::lock_guard<std::mutex> guard(lock_);
+    settings_.frequencyTransfert = milliseconds;
+}
+
+void TestCamera::SetShots(int shots, int maxJpg)
+{
+    const std::lock_guard<std::mutex> guard(lock_);
+    shots_ = shots;
+    maxJpg_ = maxJpg;
+}
+
+std::vector<std::string> TestCamera::EventTexts() const
+{
+    const std::lock_guard<std::mutex> guard(lock_);
+    return events_;
+}
+
+void WriteFile(const std::string& path, const std::string& bytes)
+{
+    const std::string temporary = path + ".part";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    std::filesystem::rename(temporary, path);
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+std::string MakeJpeg(int width, int height, int seed)
+{
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &out, &size);
+    info.image_width = static_cast<JDIMENSION>(width);
+    info.image_height = static_cast<JDIMENSION>(height);
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 85, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<unsigned char> row(static_cast<std::size_t>(width) * 3);
+    while (info.next_scanline < info.image_height) {
+        const int y = static_cast<int>(info.next_scanline);
+        for (int x = 0; x < width; ++x) {
+            row[static_cast<std::size_t>(x) * 3] = static_cast<unsigned char>((x * 255) / width);
+            row[static_cast<std::size_t>(x) * 3 + 1] = static_cast<unsigned char>((y * 255) / height);
+            row[static_cast<std::size_t>(x) * 3 + 2] = static_cast<unsigned char>(seed * 53);
+        }
+        JSAMPROW pointer = row.data();
+        jpeg_write_scanlines(&info, &pointer, 1);
+    }
+    jpeg_finish_compress(&info);
+    std::string bytes(reinterpret_cast<const char*>(out), size);
+    std::free(out);
+    jpeg_destroy_compress(&info);
+    return bytes;
+}
+
+Viewer::Viewer(int port, int receiveBuffer, int localPort)
+{
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (receiveBuffer > 0) {
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (localPort > 0) {
+        address.sin_port = htons(static_cast<std::uint16_t>(localPort));
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            Close();
+            return;
+        }
+    }
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        Close();
+    }
+}
+
+Viewer::~Viewer()
+{
+    Close();
+}
+
+int Viewer::LocalPort() const
+{
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    return ntohs(address.sin_port);
+}
+
+void Viewer::Close()
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+void Viewer::Reset()
+{
+    const linger reset{1, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    Close();
+}
+
+void Viewer::Send(const std::string& bytes)
+{
+    ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+}
+
+bool Viewer::Fill(std::chrono::steady_clock::time_point deadline)
+{
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (fd_ < 0 || left.count() <= 0) {
+        return false;
+    }
+    pollfd entry{fd_, POLLIN, 0};
+    if (::poll(&entry, 1, static_cast<int>(left.count())) <= 0) {
+        return false;
+    }
+    char chunk[65536];
+    const ssize_t got = ::recv(fd_, chunk, sizeof chunk, 0);
+    if (got <= 0) {
+        return false;
+    }
+    buffered_.append(chunk, static_cast<std::size_t>(got));
+    return true;
+}
+
+std::string Viewer::Read(std::size_t count, std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (buffered_.size() < count && Fill(deadline)) {
+    }
+    const std::size_t n = std::min(count, buffered_.size());
+    std::string out = buffered_.substr(0, n);
+    buffered_.erase(0, n);
+    return out;
+}
+
+std::optional<std::string> Viewer::ReadUntil(const std::string& marker, std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    std::size_t at = std::string::npos;
+    while ((at = buffered_.find(marker)) == std::string::npos) {
+        if (!Fill(deadline)) {
+            return std::nullopt;
+        }
+    }
+    std::string out = buffered_.substr(0, at + marker.size());
+    buffered_.erase(0, at + marker.size());
+    return out;
+}
+
+bool Viewer::AnythingWithin(std::chrono::milliseconds limit)
+{
+    return !buffered_.empty() || Fill(std::chrono::steady_clock::now() + limit);
+}
+
+std::optional<Viewer::Frame> Viewer::ReadFrame(std::chrono::milliseconds limit)
+{
+    const auto start = std::chrono::steady_clock::now();
+    auto header = ReadUntil("\r\n\r\n", limit);
+    if (!header) {
+        return std::nullopt;
+    }
+    Frame frame;
+    frame.header = *header;
+    frame.history = header->find("Vorlix: History\r\n") != std::string::npos;
+    const long length = std::atol(HeaderField(*header, "Content-Length").c_str());
+    const auto left =
+        limit - std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    frame.body = Read(static_cast<std::size_t>(length), left);
+    if (frame.body.size() != static_cast<std::size_t>(length)) {
+        return std::nullopt;
+    }
+    if (Read(2, 2s) != "\r\n") {
+        return std::nullopt;
+    }
+    return frame;
+}
+
+bool Viewer::ReadHead()
+{
+    return Read(173) ==
+           "HTTP/1.1 200 OK\r\nMax-Age: 0\r\nExpires: 0\r\nCache-Control: no-cache\r\nCache-Control: private\r\n"
+           "Pragma: no-cache\r\nContent-type: multipart/x-mixed-replace;boundary=BoundaryString\r\n";
+}
+
+std::optional<std::int32_t> Viewer::ReadChallenge()
+{
+    auto line = ReadUntil("\r\n");
+    if (!line || line->rfind("AskPassword: ", 0) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::int32_t>(std::stol(line->substr(13)));
+}
+
+std::string HeaderField(const std::string& header, const std::string& name)
+{
+    const std::string key = "\r\n" + name + ": ";
+    const std::size_t at = header.find(key);
+    if (at == std::string::npos) {
+        return {};
+    }
+    const std::size_t from = at + key.size();
+    return header.substr(from, header.find("\r\n", from) - from);
+}
+
+namespace {
+std::mutex g_traceLock;
+std::vector<std::string> g_traceLines;
+
+void RecordLine(int level, const char* format, ...)
+{
+    char buffer[2048];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof buffer, format, args);  // NOLINT(clang-analyzer-valist.Uninitialized)
+    va_end(args);
+    const std::lock_guard<std::mutex> guard(g_traceLock);
+    g_traceLines.push_back(std::to_string(level) + " " + buffer);
+}
+
+int RecordLevel(int /*level*/)
+{
+    return 1;
+}
+QXCheckLevelFunction g_previousCheck = nullptr;
+}  // namespace
+
+TraceRecorder::TraceRecorder()
+{
+    {
+        const std::lock_guard<std::mutex> guard(g_traceLock);
+        g_traceLines.clear();
+    }
+    g_previousCheck = CheckLevel;
+    SetCheckLevelFunction(&RecordLevel);
+    SetTracelnFunction(&RecordLine);
+}
+
+TraceRecorder::~TraceRecorder()
+{
+    SetTracelnFunction(&QXTraceNull);
+    SetCheckLevelFunction(g_previousCheck);
+}
+
+std::vector<std::string> TraceRecorder::Lines() const
+{
+    const std::lock_guard<std::mutex> guard(g_traceLock);
+    return g_traceLines;
+}
+
+int TraceRecorder::Count(const std::string& part) const
+{
+    int count = 0;
+    for (const std::string& line : Lines()) {
+        count += line.find(part) != std::string::npos ? 1 : 0;
+    }
+    return count;
+}
+
+int OpenDescriptors()
+{
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++count;
+    }
+    return count;
+}
+
+int ThreadCount()
+{
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+        ++count;
+    }
+    return count;
+}
+
+}  // namespace vorlix::testkit

@@ -1,0 +1,357 @@
+// The stream server over real TCP on 127.0.0.1: head, password exchange,
+// live and history frames, request parsing, pacing and client lifetimes.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <utime.h>
+
+#include <cstring>
+#include <ctime>
+#include <memory>
+
+#include "serveur/scrambler/PasswordScrambler.h"
+#include "serveur/stream/StreamServer.h"
+#include "serveur/stream/StreamWire.h"
+#include "serveur/stream/tests/StreamTestKit.h"
+
+namespace vorlix {
+namespace {
+
+using namespace testkit;
+
+class StreamProtocol : public ::testing::Test {
+protected:
+    void StartServer()
+    {
+        ASSERT_GT(server_->StartStreamServer(), 0);
+        port_ = server_->ListeningPort();
+        ASSERT_GT(port_, 0);
+    }
+    std::string Answer(std::int32_t challenge, const std::string& password)
+    {
+        std::string scrambled;
+        EXPECT_TRUE(ScramblePassword(password, std::to_string(challenge), scrambled));
+        return "Password: " + scrambled + "\r\n";
+    }
+    int Count(const std::string& text) const
+    {
+        int n = 0;
+        for (const auto& t : camera_.EventTexts()) {
+            n += t == text ? 1 : 0;
+        }
+        return n;
+    }
+
+    TempDir dir_;
+    TestCamera camera_{dir_.Path()};
+    std::unique_ptr<StreamServer> server_ = std::make_unique<StreamServer>(camera_);
+    int port_ = 0;
+};
+
+TEST_F(StreamProtocol, WithoutPasswordTheHeadThenTheLastPictureAtOnce)
+{
+    const std::string picture = MakeJpeg(64, 48, 1);
+    WriteFile(dir_.File("last.jpg"), picture);
+    StartServer();
+    Viewer viewer(port_);
+    ASSERT_TRUE(viewer.ReadHead());
+    const auto frame = viewer.ReadFrame();
+    ASSERT_TRUE(frame.has_value());
+    EXPECT_EQ(frame->header, LiveFrameHeader(static_cast<long>(picture.size())));
+    EXPECT_EQ(frame->body, picture);
+    EXPECT_FALSE(frame->history);
+    EXPECT_FALSE(viewer.AnythingWithin(150ms));  // no AskPassword, nothing more
+    EXPECT_EQ(Count("New client"), 1);
+    EXPECT_EQ(server_->CountStreamClients(), 1);
+}
+
+TEST_F(StreamProtocol, PasswordChallengeRepeatedAfterWrongAnswersThenPictureAtOnce)
+{
+    WriteFile(dir_.File("last.jpg"), MakeJpeg(32, 32, 2));
+    camera_.SetPassword("s3cret Pass");
+    StartServer();
+
+    // A local port whose challenge is negative, to check the sign on the wire.
+    std::unique_ptr<Viewer> viewer;
+    std::int32_t expected = 0;
+    for (int attempt = 0; attempt < 50 && expected >= 0; ++attempt) {
+        viewer = std::make_unique<Viewer>(port_);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        local.sin_port = htons(static_cast<std::uint16_t>(viewer->LocalPort()));
+        expected = ChallengeFromPeer(local);
+    }
+    ASSERT_LT(expected, 0);
+    ASSERT_TRUE(viewer->ReadHead());
+    ASSERT_EQ(viewer->ReadChallenge(), expected);
+    EXPECT_FALSE(viewer->AnythingWithin(200ms)) << "no frame before the right answer";
+
+    for (int wrong = 0; wrong < 3; ++wrong) {
+        viewer->Send(Answer(expected, "wrong"));
+        EXPECT_EQ(viewer->ReadChallenge(), expected) << "attempt " << wrong;
+    }
+    viewer->Send(Answer(expected + 1, "s3cret Pass"));  // scrambled with another key
+    EXPECT_EQ(viewer->ReadChallenge(), expected);
+    viewer->Send(Answer(expected, "s3cret pass"));  // case matters
+    EXPECT_EQ(viewer->ReadChallenge(), expected);
+    EXPECT_FALSE(viewer->AnythingWithin(100ms));
+
+    viewer->Send(Answer(expected, "s3cret Pass"));
+    const auto frame = viewer->ReadFrame();
+    ASSERT_TRUE(frame.has_value());
+    EXPECT_EQ(frame->body, ReadFile(dir_.File("last.jpg")));
+    EXPECT_EQ(Count("password KO for the new client"), 5);
+    EXPECT_EQ(Count("password ok for the new client"), 1);
+    EXPECT_EQ(server_->CountStreamClients(), 1);  // never disconnected for wrong answers
+}
+
+TEST_F(StreamProtocol, HistoryBeforeThePasswordGetsNothing)
+{
+    camera_.SetPassword("pw");
+    camera_.SetShots(12, 500);
+    WriteFile(dir_.File("vorlix_12.jpg"), "twelve");
+    StartServer();
+    Viewer viewer(port_);
+    ASSERT_TRUE(viewer.ReadHead());
+    const auto challenge = viewer.ReadChallenge();
+    ASSERT_TRUE(challenge.has_value());
+    viewer.Send("History: newer\r\n");
+    EXPECT_FALSE(viewer.AnythingWithin(300ms));
+}
+
+TEST_F(StreamProtocol, HistoryPicturesByWordAndNumberWithTheRingInTheHeader)
+{
+    camera_.SetShots(12, 500);
+    WriteFile(dir_.File("vorlix_12.jpg"), "picture twelve");
+    WriteFile(dir_.File("vorlix_13.jpg"), "picture thirteen");
+    WriteFile(dir_.File("vorlix_900.jpg"), "picture nine hundred");
+    const std::time_t when = std::time(nullptr) - 86400;
+    const utimbuf times{when, when};
+    ASSERT_EQ(::utime(dir_.File("vorlix_13.jpg").c_str(), &times), 0);
+    StartServer();  // no last.jpg: the new client gets no live frame
+    Viewer viewer(port_);
+    ASSERT_TRUE(viewer.ReadHead());
+
+    const std::pair<const char*, const char*> cases[] = {
+        {"older", "picture thirteen"}, {"newer", "picture twelve"},     {"0", "picture twelve"},
+        {"-1", "picture thirteen"},    {"900", "picture nine hundred"},
+    };
+    for (const auto& [argument, body] : cases) {
+        viewer.Send(std::string("History: ") + argument + "\r\n");
+        const auto frame = viewer.ReadFrame();
+        ASSERT_TRUE(frame.has_value()) << argument;
+        EXPECT_TRUE(frame->history) << argument;
+        EXPECT_EQ(frame->body, body) << argument;
+        EXPECT_EQ(HeaderField(frame->header, "IndiceLast"), "12");
+        EXPECT_EQ(HeaderField(frame->header, "Modulo"), "500");
+        EXPECT_EQ(frame->header.rfind("\r\n--BoundaryString\r\nVorlix: History\r\n", 0), 0U);
+    }
+    viewer.Send("History: older\r\n");
+    const auto frame = viewer.ReadFrame();
+    ASSERT_TRUE(frame.has_value());
+    EXPECT_EQ(HeaderField(frame->header, "Time"), AsctimeText(when));
+
+    viewer.Send("History: 41\r\n");  // a missing picture: no answer at all
+    EXPECT_FALSE(viewer.AnythingWithin(200ms));
+}
+
+TEST_F(StreamProtocol, PasswordAndHistoryInOneReceiveOnlyTheFirstLineCounts)
+{
+    camera_.SetPassword("pw");
+    camera_.SetShots(12, 500);
+    WriteFile(dir_.File("last.jpg"), "live picture");
+    WriteFile(dir_.File("vorlix_900.jpg"), "history picture");
+    StartServer();
+    Viewer viewer(port_);
+    ASSERT_TRUE(viewer.ReadHead());
+    const auto challenge = viewer.ReadChallenge();
+    ASSERT_TRUE(challenge.has_value());
+    std::string both = Answer(*challenge, "pw") + "History: 900\r\n";
+    viewer.Send(both);
+    const auto frame = viewer.ReadFrame();
+    ASSERT_TRUE(frame.has_value());
+    EXPECT_FALSE(frame->history);
+    EXPECT_EQ(frame->body, "live picture");
+    EXPECT_FALSE(viewer.AnythingWithin(300ms)) << "the History line of the same receive is dropped";
+}
+
+TEST_F(StreamProtocol, BrowserRequestIsIgnoredAndTheStreamFollows)
+{
+    WriteFile(dir_.File("last.jpg"), "first");
+    StartServer();
+    Viewer browser(port_);
+    std::string request = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: " + std::string(300, 'B') + "\r\n\r\n";
+    browser.Send(request);
+    ASSERT_TRUE(browser.ReadHead());
+    auto frame = browser.ReadFrame();
+    ASSERT_TRUE(frame.has_value());
+    EXPECT_EQ(frame->body, "first");
+    WriteFile(dir_.File("second.jpg"), "second picture");
+    server_->NotifyNewImage(dir_.File("second.jpg").c_str());
+    frame = browser.ReadFrame();
+    ASSERT_TRUE(frame.has_value());
+    EXPECT_EQ(frame->body, "second picture");
+    EXPECT_EQ(server_->CountStreamClients(), 1);
+}
+
+TEST_F(StreamProtocol, NotificationDuringAPendingFlushSendsNothing)
+{
+    StartServer();
+    Viewer reader(port_);
+    Viewer stalled(port_, 4096);  // never reads: keeps the flush pending
+    ASSERT_TRUE(reader.ReadHead());
+    ASSERT_TRUE(WaitFor([&] { return server_->CountStreamClients() == 2; }));
+    const std::string big(12 * 1024 * 1024, 'A');
+    WriteFile(dir_.File("a.jpg"), big);
+    server_->NotifyNewImage(dir_.File("a.jpg").c_str());
+    auto frame = reader.ReadFrame(5s);
+    ASSERT_TRUE(frame.has_value());
+    EXPECT_EQ(frame->body.size(), big.size());
+
+    WriteFile(dir_.File("b.jpg"), "picture B");
+    server_->NotifyNewImage(dir_.File("b.jpg").c_str());
+    EXPECT_FALSE(reader.AnythingWithin(300ms)) << "B must not start while A is still being sent";
+
+    stalled.Reset();  // the stalled send fails: the flush ends
+    ASSERT_TRUE(WaitFor([&] { return server_->CountStreamClients() == 1; }));
+    WriteFile(dir_.File("c.jpg"), "picture C");
+    server_->NotifyNewImage(dir_.File("c.jpg").c_str());
+    frame = reader.ReadFrame();
+    ASSERT_TRUE(frame.has_value());
+    EXPECT_EQ(frame->body, "picture C");
+}
+
+TEST_F(StreamProtocol, FrequencyTransfertSkipsAClientServedRecently)
+{
+    camera_.SetFrequency(1000);
+    WriteFile(dir_.File("last.jpg"), "paced picture");
+    StartServer();
+    Viewer early(port_);
+    ASSERT_TRUE(early.ReadHead());
+    ASSERT_TRUE(early.ReadFrame().has_value());
+    std::this_thread::sleep_for(400ms);
+    Viewer late(port_);  // its arrival resends the last picture to whoever is due
+    ASSERT_TRUE(late.ReadHead());
+    const auto frame = late.ReadFrame();
+    ASSERT_TRUE(frame.has_value());
+    EXPECT_EQ(frame->body, "paced picture");
+    EXPECT_FALSE(early.AnythingWithin(200ms)) << "served 400 ms ago: skipped";
+
+    std::this_thread::sleep_for(500ms);  // now more than a second since its frame
+    server_->NotifyNewImage(nullptr);
+    EXPECT_TRUE(early.ReadFrame().has_value());
+    EXPECT_FALSE(late.AnythingWithin(100ms));  // late was served about 700 ms ago
+}
+
+TEST_F(StreamProtocol, EmptyAndMissingPicturesAreNeverSent)
+{
+    TraceRecorder traces;
+    WriteFile(dir_.File("last.jpg"), "");
+    StartServer();
+    Viewer viewer(port_);
+    ASSERT_TRUE(viewer.ReadHead());
+    EXPECT_FALSE(viewer.AnythingWithin(200ms));
+    const std::string missing = dir_.File("gone.jpg");
+    server_->NotifyNewImage(missing.c_str());
+    EXPECT_FALSE(viewer.AnythingWithin(200ms));
+    EXPECT_EQ(traces.Count("[WARN ] "), traces.Count("Unable to access jpg file=(" + missing + ")(2)"));
+    EXPECT_EQ(traces.Count("Unable to access jpg file=(" + missing + ")(2)</COLOR>"), 1);
+    WriteFile(missing, "now here");
+    server_->NotifyNewImage(nullptr);  // the last path stays the missing one, now present
+    const auto frame = viewer.ReadFrame();
+    ASSERT_TRUE(frame.has_value());
+    EXPECT_EQ(frame->body, "now here");
+    server_->StopStreamServer();
+}
+
+TEST_F(StreamProtocol, ResetConnectionIsRemovedAtOnceOrderlyCloseStaysUntilASendFails)
+{
+    WriteFile(dir_.File("last.jpg"), std::string(20000, 'x'));
+    StartServer();
+    auto reset = std::make_unique<Viewer>(port_);
+    auto orderly = std::make_unique<Viewer>(port_);
+    Viewer stays(port_);
+    ASSERT_TRUE(WaitFor([&] { return server_->CountStreamClients() == 3; }));
+    ASSERT_TRUE(stays.ReadHead());
+    ASSERT_TRUE(stays.ReadFrame().has_value());
+
+    reset->Reset();
+    EXPECT_TRUE(WaitFor([&] { return server_->CountStreamClients() == 2; }, 1s));
+    // Read all first: closing with unread bytes would send a reset instead.
+    ASSERT_TRUE(orderly->ReadHead());
+    ASSERT_TRUE(orderly->ReadFrame().has_value());
+    orderly->Close();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(server_->CountStreamClients(), 2) << "an orderly close is noticed only by a failed send";
+
+    // The first send after the close draws a reset; a later one fails.
+    for (int i = 0; i < 20 && server_->CountStreamClients() > 1; ++i) {
+        server_->NotifyNewImage(nullptr);
+        ASSERT_TRUE(stays.ReadFrame().has_value());
+    }
+    EXPECT_EQ(server_->CountStreamClients(), 1);
+}
+
+TEST_F(StreamProtocol, StopClosesEveryClientOnceThenTheListeningSocket)
+{
+    TraceRecorder traces;
+    StartServer();
+    Viewer a(port_), b(port_), c(port_);
+    ASSERT_TRUE(WaitFor([&] { return server_->CountStreamClients() == 3; }));
+    server_->StopStreamServer();
+    EXPECT_EQ(traces.Count("[INFO ] "), 3);
+    EXPECT_EQ(traces.Count("client has closed ("), 3);
+    EXPECT_EQ(traces.Count("Closing active webcam sockets"), 1);
+    EXPECT_EQ(traces.Count("Thread jpg stop "), 1);
+    EXPECT_EQ(server_->CountStreamClients(), 0);
+    for (Viewer* v : {&a, &b, &c}) {
+        ASSERT_TRUE(v->ReadHead());
+        EXPECT_FALSE(v->AnythingWithin(500ms));  // closed: end of stream
+    }
+    server_->StopStreamServer();  // a second stop does nothing
+    EXPECT_EQ(traces.Count("client has closed ("), 3);
+    EXPECT_EQ(traces.Count("Closing active webcam sockets"), 1);
+    Viewer after(port_);
+    EXPECT_FALSE(after.Connected());
+
+    ASSERT_GT(server_->StartStreamServer(), 0);  // and it starts again
+    Viewer again(server_->ListeningPort());
+    EXPECT_TRUE(again.ReadHead());
+}
+
+TEST_F(StreamProtocol, PortInUseFailsTheStartWithZero)
+{
+    TraceRecorder traces;
+    StartServer();
+    TestCamera other(dir_.Path());
+    StreamServer second(other);
+    // The test camera's port is 0; bind the second server on the first one's.
+    struct PortCamera final : StreamCamera {
+        StreamCamera& base;
+        int port;
+        PortCamera(StreamCamera& b, int p) : base(b), port(p) {}
+        StreamSettings Settings() const override
+        {
+            StreamSettings s = base.Settings();
+            s.port = port;
+            return s;
+        }
+        int Shots() const override { return 0; }
+        int MaxJpg() const override { return 500; }
+        std::string PictureDir() const override { return base.PictureDir(); }
+        void AddEventText(const std::string&) override {}
+        void ApplyStreamThreadPriority() override {}
+    } busy(other, port_);
+    StreamServer clash(busy);
+    EXPECT_EQ(clash.StartStreamServer(), 0);
+    EXPECT_TRUE(clash.Running());
+    EXPECT_EQ(traces.Count("Unable to bind socket</COLOR>"), 1);
+    EXPECT_EQ(clash.CountStreamClients(), 0);
+    clash.StopStreamServer();
+    EXPECT_FALSE(clash.Running());
+}
+
+}  // namespace
+}  // namespace vorlix
