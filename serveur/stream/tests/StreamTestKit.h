@@ -130,6 +130,14 @@ bool WaitFor(Condition condition, std::chrono::milliseconds limit = 3s)
     return true;
 }
 
+// Runs `argv` (found on PATH, no shell) with its output in `outPath` and its
+// errors in `errPath`; killed when it outlives `limit`. The exit status, or
+// -1 when it had to be killed or could not start.
+int RunProgram(const std::vector<std::string>& argv, const std::string& outPath, const std::string& errPath,
+               std::chrono::milliseconds limit);
+// Whether `program` is on PATH.
+bool HaveProgram(const std::string& program);
+
 // Open descriptors and threads of this process.
 int OpenDescriptors();
 int ThreadCount();

@@ -1,0 +1,120 @@
+// Many viewers: a stalled one does not stop the others, and viewers coming
+// and going leave no descriptor and no thread behind.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "serveur/stream/StreamServer.h"
+#include "serveur/stream/tests/StreamTestKit.h"
+
+namespace vorlix {
+namespace {
+
+using namespace testkit;
+
+TEST(StreamViewersLoad, StalledViewerIsDroppedAndTenOthersKeepReceiving)
+{
+    TraceRecorder traces;
+    TempDir dir;
+    TestCamera camera(dir.Path());
+    camera.SetFrequency(0);
+    StreamServer server(camera);
+    ASSERT_GT(server.StartStreamServer(), 0);
+    const int port = server.ListeningPort();
+
+    Viewer stalled(port, 4096);  // connected, never reads
+    std::atomic<bool> stop{false};
+    std::vector<std::atomic<int>> frames(10);
+    std::vector<std::atomic<int>> bad(10);
+    std::vector<std::thread> readers;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        readers.emplace_back([&, i] {
+            Viewer viewer(port);
+            if (!viewer.ReadHead()) {
+                ++bad[i];
+                return;
+            }
+            while (!stop.load()) {
+                const auto frame = viewer.ReadFrame(8s);
+                if (!frame) {
+                    continue;
+                }
+                const bool jpeg = frame->body.size() > 4 && frame->body.substr(0, 2) == "\xFF\xD8";
+                (jpeg ? frames[i] : bad[i])++;
+            }
+        });
+    }
+    ASSERT_TRUE(WaitFor([&] { return server.CountStreamClients() == 11; }, 5s));
+
+    // Large pictures fill the stalled viewer's buffers within a few frames.
+    const std::string picture = MakeJpeg(1280, 960, 3) + std::string(1500000, '\0');
+    const std::string path = dir.File("big.jpg");
+    WriteFile(path, picture);
+    const auto start = std::chrono::steady_clock::now();
+    int afterDrop = -1;
+    for (int n = 0; n < 400 && std::chrono::steady_clock::now() - start < 12s; ++n) {
+        server.NotifyNewImage(path.c_str());
+        std::this_thread::sleep_for(40ms);
+        if (afterDrop < 0 && server.CountStreamClients() == 10) {
+            afterDrop = frames[0].load();
+        }
+        if (afterDrop >= 0 && frames[0].load() >= afterDrop + 5) {
+            break;
+        }
+    }
+    std::this_thread::sleep_for(300ms);
+    stop.store(true);
+    server.StopStreamServer();  // ends the readers' streams
+    for (auto& reader : readers) {
+        reader.join();
+    }
+    EXPECT_EQ(traces.Count("no byte taken for 5 seconds, viewer closed</COLOR>"), 1);
+    ASSERT_GE(afterDrop, 0) << "the stalled viewer was never dropped";
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        EXPECT_GE(frames[i].load(), afterDrop + 3) << "viewer " << i;
+        EXPECT_EQ(bad[i].load(), 0) << "viewer " << i;
+    }
+}
+
+TEST(StreamViewersLoad, TwoHundredViewersComingAndGoingLeaveNothingBehind)
+{
+    TempDir dir;
+    TestCamera camera(dir.Path());
+    camera.SetFrequency(0);
+    WriteFile(dir.File("last.jpg"), MakeJpeg(80, 60, 5));
+    const int descriptorsBefore = OpenDescriptors();
+    const int threadsBefore = ThreadCount();
+    {
+        StreamServer server(camera);
+        ASSERT_GT(server.StartStreamServer(), 0);
+        const int port = server.ListeningPort();
+        for (int i = 0; i < 200; ++i) {
+            Viewer viewer(port);
+            ASSERT_TRUE(viewer.ReadHead()) << i;
+            ASSERT_TRUE(viewer.ReadFrame().has_value()) << i;
+            if (i % 2 == 0) {
+                viewer.Reset();
+            }  // odd ones close in order at the end of the scope
+            if (i % 25 == 0) {
+                server.NotifyNewImage(nullptr);
+            }
+        }
+        // Closed peers that were never sent to again are noticed by the next sends.
+        for (int round = 0; round < 50 && server.CountStreamClients() > 0; ++round) {
+            server.NotifyNewImage(nullptr);
+            std::this_thread::sleep_for(20ms);
+        }
+        EXPECT_EQ(server.CountStreamClients(), 0);
+        EXPECT_EQ(OpenDescriptors(), descriptorsBefore + 2);  // the listening socket and the wake-up
+        EXPECT_EQ(ThreadCount(), threadsBefore + 1);          // the stream thread
+        server.StopStreamServer();
+        EXPECT_EQ(ThreadCount(), threadsBefore);
+    }
+    EXPECT_EQ(OpenDescriptors(), descriptorsBefore);
+}
+
+}  // namespace
+}  // namespace vorlix
