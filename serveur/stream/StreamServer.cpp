@@ -2,10 +2,12 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,12 +38,14 @@ std::uint32_t TickCount()
     return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }
 
-// One send that never waits; -1 with errno on failure.
-int SendNow(int fd, std::string_view bytes)
+// One send that never waits; -1 with errno on failure. `more`: the bytes
+// may wait in the kernel for the body that follows, so a frame header and its
+// picture leave in the same segments.
+int SendNow(int fd, std::string_view bytes, bool more = false)
 {
     ssize_t sent = 0;
     do {
-        sent = ::send(fd, bytes.data(), bytes.size(), kSendFlags);
+        sent = ::send(fd, bytes.data(), bytes.size(), kSendFlags | (more ? MSG_MORE : 0));
     } while (sent < 0 && errno == EINTR);
     return static_cast<int>(sent);
 }
@@ -266,6 +270,10 @@ bool StreamServer::AcceptNewClient(Events& events)
             TRACE_ERROR_DETAIL();
         } else {
             events.texts.push_back("New client");
+            // A header and its body are separate sends: without this the
+            // body's last segment would wait for the header's ACK.
+            const int on = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             TRACE_TRACE("New client (%d)", fd);
         }
         if (!password.empty() && peer.sin_family == AF_INET) {
@@ -362,13 +370,9 @@ void StreamServer::StartFrames(const std::shared_ptr<const SharedImage>& image, 
         client.lastFrameTick = now;
         client.image = image;
         client.offset = 0;
-        const int sent = SendNow(client.socket, header);
+        const int sent = SendNow(client.socket, header, true);
         if (sent == static_cast<int>(header.size())) {
             TRACE_LEVEL(kestrel::kLevelUser3, "(add_write) send (%d bytes) on (%d)", sent, client.socket);
-            if (!wicket::SetBlocking(client.socket, true)) {
-                TRACE_ERROR("Error on (%d), unable to set blocking mode to socket", client.socket);
-                TRACE_ERROR_DETAIL();
-            }
             flushNeeded = true;
             ++it;
             continue;
@@ -429,6 +433,8 @@ void StreamServer::FlushFrames()
 
 // Sends the bodies and trailers of every pending client side by side, so a
 // viewer that does not read delays the others by at most the send time-out.
+// Sockets stay in non-blocking mode: a socket that takes nothing is waited
+// for with poll, never inside a send.
 void StreamServer::SendPending(std::vector<Pending>& work)
 {
     const auto start = std::chrono::steady_clock::now();
@@ -445,59 +451,50 @@ void StreamServer::SendPending(std::vector<Pending>& work)
             }
             const int fd = p.client->socket;
             const auto size = static_cast<std::size_t>(p.image->Size());
-            bool wouldBlock = false;
-            while (p.offset < size) {
-                const int sent = SendNow(fd, std::string_view(p.image->Data() + p.offset, size - p.offset));
+            while (!p.done) {
+                // The rest of the body and the trailer in one call.
+                std::array<iovec, 2> parts{};
+                std::size_t count = 0;
+                if (p.offset < size) {
+                    parts[count++] = iovec{const_cast<char*>(p.image->Data() + p.offset), size - p.offset};
+                }
+                const auto trailerAt = static_cast<std::size_t>(p.trailerSent);
+                parts[count++] = iovec{const_cast<char*>(kFrameTrailer.data() + trailerAt), 2 - trailerAt};
+                msghdr message{};
+                message.msg_iov = parts.data();
+                message.msg_iovlen = count;
+                ssize_t sent = 0;
+                do {
+                    sent = ::sendmsg(fd, &message, kSendFlags);
+                } while (sent < 0 && errno == EINTR);
                 const int error = errno;
-                TRACE_LEVEL(kestrel::kLevelUser3, "(flush) a send (%d bytes) on (%d)", sent, fd);
+                TRACE_LEVEL(kestrel::kLevelUser3, "(flush) a send (%d bytes) on (%d)", static_cast<int>(sent), fd);
                 if (sent > 0) {
-                    p.offset += static_cast<std::size_t>(sent);
+                    const std::size_t body = std::min(static_cast<std::size_t>(sent), size - p.offset);
+                    p.offset += body;
+                    p.trailerSent += static_cast<int>(static_cast<std::size_t>(sent) - body);
                     p.deadline = now + kSendTimeout;
+                    if (p.trailerSent == 2) {
+                        TRACE_LEVEL(kestrel::kLevelUser3, "Send (%d bytes,nret=%d) on (%d)", static_cast<int>(size), 2,
+                                    fd);
+                        p.done = true;
+                    }
                     continue;
                 }
                 if (sent < 0 && wicket::IsWouldBlock(error)) {
-                    wouldBlock = true;
-                    break;
+                    break;  // wait until the socket takes bytes again
                 }
                 errno = error;
-                TRACE_WARN("Error on (%d), Send jpg (%d au lieu de %d)", fd, sent, static_cast<int>(size));
-                TRACE_WARN_DETAIL();
-                p.failed = true;
-                p.done = true;
-                break;
-            }
-            if (p.done) {
-                continue;
-            }
-            if (!wouldBlock && p.offset >= size) {
-                while (p.trailerSent < 2) {
-                    const int sent = SendNow(fd, kFrameTrailer.substr(static_cast<std::size_t>(p.trailerSent)));
-                    const int error = errno;
-                    if (sent > 0) {
-                        p.trailerSent += sent;
-                        p.deadline = now + kSendTimeout;
-                        continue;
-                    }
-                    if (sent < 0 && wicket::IsWouldBlock(error)) {
-                        wouldBlock = true;
-                        break;
-                    }
-                    errno = error;
-                    TRACE_WARN("Error on (%d), Send return jpg (%d au lieu de 2)", fd, sent);
+                if (p.offset < size) {
+                    TRACE_WARN("Error on (%d), Send jpg (%d au lieu de %d)", fd, static_cast<int>(sent),
+                               static_cast<int>(size));
                     TRACE_WARN_DETAIL();
-                    p.done = true;  // kept: a later send tells whether it is gone
-                    break;
+                    p.failed = true;
+                } else {
+                    TRACE_WARN("Error on (%d), Send return jpg (%d au lieu de 2)", fd, static_cast<int>(sent));
+                    TRACE_WARN_DETAIL();  // kept: the next header tells whether it is gone
                 }
-                if (p.trailerSent == 2) {
-                    if (!wicket::SetBlocking(fd, false)) {
-                        TRACE_ERROR("Error on (%d), unable to set blocking mode to socket", fd);
-                        TRACE_ERROR_DETAIL();
-                    } else {
-                        TRACE_LEVEL(kestrel::kLevelUser3, "Send (%d bytes,nret=%d) on (%d)",
-                                    static_cast<int>(p.image->Size()), 2, fd);
-                    }
-                    p.done = true;
-                }
+                p.done = true;
             }
             if (p.done) {
                 continue;
@@ -669,15 +666,9 @@ void StreamServer::SendHistory(const ClientPtr& client, const std::string& argum
     }
     client->image = image;
     client->offset = 0;
-    const int sent = SendNow(client->socket, header);
+    const int sent = SendNow(client->socket, header, true);
     if (sent == static_cast<int>(header.size())) {
         TRACE_LEVEL(kestrel::kLevelUser3, "(History) send (%d bytes) on (%d)", sent, client->socket);
-        if (!wicket::SetBlocking(client->socket, true)) {
-            TRACE_WARN("Error on (%d), unable to set blocking mode to socket", client->socket);
-            TRACE_WARN_DETAIL();
-        }
-        // The body goes out even when the switch failed: body sends never
-        // depend on the socket's mode.
         int idle = 0;
         state_.compare_exchange_strong(idle, 1);
         return;
