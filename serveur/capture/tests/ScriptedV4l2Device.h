@@ -66,6 +66,7 @@ public:
     std::chrono::milliseconds period{5};
     unsigned fps = 0;  // reported by VIDIOC_G_PARM when not 0
     std::string card = "Scripted camera";
+    bool acceptsYuyv = false;  // VIDIOC_S_FMT to YUYV succeeds
     bool opened = false;
     int opens = 0;
     std::string path;
@@ -101,6 +102,19 @@ public:
             case VIDIOC_G_FMT: {
                 auto* f = static_cast<v4l2_format*>(arg);
                 f->fmt.pix.pixelformat = pixelformat_;
+                f->fmt.pix.width = width_;
+                f->fmt.pix.height = height_;
+                f->fmt.pix.bytesperline = bpl_;
+                return 0;
+            }
+            case VIDIOC_S_FMT: {
+                auto* f = static_cast<v4l2_format*>(arg);
+                if (!acceptsYuyv || f->fmt.pix.pixelformat != V4L2_PIX_FMT_YUYV) {
+                    errno = EINVAL;
+                    return -1;
+                }
+                pixelformat_ = V4L2_PIX_FMT_YUYV;
+                bpl_ = width_ * 2;
                 f->fmt.pix.width = width_;
                 f->fmt.pix.height = height_;
                 f->fmt.pix.bytesperline = bpl_;

@@ -131,5 +131,25 @@ TEST_F(V4l2, MissingDeviceAndUnknownFormatFailToConnect)
     EXPECT_FALSE(mjpeg.Start(recorder));
 }
 
+TEST_F(V4l2, CompressedFormatIsSwitchedToYuyvWhereTheDeviceOffersIt)
+{
+    auto device = std::make_unique<ScriptedDevice>(V4L2_PIX_FMT_MJPEG, 4, 2, 0, 16);
+    ScriptedDevice* fake = device.get();
+    fake->acceptsYuyv = true;
+    fake->frames = {Pattern(16, 4)};
+    V4l2Capture capture(std::move(device));
+    ASSERT_TRUE(capture.Connect(0));
+    EXPECT_EQ(capture.Format(), kFourccYuy2);
+    EXPECT_EQ(TracesWith("switched from format 0x47504A4D to YUYV"), 1);
+    Recorder recorder;
+    ASSERT_TRUE(capture.Start(recorder));
+    WaitFrames(recorder, 1);
+    capture.Stop();
+    const std::lock_guard lock(recorder.mutex);
+    ASSERT_EQ(recorder.frames.size(), 1U);
+    EXPECT_EQ(recorder.frames[0].format, kFourccYuy2);
+    EXPECT_EQ(recorder.frames[0].data, Pattern(16, 4));
+}
+
 }  // namespace
 }  // namespace vorlix::capture

@@ -53,11 +53,12 @@ void GrabScheduler::Expire(Clock::time_point now)
             return;
         case Mode::Grab:
             if (unasked_) {
-                mode_ = Mode::Preview;
+                // Traced first: whoever sees the new mode finds its line written.
+                TRACE_TRACE("launch the timer lent (id=%d, 5 sec) window is open", kSlowTimerId);
                 grabPending_ = false;
                 framesSinceWatchdog_ = 0;
                 due_ = now + settings_.watchdog;
-                TRACE_TRACE("launch the timer lent (id=%d, 5 sec) window is open", kSlowTimerId);
+                mode_ = Mode::Preview;
                 return;
             }
             grabPending_ = true;
@@ -65,12 +66,12 @@ void GrabScheduler::Expire(Clock::time_point now)
             return;
         case Mode::Preview:
             if (framesSinceWatchdog_ == 0) {  // the preview stopped
-                mode_ = Mode::Grab;
+                TRACE_TRACE("launch quick timer(id=%d, %d ms), window is close", kQuickTimerId,
+                            static_cast<int>(settings_.frequency.count()));
                 unasked_ = false;
                 grabPending_ = true;
                 due_ = now + settings_.frequency;
-                TRACE_TRACE("launch quick timer(id=%d, %d ms), window is close", kQuickTimerId,
-                            static_cast<int>(settings_.frequency.count()));
+                mode_ = Mode::Grab;
                 return;
             }
             framesSinceWatchdog_ = 0;

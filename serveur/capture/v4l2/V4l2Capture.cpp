@@ -83,6 +83,17 @@ bool V4l2Capture::ConnectPath(const std::string& path)
         device_->Close();
         return false;
     }
+    if (EngineFormat(fmt.fmt.pix.pixelformat) == 0) {
+        // A camera left in a compressed format (MJPG) mostly also offers YUYV.
+        v4l2_format yuyv = fmt;
+        yuyv.fmt.pix.pixelformat = V4L2_PIX_FMT_YUYV;
+        yuyv.fmt.pix.bytesperline = 0;
+        yuyv.fmt.pix.field = V4L2_FIELD_NONE;
+        if (device_->Ioctl(VIDIOC_S_FMT, &yuyv) == 0 && yuyv.fmt.pix.pixelformat == V4L2_PIX_FMT_YUYV) {
+            TRACE_INFO("%s switched from format 0x%X to YUYV", path.c_str(), fmt.fmt.pix.pixelformat);
+            fmt = yuyv;
+        }
+    }
     const int format = EngineFormat(fmt.fmt.pix.pixelformat);
     const auto width = static_cast<std::size_t>(fmt.fmt.pix.width);
     const auto height = static_cast<std::size_t>(fmt.fmt.pix.height);
