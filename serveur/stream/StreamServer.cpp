@@ -562,7 +562,15 @@ bool StreamServer::PollRequests(const std::vector<ClientPtr>& clients)
         if (got > 0) {
             HandleRequest(client, std::string_view(buffer.data(), static_cast<std::size_t>(got)));
         } else if (got == 0) {
-            client->peerClosed = true;  // stays listed until a send to it fails
+            bool waiting = false;
+            {
+                const std::lock_guard<std::mutex> guard(lock_);
+                waiting = client->passwordState != 0;
+                if (waiting) {
+                    RemoveClientLocked(client);  // it can neither answer nor be sent to
+                }
+            }
+            client->peerClosed = !waiting;  // an admitted one stays listed until a send to it fails
         } else if (errno != EINTR && !wicket::IsWouldBlock(errno)) {
             RemoveClient(client);
         }

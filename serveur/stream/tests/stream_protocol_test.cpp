@@ -319,6 +319,19 @@ TEST_F(StreamProtocol, StopClosesEveryClientOnceThenTheListeningSocket)
     ASSERT_GT(server_->StartStreamServer(), 0);  // and it starts again
     Viewer again(server_->ListeningPort());
     EXPECT_TRUE(again.ReadHead());
+    server_->StopStreamServer();  // before the trace hooks are put back
+}
+
+TEST_F(StreamProtocol, ClientWaitingForItsPasswordIsRemovedWhenItCloses)
+{
+    camera_.SetPassword("pw");
+    StartServer();
+    for (int i = 0; i < 20; ++i) {
+        Viewer viewer(port_);
+        ASSERT_TRUE(viewer.ReadHead());
+        ASSERT_TRUE(viewer.ReadChallenge().has_value());
+    }  // each closes in order without answering
+    EXPECT_TRUE(WaitFor([&] { return server_->CountStreamClients() == 0; }, 2s)) << server_->CountStreamClients();
 }
 
 TEST_F(StreamProtocol, PortInUseFailsTheStartWithZero)
@@ -326,7 +339,6 @@ TEST_F(StreamProtocol, PortInUseFailsTheStartWithZero)
     TraceRecorder traces;
     StartServer();
     TestCamera other(dir_.Path());
-    StreamServer second(other);
     // The test camera's port is 0; bind the second server on the first one's.
     struct PortCamera final : StreamCamera {
         StreamCamera& base;
@@ -351,6 +363,7 @@ TEST_F(StreamProtocol, PortInUseFailsTheStartWithZero)
     EXPECT_EQ(clash.CountStreamClients(), 0);
     clash.StopStreamServer();
     EXPECT_FALSE(clash.Running());
+    server_->StopStreamServer();
 }
 
 }  // namespace
