@@ -11,6 +11,7 @@
 #include "serveur/capture/WebCamCaptureCamera.h"
 #include "serveur/core/Translate.h"
 #include "serveur/core/WebCam.h"
+#include "serveur/stream/WebCamStreamCamera.h"
 
 namespace vorlix::app {
 
@@ -30,6 +31,7 @@ public:
         : paths_(paths),
           camera_(camera),
           actions_(Configured(cam_, paths, camera)),
+          stream_(cam_),
           captureCamera_(cam_),
           capture_(captureCamera_)
     {
@@ -70,24 +72,48 @@ public:
     void ResetLastDetectionTime() override { cam_.RequestReferenceImage(); }
 
     bool ClientAccess() const override { return cam_.SettingsCopy().clientAccess == 1; }
-    bool StreamRunning() const override { return false; }
-    bool StartStream() override { return false; }
-    int CountStreamClients() const override { return 0; }
+    bool StreamRunning() const override { return stream_.Server().Running(); }
+    bool StartStream() override { return stream_.Server().StartStreamServer() > 0; }
+    int CountStreamClients() const override { return stream_.Server().CountStreamClients(); }
 
     void ReloadConfiguration() override
     {
+        const CameraSettings before = cam_.SettingsCopy();
+        const int shots = cam_.shots.load();
         cam_.LoadConfiguration(camera_, paths_.workDir);
+        cam_.shots.store(shots);  // the running count, not the one saved at the last close
         actions_.Reload();
         cam_.ComputeZoneThresholds();
         cam_.RequestClientRefresh();
         cam_.RequestReferenceImage();
+        RestartStreamWhenChanged(before, cam_.SettingsCopy());
     }
 
 private:
+    // A new port or password needs a new listening socket; access 0 stops it.
+    void RestartStreamWhenChanged(const CameraSettings& before, const CameraSettings& now)
+    {
+        StreamServer& server = stream_.Server();
+        const bool changed =
+            before.portWebClient != now.portWebClient || before.authentificationClient != now.authentificationClient;
+        if (now.clientAccess != 1) {
+            server.StopStreamServer();
+            return;
+        }
+        if (server.Running() && !changed) {
+            return;
+        }
+        server.StopStreamServer();
+        if (server.StartStreamServer() <= 0) {
+            TRACE_WARN("Stream server not restarted on port %d", now.portWebClient);
+        }
+    }
+
     ServerPaths paths_;
     int camera_;
     WebCam cam_;
     WebCamActions actions_;
+    mutable WebCamStreamServer stream_;
     capture::WebCamCaptureCamera captureCamera_;
     capture::CaptureServer capture_;
 };

@@ -72,17 +72,25 @@ bool WaitFor(Pred pred, std::chrono::milliseconds limit)
 // Connects as a viewer and reads until one whole JPEG part has arrived.
 std::string ReadOneJpegPart(int port, std::chrono::milliseconds limit)
 {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(port));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        close(fd);
+    const auto end = std::chrono::steady_clock::now() + limit;
+    // The server listens once its camera object is built: retry until then.
+    int fd = -1;
+    while (fd < 0 && std::chrono::steady_clock::now() < end) {
+        fd = socket(AF_INET, SOCK_STREAM, 0);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+            close(fd);
+            fd = -1;
+            std::this_thread::sleep_for(50ms);
+        }
+    }
+    if (fd < 0) {
         return {};
     }
     std::string got;
-    const auto end = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < end && got.size() < (4u << 20)) {
         pollfd p{fd, POLLIN, 0};
         if (poll(&p, 1, 100) <= 0) {
@@ -120,7 +128,9 @@ TEST(EndToEndTest, FirstStartDetectsServesAndSavesTheShotCounterOnSigterm)
     ASSERT_TRUE(server.Started());
 
     // First-start defaults of the settings file.
-    ASSERT_TRUE(WaitFor([&] { return profile::Read(ini.string(), "Vorlix", "NbSelection").has_value(); }, 3s))
+    // The defaults are written key by key; the audio section comes last.
+    ASSERT_TRUE(WaitFor(
+        [&] { return profile::Read(ini.string(), "Vorlix Audio Management", "no activity time").has_value(); }, 3s))
         << server.Stderr();
     EXPECT_EQ(profile::GetInt(ini.string(), "Vorlix", "NbSelection", -1), 1);
     EXPECT_EQ(profile::GetInt(ini.string(), "Vorlix", "xy_0", -1), 1);
