@@ -34,6 +34,18 @@ protected:
         EXPECT_TRUE(ScramblePassword(password, std::to_string(challenge), scrambled));
         return "Password: " + scrambled + "\r\n";
     }
+    // Notifies until the viewer gets a frame: a notification that meets the
+    // end of the previous flush is dropped by design.
+    std::optional<Viewer::Frame> NotifyAndRead(Viewer& viewer, const std::string& path)
+    {
+        for (int attempt = 0; attempt < 10; ++attempt) {
+            server_->NotifyNewImage(path.c_str());
+            if (auto frame = viewer.ReadFrame(400ms)) {
+                return frame;
+            }
+        }
+        return std::nullopt;
+    }
     int Count(const std::string& text) const
     {
         int n = 0;
@@ -189,8 +201,7 @@ TEST_F(StreamProtocol, BrowserRequestIsIgnoredAndTheStreamFollows)
     ASSERT_TRUE(frame.has_value());
     EXPECT_EQ(frame->body, "first");
     WriteFile(dir_.File("second.jpg"), "second picture");
-    server_->NotifyNewImage(dir_.File("second.jpg").c_str());
-    frame = browser.ReadFrame();
+    frame = NotifyAndRead(browser, dir_.File("second.jpg"));
     ASSERT_TRUE(frame.has_value());
     EXPECT_EQ(frame->body, "second picture");
     EXPECT_EQ(server_->CountStreamClients(), 1);
@@ -217,8 +228,7 @@ TEST_F(StreamProtocol, NotificationDuringAPendingFlushSendsNothing)
     stalled.Reset();  // the stalled send fails: the flush ends
     ASSERT_TRUE(WaitFor([&] { return server_->CountStreamClients() == 1; }));
     WriteFile(dir_.File("c.jpg"), "picture C");
-    server_->NotifyNewImage(dir_.File("c.jpg").c_str());
-    frame = reader.ReadFrame();
+    frame = NotifyAndRead(reader, dir_.File("c.jpg"));
     ASSERT_TRUE(frame.has_value());
     EXPECT_EQ(frame->body, "picture C");
 }
@@ -286,12 +296,17 @@ TEST_F(StreamProtocol, ResetConnectionIsRemovedAtOnceOrderlyCloseStaysUntilASend
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(server_->CountStreamClients(), 2) << "an orderly close is noticed only by a failed send";
 
-    // The first send after the close draws a reset; a later one fails.
-    for (int i = 0; i < 20 && server_->CountStreamClients() > 1; ++i) {
+    // The first send after the close draws a reset; a later one fails. A
+    // notification that meets the previous flush still ending sends nothing,
+    // so the frames are not counted one for one.
+    int frames = 0;
+    for (int i = 0; i < 40 && server_->CountStreamClients() > 1; ++i) {
+        std::this_thread::sleep_for(20ms);
         server_->NotifyNewImage(nullptr);
-        ASSERT_TRUE(stays.ReadFrame().has_value());
+        frames += stays.ReadFrame(500ms).has_value() ? 1 : 0;
     }
     EXPECT_EQ(server_->CountStreamClients(), 1);
+    EXPECT_GE(frames, 1);
 }
 
 TEST_F(StreamProtocol, StopClosesEveryClientOnceThenTheListeningSocket)
