@@ -88,7 +88,8 @@ alignas(64) constexpr std::array<WeightTable, 5> kWeights = {WeightTable{}, Make
 // when the step or the pixel size changes.
 struct StridePattern {
     int step = 0, bpp = 0, length = 0;
-    std::vector<std::uint8_t> bytes;
+    std::vector<std::uint8_t> bytes;  // 0xFF for a selected byte
+    std::vector<std::uint64_t> bits;  // the same, 64 bytes to a word
 };
 constexpr int kMaxPatternPeriod = 64;  // longer periods go through the plain loop
 
@@ -195,50 +196,89 @@ std::uint64_t FastSse2(const std::uint8_t* prev, const std::uint8_t* cur, int n,
 
 // ---- AVX2 (chosen at run time) ----------------------------------------------
 
-template <bool WriteMask>
-__attribute__((target("avx2"))) RowCount StandardAvx2(const std::uint8_t* ref, const std::uint8_t* cur,
-                                                      std::uint8_t* mask, int pixels, int bpp, int x0, int noise)
+// Per block of 64 pixels (2 x Bpp vectors) every changed sample adds 1 to
+// its byte lane in lanes[k]; a block's own count gives its share of the
+// pixel base (x0 + 64 b). The in-block pixel index of each lane (0..63) is
+// applied to lanes[k] at most every 255 blocks, so the x sums cost nothing
+// per vector.
+template <int Bpp, bool WriteMask>
+__attribute__((target("avx2"))) RowCount StandardAvx2T(const std::uint8_t* ref, const std::uint8_t* cur,
+                                                       std::uint8_t* mask, int pixels, int x0, int noise)
 {
-    const int t1 = MinCounted(noise);
-    if (t1 > 255) {
+    constexpr int kVectors = 2 * Bpp;
+    constexpr int kBlockBytes = kBlockPixels * Bpp;
+    // A row holds at most 16384 pixels: 256 blocks.
+    constexpr int kMaxBlocks = 256;
+    const int n = pixels * Bpp;
+    const int blocks = std::min(n / kBlockBytes, kMaxBlocks);
+    const std::uint8_t* weights = kWeights[Bpp].data();
+    const __m256i vt = _mm256_set1_epi8(static_cast<char>(MinCounted(noise)));
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i lanes[kVectors];
+    for (auto& l : lanes)
+        l = zero;
+    __m256i within = zero;
+    alignas(32) std::uint64_t blockCounts[kMaxBlocks][4];
+    for (int blk = 0; blk < blocks; ++blk) {
+        const int i = blk * kBlockBytes;
+        __m256i counts = zero;
+        for (int k = 0; k < kVectors; ++k) {
+            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ref + i + 32 * k));
+            const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cur + i + 32 * k));
+            const __m256i d = _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
+            const __m256i m = _mm256_cmpeq_epi8(_mm256_max_epu8(d, vt), d);
+            if constexpr (WriteMask)
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(mask + i + 32 * k), _mm256_andnot_si256(b, m));
+            counts = _mm256_sub_epi8(counts, m);
+            lanes[k] = _mm256_sub_epi8(lanes[k], m);
+        }
+        _mm256_store_si256(reinterpret_cast<__m256i*>(blockCounts[blk]), _mm256_sad_epu8(counts, zero));
+        if (blk % 255 == 254 || blk + 1 == blocks) {
+            const __m256i ones16 = _mm256_set1_epi16(1);
+            for (int k = 0; k < kVectors; ++k) {
+                const __m256i w = _mm256_load_si256(reinterpret_cast<const __m256i*>(weights + 32 * k));
+                within = _mm256_add_epi32(within, _mm256_madd_epi16(_mm256_maddubs_epi16(lanes[k], w), ones16));
+                lanes[k] = zero;
+            }
+        }
+    }
+    RowCount r;
+    for (int blk = 0; blk < blocks; ++blk) {
+        const std::uint64_t c = blockCounts[blk][0] + blockCounts[blk][1] + blockCounts[blk][2] + blockCounts[blk][3];
+        r.count += c;
+        r.sumX += c * static_cast<std::uint64_t>(x0 + blk * kBlockPixels);
+    }
+    alignas(32) std::uint32_t inBlock[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(inBlock), within);
+    for (const std::uint32_t v : inBlock)
+        r.sumX += v;
+    const int i = blocks * kBlockBytes;
+    const RowCount tail = StandardScalar(ref + i, cur + i, WriteMask ? mask + i : nullptr, (n - i) / Bpp, Bpp,
+                                         x0 + blocks * kBlockPixels, noise);
+    r.count += tail.count;
+    r.sumX += tail.sumX;
+    return r;
+}
+
+template <bool WriteMask>
+RowCount StandardAvx2(const std::uint8_t* ref, const std::uint8_t* cur, std::uint8_t* mask, int pixels, int bpp, int x0,
+                      int noise)
+{
+    if (MinCounted(noise) > 255) {
         if constexpr (WriteMask)
             std::memset(mask, 0, static_cast<std::size_t>(pixels) * static_cast<std::size_t>(bpp));
         return {};
     }
-    const int n = pixels * bpp;
-    const int block = kBlockPixels * bpp;
-    const std::uint8_t* weights = kWeights[static_cast<std::size_t>(bpp)].data();
-    const __m256i vt = _mm256_set1_epi8(static_cast<char>(t1));
-    const __m256i zero = _mm256_setzero_si256();
-    __m256i totalCount = zero, totalX = zero;
-    int i = 0;
-    int xb = x0;
-    for (; i + block <= n; i += block, xb += kBlockPixels) {
-        __m256i counts = zero, within = zero;
-        for (int k = 0; k < block; k += 32) {
-            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ref + i + k));
-            const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cur + i + k));
-            const __m256i d = _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
-            const __m256i m = _mm256_cmpeq_epi8(_mm256_max_epu8(d, vt), d);
-            if constexpr (WriteMask)
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(mask + i + k), _mm256_andnot_si256(b, m));
-            counts = _mm256_sub_epi8(counts, m);
-            const __m256i w = _mm256_load_si256(reinterpret_cast<const __m256i*>(weights + k));
-            within = _mm256_add_epi64(within, _mm256_sad_epu8(_mm256_and_si256(m, w), zero));
-        }
-        const __m256i c = _mm256_sad_epu8(counts, zero);
-        totalCount = _mm256_add_epi64(totalCount, c);
-        totalX = _mm256_add_epi64(totalX, _mm256_add_epi64(_mm256_mul_epu32(c, _mm256_set1_epi32(xb)), within));
+    switch (bpp) {
+        case 1:
+            return StandardAvx2T<1, WriteMask>(ref, cur, mask, pixels, x0, noise);
+        case 2:
+            return StandardAvx2T<2, WriteMask>(ref, cur, mask, pixels, x0, noise);
+        case 3:
+            return StandardAvx2T<3, WriteMask>(ref, cur, mask, pixels, x0, noise);
+        default:
+            return StandardAvx2T<4, WriteMask>(ref, cur, mask, pixels, x0, noise);
     }
-    alignas(32) std::uint64_t lanes[8];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), totalCount);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes + 4), totalX);
-    RowCount r{lanes[0] + lanes[1] + lanes[2] + lanes[3], lanes[4] + lanes[5] + lanes[6] + lanes[7]};
-    const RowCount tail =
-        StandardScalar(ref + i, cur + i, WriteMask ? mask + i : nullptr, (n - i) / bpp, bpp, xb, noise);
-    r.count += tail.count;
-    r.sumX += tail.sumX;
-    return r;
 }
 
 template <bool Patterned>

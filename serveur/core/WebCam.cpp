@@ -506,9 +506,11 @@ bool WebCam::Detect(DisplayHook* display, bool displayOn, EventActionsHook* acti
         display->SetActivityColour(kActivityBlue);
     CopyFrameInto(previous_);
     previousValid_ = true;
-    CopyFrameInto(annotated_);
     bool overlayDrawn = false;
     if (FollowDetection() && display != nullptr) {
+        // The event actions copy the frame into the annotated image themselves;
+        // only the overlay needs it here first.
+        CopyFrameInto(annotated_);
         display->DrawDetectionOverlay(*this);
         overlayDrawn = true;
     }

@@ -64,7 +64,7 @@ TEST(RowKernels, EveryInstructionSetGivesThePlainCountsSumsAndMask)
     std::uniform_int_distribution<int> byte(0, 255);
     for (const KernelIsa isa : AvailableKernelIsas()) {
         for (int bpp = 1; bpp <= 4; ++bpp) {
-            for (const int pixels : {1, 5, 63, 64, 65, 130, 333, 700}) {
+            for (const int pixels : {1, 5, 63, 64, 65, 130, 333, 700, 16384}) {
                 std::vector<std::uint8_t> ref(static_cast<std::size_t>(pixels * bpp));
                 std::vector<std::uint8_t> cur(ref.size());
                 for (std::size_t i = 0; i < ref.size(); ++i) {
