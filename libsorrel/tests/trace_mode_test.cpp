@@ -76,6 +76,14 @@ TEST_F(TraceModeTest, LineFeedBetweenRawBytesIsShown)
     EXPECT_EQ(mode_.Texts(), std::vector<std::string>{"<0x1><LF><STX>"});
 }
 
+TEST_F(TraceModeTest, LineFeedAfterTextEndsTheLineBeforeRawBytes)
+{
+    mode_.Tracef(5, false, "abc\n\x01\x02\n");
+    EXPECT_EQ(mode_.Texts(), (std::vector<std::string>{"abc", "<0x1><STX>"}));
+    mode_.Tracef(5, false, "\x03\n\n");  // the second line feed follows a line feed
+    EXPECT_EQ(mode_.Texts(), (std::vector<std::string>{"abc", "<0x1><STX>", "<ETX>", ""}));
+}
+
 TEST_F(TraceModeTest, CarriageReturnBeforeLineFeedIsDropped)
 {
     mode_.Tracef(5, false, "a\r\nb\n");
