@@ -24,10 +24,11 @@ std::shared_ptr<const SharedImage> SharedImage::Load(const std::string& path)
         return nullptr;
     }
     image->modified_ = info.st_mtime;
-    image->bytes_.resize(static_cast<std::size_t>(size));
+    const auto wanted = static_cast<std::size_t>(size);
+    image->bytes_ = std::make_unique_for_overwrite<char[]>(wanted);
     std::size_t done = 0;
-    while (done < image->bytes_.size()) {
-        const ssize_t got = ::read(fd, image->bytes_.data() + done, image->bytes_.size() - done);
+    while (done < wanted) {
+        const ssize_t got = ::read(fd, image->bytes_.get() + done, wanted - done);
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -36,7 +37,7 @@ std::shared_ptr<const SharedImage> SharedImage::Load(const std::string& path)
         }
         done += static_cast<std::size_t>(got);
     }
-    image->bytes_.resize(done);
+    image->size_ = done;
     ::close(fd);
     return image;
 }

@@ -6,7 +6,6 @@
 #include <ctime>
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace vorlix {
 
@@ -16,12 +15,13 @@ public:
     // cannot be opened or read. An empty file gives an image of size 0.
     static std::shared_ptr<const SharedImage> Load(const std::string& path);
 
-    [[nodiscard]] long Size() const { return static_cast<long>(bytes_.size()); }
-    [[nodiscard]] const char* Data() const { return bytes_.data(); }
+    [[nodiscard]] long Size() const { return static_cast<long>(size_); }
+    [[nodiscard]] const char* Data() const { return bytes_.get(); }
     [[nodiscard]] std::time_t ModificationTime() const { return modified_; }
 
 private:
-    std::vector<char> bytes_;
+    std::unique_ptr<char[]> bytes_;  // not zero-filled: every byte is read from the file
+    std::size_t size_ = 0;
     std::time_t modified_ = 0;
 };
 
