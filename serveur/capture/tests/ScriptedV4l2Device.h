@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -63,6 +64,8 @@ public:
     std::atomic<bool> vanish{false};
     // Live: a new frame every `period`, its first byte the frame number.
     bool live = false;
+    // Live frame content by frame number (default: zeros and the number).
+    std::function<void(std::vector<std::uint8_t>&, int)> paint;
     std::chrono::milliseconds period{5};
     unsigned fps = 0;  // reported by VIDIOC_G_PARM when not 0
     std::string card = "Scripted camera";
@@ -159,8 +162,13 @@ public:
                 queued_.pop_front();
                 auto& target = buffers_[b->index];
                 if (live) {
-                    std::fill(target.begin(), target.end(), std::uint8_t{0});
-                    target[0] = static_cast<std::uint8_t>(produced.fetch_add(1) + 1);
+                    const int number = produced.fetch_add(1) + 1;
+                    if (paint) {
+                        paint(target, number);
+                    } else {
+                        std::fill(target.begin(), target.end(), std::uint8_t{0});
+                        target[0] = static_cast<std::uint8_t>(number);
+                    }
                     b->bytesused = static_cast<unsigned>(size_);
                 } else {
                     std::copy(frames.front().begin(), frames.front().end(), target.begin());

@@ -7,12 +7,15 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "serveur/actions/WebCamActions.h"
 #include "serveur/capture/CaptureServer.h"
 #include "serveur/capture/WebCamCaptureCamera.h"
 #include "serveur/capture/gstreamer/GstCaptureSystem.h"
+#include "serveur/capture/tests/ScriptedV4l2Device.h"
+#include "serveur/capture/v4l2/V4l2CaptureSystem.h"
 #include "serveur/core/WebCam.h"
 
 namespace fs = std::filesystem;
@@ -117,6 +120,89 @@ TEST(WebCamCapture, TestPatternAt640x480DeliversAtTheModeRateAndTheBallIsDetecte
     }
     std::error_code ignored;
     fs::remove_all(dir, ignored);
+}
+
+// A dark scene with a bright block that moves right by 4 pixels a frame, in
+// the pixel layout of `code`.
+void PaintScene(std::vector<std::uint8_t>& frame, int number, int code, int width, int height)
+{
+    const bool planar = code == kFourccI420;
+    const int bpp = code == kFourccYuy2 || code == kFormatRgb16 ? 2
+                    : code == kFormatRgb24                      ? 3
+                    : code == kFormatRgb32                      ? 4
+                                                                : 1;
+    const std::size_t luma = static_cast<std::size_t>(width) * height * (planar ? 1 : bpp);
+    std::fill(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(luma), std::uint8_t{0x10});
+    if (planar)
+        std::fill(frame.begin() + static_cast<std::ptrdiff_t>(luma), frame.end(), std::uint8_t{0x80});
+    const int left = (number * 4) % (width - 40);
+    for (int y = height / 4; y < height * 3 / 4; ++y)
+        for (int x = left; x < left + 40; ++x)
+            for (int b = 0; b < bpp; ++b)
+                frame[static_cast<std::size_t>((y * width + x) * bpp + b)] = 0xF0;
+}
+
+// vorlix_vfw's road: scripted V4L2 devices in each format, grabbed at the
+// "Frequency" and detected by the camera object in the device's own format.
+TEST(WebCamCapture, EachV4l2FormatIsDetectedInItsOwnFormat)
+{
+    constexpr int kW = 160;
+    constexpr int kH = 120;
+    struct Case {
+        std::uint32_t pixelformat;
+        int code;
+        std::size_t bytes;
+    };
+    const std::vector<Case> cases{{V4L2_PIX_FMT_YUYV, kFourccYuy2, kW * kH * 2},
+                                  {V4L2_PIX_FMT_YUV420, kFourccI420, kW * kH * 3 / 2},
+                                  {V4L2_PIX_FMT_RGB24, kFormatRgb24, kW * kH * 3},
+                                  {V4L2_PIX_FMT_RGB565, kFormatRgb16, kW * kH * 2},
+                                  {V4L2_PIX_FMT_XBGR32, kFormatRgb32, kW * kH * 4}};
+    for (const Case& c : cases) {
+        char pattern[] = "/tmp/capture_vfw_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        const fs::path dir = pattern;
+        std::ofstream(dir / "video0").put('\n');
+        {
+            WebCam cam;
+            cam.LoadConfiguration(0, dir.string());
+            const fs::path pictures = cam.PictureDir();
+            fs::create_directories(pictures);
+            WebCamActions actions(cam);
+            cam.SetDetection(true);
+            WebCamCaptureCamera camera(cam);
+            CaptureServer server(camera);
+
+            auto device = std::make_unique<fakes::ScriptedDevice>(c.pixelformat, kW, kH, 0, c.bytes);
+            device->live = true;
+            device->period = 10ms;
+            device->paint = [code = c.code](std::vector<std::uint8_t>& f, int n) { PaintScene(f, n, code, kW, kH); };
+            auto first = std::make_shared<std::unique_ptr<fakes::ScriptedDevice>>(std::move(device));
+            V4l2Options options;
+            options.deviceDir = dir.string();
+            options.grab.frequency = 50ms;
+            options.grab.first = 20ms;
+            options.grab.handover = 20ms;
+            ASSERT_TRUE(server.StartSystem(
+                std::make_unique<V4l2CaptureSystem>(options, [first]() -> std::unique_ptr<V4l2Device> {
+                    if (*first)
+                        return std::move(*first);
+                    return std::make_unique<fakes::ScriptedDevice>(V4L2_PIX_FMT_YUYV, 8, 4, 0, 64);
+                })));
+            ASSERT_TRUE(server.StartConfigured(0, 0)) << c.code;
+            const auto end = std::chrono::steady_clock::now() + 8s;
+            while (PictureFiles(pictures) < 1 && std::chrono::steady_clock::now() < end)
+                std::this_thread::sleep_for(20ms);
+            server.CloseDevice();
+            EXPECT_EQ(cam.Format(), c.code);
+            EXPECT_EQ(cam.Width(), kW);
+            EXPECT_EQ(cam.Height(), kH);
+            EXPECT_EQ(cam.TopDown(), kTopDown);
+            EXPECT_GE(PictureFiles(pictures), 1) << "the moving block is detected, format " << c.code;
+        }
+        std::error_code ignored;
+        fs::remove_all(dir, ignored);
+    }
 }
 
 }  // namespace
