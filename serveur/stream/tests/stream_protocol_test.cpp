@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <utime.h>
 
@@ -307,6 +308,27 @@ TEST_F(StreamProtocol, ResetConnectionIsRemovedAtOnceOrderlyCloseStaysUntilASend
     }
     EXPECT_EQ(server_->CountStreamClients(), 1);
     EXPECT_GE(frames, 1);
+}
+
+TEST_F(StreamProtocol, OrderlyClosedViewerDoesNotKeepTheThreadBusy)
+{
+    StartServer();
+    {
+        Viewer viewer(port_);
+        ASSERT_TRUE(viewer.ReadHead());
+    }  // read everything, closed in order: its socket now always reads as ready
+    ASSERT_TRUE(WaitFor([&] { return server_->CountStreamClients() == 1; }));
+    rusage before{};
+    ::getrusage(RUSAGE_SELF, &before);
+    std::this_thread::sleep_for(500ms);
+    rusage after{};
+    ::getrusage(RUSAGE_SELF, &after);
+    const auto ms = [](const rusage& u) {
+        return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000.0 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0;
+    };
+    // Polling the closed socket again and again would burn the whole half second.
+    EXPECT_LT(ms(after) - ms(before), 250.0);
+    EXPECT_EQ(server_->CountStreamClients(), 1);
 }
 
 TEST_F(StreamProtocol, StopClosesEveryClientOnceThenTheListeningSocket)
