@@ -7,9 +7,11 @@
 #include <sys/socket.h>
 #include <utime.h>
 
+#include <atomic>
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <stdexcept>
 
 #include "serveur/scrambler/PasswordScrambler.h"
 #include "serveur/stream/StreamServer.h"
@@ -369,6 +371,46 @@ TEST_F(StreamProtocol, ClientWaitingForItsPasswordIsRemovedWhenItCloses)
         ASSERT_TRUE(viewer.ReadChallenge().has_value());
     }  // each closes in order without answering
     EXPECT_TRUE(WaitFor([&] { return server_->CountStreamClients() == 0; }, 2s)) << server_->CountStreamClients();
+}
+
+TEST(StreamThreadFailure, ExceptionEndsTheThreadClientsStayUntilStop)
+{
+    TraceRecorder traces;
+    TempDir dir;
+    struct FailingCamera final : StreamCamera {
+        TestCamera base;
+        std::atomic<bool> fail{false};
+        explicit FailingCamera(const std::string& d) : base(d) {}
+        StreamSettings Settings() const override
+        {
+            if (fail.load() && streamThread.load() == std::this_thread::get_id()) {
+                throw std::runtime_error("settings unreadable");
+            }
+            return base.Settings();
+        }
+        int Shots() const override { return 0; }
+        int MaxJpg() const override { return 500; }
+        std::string PictureDir() const override { return base.PictureDir(); }
+        void AddEventText(const std::string&) override {}
+        void ApplyStreamThreadPriority() override { streamThread.store(std::this_thread::get_id()); }
+        std::atomic<std::thread::id> streamThread{};
+    } camera(dir.Path());
+    StreamServer server(camera);
+    ASSERT_GT(server.StartStreamServer(), 0);
+    Viewer viewer(server.ListeningPort());
+    ASSERT_TRUE(viewer.ReadHead());
+    ASSERT_TRUE(WaitFor([&] { return server.CountStreamClients() == 1; }));
+    camera.fail.store(true);  // the stream thread's next pass throws
+    ASSERT_TRUE(WaitFor([&] { return traces.Count("Thread jpg end") == 1; }));
+    EXPECT_EQ(traces.Count("<COLOR 7>[WARN ] "), 1);
+    EXPECT_EQ(traces.Count("Thread jpg exception </COLOR>"), 1);
+    EXPECT_EQ(traces.Count("Thread jpg stop "), 0);
+    EXPECT_EQ(server.CountStreamClients(), 1);  // the clients stay until the server stops
+    const auto start = std::chrono::steady_clock::now();
+    server.StopStreamServer();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "no waiting for a thread that has ended";
+    EXPECT_EQ(traces.Count("client has closed ("), 1);
+    EXPECT_FALSE(viewer.AnythingWithin(300ms));
 }
 
 TEST_F(StreamProtocol, PortInUseFailsTheStartWithZero)
