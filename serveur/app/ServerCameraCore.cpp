@@ -48,7 +48,7 @@ public:
     bool StartCapture() override
     {
         const CameraSettings s = cam_.SettingsCopy();
-        const bool started = capture_.StartCapture(s.videoDevice, s.videoFormat);
+        const bool started = capture_.StartConfigured(s.videoDevice, s.videoFormat);
         cam_.SetCaptureRunning(started);
         return started;
     }
