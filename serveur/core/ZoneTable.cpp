@@ -7,19 +7,19 @@ namespace vorlix {
 void ZoneTable::Store(int slot, const ZoneCorners& z)
 {
     auto& a = zones_[static_cast<std::size_t>(slot)];
-    a.x0.store(z.x0, std::memory_order_relaxed);
-    a.y0.store(z.y0, std::memory_order_relaxed);
-    a.x1.store(z.x1, std::memory_order_relaxed);
-    a.y1.store(z.y1, std::memory_order_relaxed);
-    a.whole.store(z.whole, std::memory_order_relaxed);
+    a.x0.store(z.x0, std::memory_order_release);
+    a.y0.store(z.y0, std::memory_order_release);
+    a.x1.store(z.x1, std::memory_order_release);
+    a.y1.store(z.y1, std::memory_order_release);
+    a.whole.store(z.whole, std::memory_order_release);
 }
 
 ZoneCorners ZoneTable::Load(int slot) const
 {
     const auto& a = zones_[static_cast<std::size_t>(slot)];
-    return {a.x0.load(std::memory_order_relaxed), a.y0.load(std::memory_order_relaxed),
-            a.x1.load(std::memory_order_relaxed), a.y1.load(std::memory_order_relaxed),
-            a.whole.load(std::memory_order_relaxed)};
+    return {a.x0.load(std::memory_order_acquire), a.y0.load(std::memory_order_acquire),
+            a.x1.load(std::memory_order_acquire), a.y1.load(std::memory_order_acquire),
+            a.whole.load(std::memory_order_acquire)};
 }
 
 void ZoneTable::SetZone(int slot, const ZoneCorners& zone)
@@ -28,7 +28,6 @@ void ZoneTable::SetZone(int slot, const ZoneCorners& zone)
         return;
     std::lock_guard lock(writers_);
     seq_.fetch_add(1, std::memory_order_acq_rel);
-    std::atomic_thread_fence(std::memory_order_release);
     Store(slot, zone);
     seq_.fetch_add(1, std::memory_order_release);
 }
@@ -45,7 +44,6 @@ void ZoneTable::SetAll(const ZoneSnapshot& table)
 {
     std::lock_guard lock(writers_);
     seq_.fetch_add(1, std::memory_order_acq_rel);
-    std::atomic_thread_fence(std::memory_order_release);
     for (int i = 0; i < kZoneSlots; ++i)
         Store(i, table.slots[static_cast<std::size_t>(i)]);
     count_.store(std::clamp(table.count, 0, kMaxZones), std::memory_order_release);
@@ -59,10 +57,9 @@ ZoneSnapshot ZoneTable::Snapshot() const
         const unsigned before = seq_.load(std::memory_order_acquire);
         if (before & 1u)
             continue;
-        s.count = count_.load(std::memory_order_relaxed);
+        s.count = count_.load(std::memory_order_acquire);
         for (int i = 0; i < kZoneSlots; ++i)
             s.slots[static_cast<std::size_t>(i)] = Load(i);
-        std::atomic_thread_fence(std::memory_order_acquire);
         if (seq_.load(std::memory_order_relaxed) == before)
             return s;
     }
@@ -77,7 +74,6 @@ ZoneCorners ZoneTable::Zone(int slot) const
         if (before & 1u)
             continue;
         const ZoneCorners z = Load(slot);
-        std::atomic_thread_fence(std::memory_order_acquire);
         if (seq_.load(std::memory_order_relaxed) == before)
             return z;
     }

@@ -1,7 +1,9 @@
 // The zone table: 10 slots (9 zones and a scratch slot). Writers (main thread
 // drawing, capture thread rescaling) publish a change under a sequence
 // counter; the capture thread takes one consistent snapshot per frame, so
-// the per-pixel loops read plain copies and never lock.
+// the per-pixel loops read plain copies and never lock. The fields are
+// stored with release and loaded with acquire: a reader that sees any new
+// field also sees the odd counter before it and retries.
 #pragma once
 
 #include <array>
