@@ -49,6 +49,8 @@ public:
     // Client records; 0 when not running.
     [[nodiscard]] int CountStreamClients() const;
     [[nodiscard]] bool Running() const { return running_.load(); }
+    // 0 idle, 1 a flush is pending (a notification now sends nothing), 2 stopping.
+    [[nodiscard]] int StreamState() const { return state_.load(); }
     // The port actually listened on (the configured one, or the system's
     // choice for 0); 0 when not listening.
     [[nodiscard]] int ListeningPort() const;
