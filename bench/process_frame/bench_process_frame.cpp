@@ -131,9 +131,9 @@ void Calm(benchmark::State& state, Size s, int zones)
 void Moving(benchmark::State& state, Size s, int zones)
 {
     const std::vector<std::uint8_t> scene = Scene(s, 1);
-    std::vector<std::vector<std::uint8_t>> frames;
-    for (int k = 0; k < 8; ++k)
-        frames.push_back(WithBlock(s, scene, k));
+    // Two places far apart, so that every frame differs from the one before
+    // and the frames stay as warm in the caches as the memcpy source.
+    const std::vector<std::vector<std::uint8_t>> frames = {WithBlock(s, scene, 1), WithBlock(s, scene, 5)};
     Camera c(s, zones, scene);
     std::size_t i = 0;
     for (auto _ : state)

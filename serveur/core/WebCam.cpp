@@ -82,14 +82,22 @@ int WebCam::MeasureFast(const ZoneCorners& zone, int step)
     if (current_.size() < needed || previous_.size() < needed)
         return 0;
     const ZoneCorners z = Clipped(zone, width, height);
+    if (z.x1 <= z.x0 || z.y1 <= z.y0)
+        return 0;
     step = std::max(step, 1);
     const int noise = Noise();
-    std::uint64_t count = 0;
-    for (int y = z.y0; y < z.y1; ++y) {
-        const std::size_t o =
-            (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(z.x0)) * bpp;
-        count += DiffRowFast(previous_.data() + o, current_.data() + o, z.x1 - z.x0, step, bpp, noise);
-    }
+    const std::size_t o =
+        (static_cast<std::size_t>(z.y0) * static_cast<std::size_t>(width) + static_cast<std::size_t>(z.x0)) * bpp;
+    const ZoneRun run{previous_.data() + o,
+                      current_.data() + o,
+                      nullptr,
+                      static_cast<std::size_t>(width) * bpp,
+                      z.x1 - z.x0,
+                      z.y1 - z.y0,
+                      bpp,
+                      z.x0,
+                      z.y0};
+    const std::uint64_t count = DiffZoneFast(run, step, noise);
     return static_cast<int>(count * static_cast<std::uint64_t>((step * 3) / std::min(bpp, 3)));
 }
 
@@ -115,16 +123,22 @@ int WebCam::MeasureStandard(int slot, const ZoneCorners& zone)
     const ZoneCorners z = Clipped(zone, width, height);
     const bool writeMask = MaskWriting();
     const int noise = Noise();
-    std::uint64_t count = 0, sumX = 0, sumY = 0;
-    for (int y = z.y0; y < z.y1; ++y) {
-        const std::size_t o =
-            (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(z.x0)) * bpp;
-        const RowCount r = DiffRowStandard(reference_.data() + o, current_.data() + o,
-                                           writeMask ? mask_.data() + o : nullptr, z.x1 - z.x0, bpp, z.x0, noise);
-        count += r.count;
-        sumX += r.sumX;
-        sumY += r.count * static_cast<std::uint64_t>(y);
-    }
+    // An empty zone may start one row past the picture: no pointer into it then.
+    const std::size_t o =
+        (z.x1 <= z.x0 || z.y1 <= z.y0)
+            ? 0
+            : (static_cast<std::size_t>(z.y0) * static_cast<std::size_t>(width) + static_cast<std::size_t>(z.x0)) * bpp;
+    const ZoneRun run{reference_.data() + o,
+                      current_.data() + o,
+                      writeMask ? mask_.data() + o : nullptr,
+                      static_cast<std::size_t>(width) * bpp,
+                      z.x1 - z.x0,
+                      z.y1 - z.y0,
+                      bpp,
+                      z.x0,
+                      z.y0};
+    const ZoneTally c = (z.x1 > z.x0 && z.y1 > z.y0) ? DiffZoneStandard(run, noise) : ZoneTally{};
+    const std::uint64_t count = c.count, sumX = c.sumX, sumY = c.sumY;
     const std::uint64_t divisor = std::max<std::uint64_t>(count, 1);
     auto& st = state_[static_cast<std::size_t>(slot)];
     st.centreX.store(static_cast<int>(sumX / divisor));

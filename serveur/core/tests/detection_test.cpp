@@ -64,7 +64,7 @@ TEST(RowKernels, EveryInstructionSetGivesThePlainCountsSumsAndMask)
     std::uniform_int_distribution<int> byte(0, 255);
     for (const KernelIsa isa : AvailableKernelIsas()) {
         for (int bpp = 1; bpp <= 4; ++bpp) {
-            for (const int pixels : {1, 5, 63, 64, 65, 130, 333, 700, 16384}) {
+            for (const int pixels : {1, 5, 11, 21, 42, 63, 64, 65, 75, 86, 130, 213, 333, 700, 16384, 16500}) {
                 std::vector<std::uint8_t> ref(static_cast<std::size_t>(pixels * bpp));
                 std::vector<std::uint8_t> cur(ref.size());
                 for (std::size_t i = 0; i < ref.size(); ++i) {
@@ -91,6 +91,67 @@ TEST(RowKernels, EveryInstructionSetGivesThePlainCountsSumsAndMask)
                                   NaiveFast(ref, cur, pixels, step, bpp, noise))
                             << int(isa) << " bpp " << bpp << " px " << pixels << " step " << step << " n " << noise;
                     }
+                }
+            }
+        }
+    }
+}
+
+TEST(ZoneKernels, WholeZonesWithAStrideGiveThePlainSums)
+{
+    std::mt19937 rng(11);
+    std::uniform_int_distribution<int> byte(0, 255);
+    const int width = 300, height = 7;
+    for (const KernelIsa isa : AvailableKernelIsas()) {
+        for (int bpp = 1; bpp <= 4; ++bpp) {
+            const std::size_t stride = static_cast<std::size_t>(width * bpp);
+            std::vector<std::uint8_t> ref(stride * height), cur(ref.size());
+            for (std::size_t i = 0; i < ref.size(); ++i) {
+                ref[i] = static_cast<std::uint8_t>(byte(rng));
+                cur[i] = static_cast<std::uint8_t>(i % 5 == 0 ? byte(rng) : ref[i]);
+            }
+            for (const auto& [x0, x1] :
+                 {std::pair{0, 300}, std::pair{13, 230}, std::pair{64, 75}, std::pair{299, 300}}) {
+                const int y0 = 2, rows = 5;
+                const std::size_t o = static_cast<std::size_t>(y0) * stride + static_cast<std::size_t>(x0 * bpp);
+                std::vector<std::uint8_t> mask(ref.size(), 0x77), want(ref.size(), 0x77);
+                const ZoneTally got = DiffZoneStandardWith(
+                    isa, ZoneRun{ref.data() + o, cur.data() + o, mask.data() + o, stride, x1 - x0, rows, bpp, x0, y0},
+                    50);
+                ZoneTally expect;
+                for (int y = y0; y < y0 + rows; ++y)
+                    for (int x = x0; x < x1; ++x)
+                        for (int c = 0; c < bpp; ++c) {
+                            const std::size_t i =
+                                static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x * bpp + c);
+                            const bool changed = std::abs(ref[i] - cur[i]) > 50;
+                            want[i] = changed ? static_cast<std::uint8_t>(~cur[i]) : 0;
+                            if (changed) {
+                                ++expect.count;
+                                expect.sumX += static_cast<std::uint64_t>(x);
+                                expect.sumY += static_cast<std::uint64_t>(y);
+                            }
+                        }
+                SCOPED_TRACE(std::to_string(int(isa)) + " bpp " + std::to_string(bpp) + " x0 " + std::to_string(x0));
+                EXPECT_EQ(got.count, expect.count);
+                EXPECT_EQ(got.sumX, expect.sumX);
+                EXPECT_EQ(got.sumY, expect.sumY);
+                EXPECT_EQ(mask, want);  // nothing written outside the zone
+                for (const int step : {1, 3, 7, 30}) {
+                    std::uint64_t fast = 0;
+                    for (int y = y0; y < y0 + rows; ++y)
+                        for (int x = x0; x < x1; x += step)
+                            for (int c = 0; c < bpp; ++c) {
+                                const std::size_t i =
+                                    static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x * bpp + c);
+                                fast += std::abs(ref[i] - cur[i]) > 50 ? 1 : 0;
+                            }
+                    EXPECT_EQ(
+                        DiffZoneFastWith(
+                            isa, ZoneRun{ref.data() + o, cur.data() + o, nullptr, stride, x1 - x0, rows, bpp, x0, y0},
+                            step, 50),
+                        fast)
+                        << "step " << step;
                 }
             }
         }
