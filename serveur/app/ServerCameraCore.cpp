@@ -28,12 +28,7 @@ WebCam& Configured(WebCam& cam, const ServerPaths& paths, int camera)
 class CoreCamera final : public CameraPort {
 public:
     CoreCamera(const ServerPaths& paths, int camera)
-        : paths_(paths),
-          camera_(camera),
-          actions_(Configured(cam_, paths, camera)),
-          stream_(cam_),
-          captureCamera_(cam_),
-          capture_(captureCamera_)
+        : actions_(Configured(cam_, paths, camera)), stream_(cam_), captureCamera_(cam_), capture_(captureCamera_)
     {
         actions_.Access().SetExecuteAllowed(ServerHasExecute());
         if (!capture_.StartSystem(MakeServerCaptureSystem(cam_.SettingsFile()))) {
@@ -79,9 +74,7 @@ public:
     void ReloadConfiguration() override
     {
         const CameraSettings before = cam_.SettingsCopy();
-        const int shots = cam_.shots.load();
-        cam_.LoadConfiguration(camera_, paths_.workDir);
-        cam_.shots.store(shots);  // the running count, not the one saved at the last close
+        cam_.ReloadConfiguration();
         actions_.Reload();
         cam_.ComputeZoneThresholds();
         cam_.RequestClientRefresh();
@@ -109,8 +102,6 @@ private:
         }
     }
 
-    ServerPaths paths_;
-    int camera_;
     WebCam cam_;
     WebCamActions actions_;
     mutable WebCamStreamServer stream_;

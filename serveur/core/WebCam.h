@@ -56,6 +56,10 @@ public:
     // Paths of camera n under `workDir` (default: the current directory),
     // general keys, FTP and mail sections, then LoadDetectionSettings.
     void LoadConfiguration(int camera, const std::string& workDir = {});
+    // The same keys again for the running camera (a confirmed configuration,
+    // SIGHUP): the paths and the running shot counter stay, so the capture
+    // thread may go on meanwhile.
+    void ReloadConfiguration();
     void LoadDetectionSettings();
     // Zone saving of a confirmed configuration dialog (window rectangle from the settings copy).
     void SaveZones();
@@ -162,6 +166,7 @@ public:
 
 private:
     void MirrorFrameSettings(const CameraSettings& s);
+    void ReadConfiguration(bool takeShotCounter);
     void LoadZones(const CameraSettings& s);
     void CopyFrameInto(std::vector<std::uint8_t>& image);
     int MeasureFast(const ZoneCorners& z, int step);

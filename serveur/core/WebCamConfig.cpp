@@ -78,6 +78,16 @@ void WebCam::MirrorFrameSettings(const CameraSettings& s)
 void WebCam::LoadConfiguration(int camera, const std::string& workDir)
 {
     paths_ = MakeCameraPaths(workDir.empty() ? CurrentDirectory() : workDir, camera);
+    ReadConfiguration(true);
+}
+
+void WebCam::ReloadConfiguration()
+{
+    ReadConfiguration(false);
+}
+
+void WebCam::ReadConfiguration(bool takeShotCounter)
+{
     const std::string& f = paths_.settingsFile;
     CameraSettings s;
     s.portWebClient = prof::GetInt(f, kMain, "Port Web client", 6666);
@@ -118,7 +128,9 @@ void WebCam::LoadConfiguration(int camera, const std::string& workDir)
     s.clientPriority = OptionalInt(f, "Vorlix Client", "Priority");
     s.ftp = ReadFtpSettings(f);
     s.mail = ReadMailSettings(f);
-    shots.store(s.currentShots);
+    if (takeShotCounter) {
+        shots.store(s.currentShots);
+    }
     {
         std::lock_guard lock(settingsMutex_);
         settings_ = s;

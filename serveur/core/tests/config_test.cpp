@@ -300,3 +300,35 @@ TEST(ThreadPriorityTest, NiceOfCallingThread)
 
 }  // namespace
 }  // namespace vorlix
+
+namespace vorlix {
+namespace {
+
+TEST(Reload, NewKeysAreTakenAndTheRunningShotCounterStays)
+{
+    test::ScratchDir dir;
+    WebCam cam;
+    cam.LoadConfiguration(2, dir.Path());
+    cam.shots.store(37);  // pictures taken since the counter was last saved
+    const std::string ini = dir.File("Vorlix_2.ini");
+    prof::WriteInt(ini, "Vorlix", "Current shots", 5);
+    prof::WriteInt(ini, "Vorlix", "Quality jpg", 75);
+    prof::WriteInt(ini, "Vorlix", "Noise", 12);
+    prof::WriteInt(ini, "Vorlix", "Port Web client", 7001);
+    cam.ReloadConfiguration();
+    EXPECT_EQ(cam.shots.load(), 37);
+    EXPECT_EQ(cam.Noise(), 12);
+    const CameraSettings s = cam.SettingsCopy();
+    EXPECT_EQ(s.qualityJpg, 75);
+    EXPECT_EQ(s.portWebClient, 7001);
+    EXPECT_EQ(cam.SettingsFile(), ini);
+    EXPECT_EQ(cam.Paths().camera, 2);
+
+    // A fresh load takes the saved counter.
+    WebCam fresh;
+    fresh.LoadConfiguration(2, dir.Path());
+    EXPECT_EQ(fresh.shots.load(), 5);
+}
+
+}  // namespace
+}  // namespace vorlix
