@@ -11,6 +11,7 @@
 #include <string>
 
 #include "libkestrel/error/QXError.h"
+#include "libkestrel/framework/UniqueFd.h"
 #include "libwicket/SocketMode.h"
 
 namespace wicket {
@@ -20,31 +21,25 @@ constexpr unsigned int kHostNotFound = 11001;
 
 int ConnectOne(const addrinfo& address, bool nonBlocking, bool noDelay)
 {
-    const int fd = ::socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC, address.ai_protocol);
-    if (fd < 0) {
+    kestrel::UniqueFd fd(::socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC, address.ai_protocol));
+    if (!fd) {
         return -1;
     }
     int result = 0;
     do {
-        result = ::connect(fd, address.ai_addr, address.ai_addrlen);
+        result = ::connect(fd.Get(), address.ai_addr, address.ai_addrlen);
     } while (result != 0 && errno == EINTR);
     if (result != 0) {
-        const int error = errno;
-        ::close(fd);
-        errno = error;
         return -1;
     }
     if (noDelay) {
         const int on = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     }
-    if (nonBlocking && !SetBlocking(fd, false)) {
-        const int error = errno;
-        ::close(fd);
-        errno = error;
+    if (nonBlocking && !SetBlocking(fd.Get(), false)) {
         return -1;
     }
-    return fd;
+    return fd.Release();
 }
 }  // namespace
 

@@ -10,6 +10,9 @@
 #include <cstdlib>
 #include <utility>
 
+#include "libkestrel/framework/FileIo.h"
+#include "libkestrel/framework/UniqueFd.h"
+
 namespace kestrel::profile {
 namespace {
 
@@ -113,29 +116,11 @@ std::string EncodeValue(std::string_view value)
 bool Load(const std::string& file, Document& doc)
 {
     doc = Document{};
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    std::optional<std::string> contents = ReadWholeFile(file);
+    if (!contents) {
         return errno == ENOENT;
     }
-    std::string data;
-    char buffer[16384];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            const int saved = errno;
-            ::close(fd);
-            errno = saved;
-            return false;
-        }
-        if (n == 0) {
-            break;
-        }
-        data.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
+    const std::string& data = *contents;
     doc.exists = true;
     std::size_t pos = 0;
     bool first = true;
@@ -195,99 +180,26 @@ std::optional<std::size_t> FindKey(const Document& doc, std::pair<std::size_t, s
     return std::nullopt;
 }
 
-std::string Directory(const std::string& file)
-{
-    const auto slash = file.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : file.substr(0, slash);
-}
-
-bool WriteAll(int fd, const std::string& data)
-{
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// Replaces `file` by `data`: a temporary file beside it is written and synced,
-// then renamed over it, so a reader sees the old or the new file, never a part.
-bool Replace(const std::string& file, const std::string& data)
-{
-    std::string tmp = file + ".tmpXXXXXX";
-    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    struct stat st {};
-    const mode_t mode = ::stat(file.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, data) && ::fsync(fd) == 0;
-    int saved = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        saved = errno;
-    }
-    if (ok && ::rename(tmp.c_str(), file.c_str()) != 0) {
-        ok = false;
-        saved = errno;
-    }
-    if (!ok) {
-        ::unlink(tmp.c_str());
-        errno = saved;
-        return false;
-    }
-    const int dirFd = ::open(Directory(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
-    return true;
-}
-
 // Holds an exclusive flock on "<file>.lock" for the life of the object; every
 // writer of the file takes it before reading the current contents.
 class WriteLock {
 public:
     explicit WriteLock(const std::string& file)
+        : fd_(::open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644))
     {
-        const std::string lockName = file + ".lock";
-        fd_ = ::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd_ < 0) {
-            return;
-        }
-        while (::flock(fd_, LOCK_EX) != 0) {
+        while (fd_ && ::flock(fd_.Get(), LOCK_EX) != 0) {
             if (errno != EINTR) {
-                const int saved = errno;
-                ::close(fd_);
-                fd_ = -1;
-                errno = saved;
-                return;
+                fd_.Reset();
             }
-        }
-    }
-    ~WriteLock()
-    {
-        if (fd_ >= 0) {
-            ::close(fd_);  // releases the lock
         }
     }
     WriteLock(const WriteLock&) = delete;
     WriteLock& operator=(const WriteLock&) = delete;
 
-    [[nodiscard]] bool Held() const { return fd_ >= 0; }
+    [[nodiscard]] bool Held() const { return fd_.Valid(); }
 
 private:
-    int fd_ = -1;
+    UniqueFd fd_;  // closing it releases the lock
 };
 
 bool HasLineBreak(std::string_view s)
@@ -327,7 +239,7 @@ bool Modify(const std::string& file, Change change)
     if (existed ? after == before : doc.lines.empty()) {
         return true;
     }
-    return Replace(file, after);
+    return AtomicWriteFile(file, after, Durability::kSynced);
 }
 
 }  // namespace

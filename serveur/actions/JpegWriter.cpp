@@ -1,17 +1,16 @@
 #include "serveur/actions/JpegWriter.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 // libjpeg's headers expect FILE and size_t declared first.
 #include <jpeglib.h>
+
+#include "libkestrel/framework/FileIo.h"
 
 namespace vorlix {
 
@@ -76,22 +75,6 @@ bool Compress(const std::uint8_t* rgb, int width, int height, int quality, const
     return true;
 }
 
-bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(fd, bytes, size);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 }  // namespace
 
 std::string JpegComment(std::string_view format, std::string_view label, int quality)
@@ -148,15 +131,10 @@ bool WriteJpeg(std::span<const std::uint8_t> rgb, const std::string& path, int q
     }
     quality = quality < 0 ? 0 : (quality > 100 ? 100 : quality);
     const std::size_t commentLength = comment.size() > 65533 ? 65533 : comment.size();
-    // One temporary name per target and writing thread: a leftover of a
-    // crash is simply overwritten by the next picture of that slot.
-    const std::size_t slash = path.find_last_of('/');
-    const std::size_t baseStart = slash == std::string::npos ? 0 : slash + 1;
-    std::string temporary = path.substr(0, baseStart) + "." + path.substr(baseStart) + "." +
-                            std::to_string(static_cast<long>(getpid())) + "-" + std::to_string(gettid()) + ".tmp";
-    // Viewers outside this process (a web page over the picture folder) read them.
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    // Pictures are read by viewers outside this process (a web page over the
+    // picture folder) while they are replaced: whole or not at all.
+    std::optional<kestrel::AtomicFile> file = kestrel::AtomicFile::Open(path, kestrel::Durability::kRenamed);
+    if (!file) {
         std::fprintf(stderr, "can't open %s for writing. continue\n", path.c_str());
         return false;
     }
@@ -171,20 +149,13 @@ bool WriteJpeg(std::span<const std::uint8_t> rgb, const std::string& path, int q
     unsigned long size = output.size();
     const bool encoded =
         Compress(rgb.data(), width, height, quality, comment.data(), commentLength, prepare, &buffer, &size);
-    const bool written = encoded && WriteAll(fd, buffer, size);
+    const bool written = encoded && file->Write(buffer, size);
     if (buffer != output.data()) {
         // libjpeg outgrew the buffer and made its own
         std::free(buffer);
         output.resize(size + size / 4);
     }
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        errno = error;
-        return false;
-    }
-    return true;
+    return written && file->Commit();
 }
 
 }  // namespace vorlix
