@@ -54,7 +54,7 @@ TEST(UniqueFd, ClosesOnDestructionResetAndMoveAssignmentButNotOnRelease)
     EXPECT_FALSE(IsOpen(first));
     EXPECT_TRUE(IsOpen(second));
     EXPECT_EQ(a.Get(), second);
-    EXPECT_FALSE(b.Valid());  // NOLINT(bugprone-use-after-move): the moved-from state is what is checked
+    EXPECT_FALSE(b.Valid());  // NOLINT(bugprone-use-after-move,clang-analyzer-cplusplus.Move): checked on purpose
 
     const int released = a.Release();
     EXPECT_FALSE(a.Valid());
