@@ -22,13 +22,14 @@ struct Line {
     enum class Kind { Other, Section, Key };
     Kind kind = Kind::Other;
     std::string text;            // without the line end
+    std::string ending;          // "\n", "\r\n", or "" for a last line without one
     std::string name;            // section or key name, trimmed
     std::size_t valueStart = 0;  // for keys: offset of the byte after '='
 };
 
 struct Document {
     std::vector<Line> lines;
-    bool crlf = false;
+    bool crlf = false;  // the first line's ending, given to new lines
     bool exists = false;
 };
 
@@ -122,22 +123,27 @@ bool Load(const std::string& file, Document& doc)
     }
     const std::string& data = *contents;
     doc.exists = true;
+    // Every line keeps its own ending, so a rewrite gives back the bytes of
+    // the lines it does not change, whatever mix of endings the file has.
     std::size_t pos = 0;
-    bool first = true;
     while (pos < data.size()) {
         auto end = data.find('\n', pos);
+        std::string ending = "\n";
         if (end == std::string::npos) {
             end = data.size();
+            ending.clear();
         }
         std::string text = data.substr(pos, end - pos);
-        if (!text.empty() && text.back() == '\r') {
+        if (!ending.empty() && !text.empty() && text.back() == '\r') {
             text.pop_back();
-            if (first) {
-                doc.crlf = true;
-            }
+            ending = "\r\n";
         }
-        first = false;
-        doc.lines.push_back(ParseLine(std::move(text)));
+        if (doc.lines.empty()) {
+            doc.crlf = ending == "\r\n";
+        }
+        Line line = ParseLine(std::move(text));
+        line.ending = std::move(ending);
+        doc.lines.push_back(std::move(line));
         pos = end + 1;
     }
     return true;
@@ -146,18 +152,33 @@ bool Load(const std::string& file, Document& doc)
 std::string Serialise(const Document& doc)
 {
     std::string out;
-    const char* eol = doc.crlf ? "\r\n" : "\n";
     for (const Line& line : doc.lines) {
         out += line.text;
-        out += eol;
+        out += line.ending;
     }
     return out;
+}
+
+// A new line of `doc`, ended as the file's lines are; a last line without an
+// ending gets one first so the new line does not join it.
+Line NewLine(Document& doc, std::string text)
+{
+    const char* eol = doc.crlf ? "\r\n" : "\n";
+    for (Line& line : doc.lines) {
+        if (line.ending.empty()) {
+            line.ending = eol;
+        }
+    }
+    Line line = ParseLine(std::move(text));
+    line.ending = eol;
+    return line;
 }
 
 // Index range [begin, end) of the body of the first section named `section`;
 // begin is the header line's index. nullopt when absent.
 std::optional<std::pair<std::size_t, std::size_t>> FindSection(const Document& doc, std::string_view section)
 {
+    section = Trim(section);  // names are stored trimmed
     for (std::size_t i = 0; i < doc.lines.size(); ++i) {
         if (doc.lines[i].kind == Line::Kind::Section && SameName(doc.lines[i].name, section)) {
             std::size_t end = i + 1;
@@ -172,6 +193,7 @@ std::optional<std::pair<std::size_t, std::size_t>> FindSection(const Document& d
 
 std::optional<std::size_t> FindKey(const Document& doc, std::pair<std::size_t, std::size_t> range, std::string_view key)
 {
+    key = Trim(key);  // names are stored trimmed
     for (std::size_t i = range.first + 1; i < range.second; ++i) {
         if (doc.lines[i].kind == Line::Kind::Key && SameName(doc.lines[i].name, key)) {
             return i;
@@ -317,16 +339,19 @@ bool WriteString(const std::string& file, std::string_view section, std::string_
         const auto range = FindSection(doc, section);
         if (!range) {
             if (!doc.lines.empty() && !Trim(doc.lines.back().text).empty()) {
-                doc.lines.push_back(ParseLine(""));
+                doc.lines.push_back(NewLine(doc, ""));
             }
-            doc.lines.push_back(ParseLine("[" + std::string(section) + "]"));
-            doc.lines.push_back(ParseLine(std::move(text)));
+            doc.lines.push_back(NewLine(doc, "[" + std::string(section) + "]"));
+            doc.lines.push_back(NewLine(doc, std::move(text)));
             return;
         }
         if (const auto index = FindKey(doc, *range, key)) {
             // The key keeps the spelling it already has in the file.
             if (ValueOf(doc.lines[*index]) != value) {
-                doc.lines[*index] = ParseLine(doc.lines[*index].name + "=" + EncodeValue(value));
+                Line& line = doc.lines[*index];
+                std::string ending = std::move(line.ending);
+                line = ParseLine(line.name + "=" + EncodeValue(value));
+                line.ending = std::move(ending);
             }
             return;
         }
@@ -336,7 +361,8 @@ bool WriteString(const std::string& file, std::string_view section, std::string_
         while (at > range->first + 1 && Trim(doc.lines[at - 1].text).empty()) {
             --at;
         }
-        doc.lines.insert(doc.lines.begin() + static_cast<std::ptrdiff_t>(at), ParseLine(std::move(text)));
+        Line line = NewLine(doc, std::move(text));
+        doc.lines.insert(doc.lines.begin() + static_cast<std::ptrdiff_t>(at), std::move(line));
     });
 }
 
