@@ -1,0 +1,204 @@
+#include "serveur/ftp/tests/FtpPeer.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <sstream>
+#include <stdexcept>
+
+#include "libkestrel/profile/Profile.h"
+#include "serveur/ftp/FtpWire.h"
+#include "serveur/scrambler/PasswordScrambler.h"
+
+extern char** environ;
+
+namespace vorlix::ftp::test {
+
+using namespace std::chrono_literals;
+
+FtpPeer::FtpPeer() : FtpPeer(Config{}) {}
+
+FtpPeer::FtpPeer(Config config) : config_(std::move(config))
+{
+    ::mkdir(Root().c_str(), 0755);
+    Start();
+}
+
+FtpPeer::~FtpPeer()
+{
+    Stop();
+}
+
+void FtpPeer::Start()
+{
+    if (pid_ > 0) {
+        return;
+    }
+    ::unlink(dir_.File("port").c_str());
+    Spawn();
+    const bool listening = kestrel::test::WaitUntil([this] { return !dir_.Read("port").empty(); }, 10s, 10ms);
+    if (!listening) {
+        Stop();
+        throw std::runtime_error("the FTP server did not start: " + dir_.Read("server.err"));
+    }
+    port_ = std::atoi(dir_.Read("port").c_str());
+}
+
+void FtpPeer::Spawn()
+{
+    std::vector<std::string> argv = {"/usr/bin/python3",
+                                     VORLIX_FTP_PEER_SCRIPT,
+                                     "--port",
+                                     std::to_string(port_),
+                                     "--port-file",
+                                     dir_.File("port"),
+                                     "--root",
+                                     Root(),
+                                     "--user",
+                                     config_.user,
+                                     "--password",
+                                     config_.password,
+                                     "--log",
+                                     dir_.File("commands.log")};
+    if (config_.stall) {
+        argv.emplace_back("--stall");
+    }
+    std::vector<char*> args;
+    for (std::string& a : argv) {
+        args.push_back(a.data());
+    }
+    args.push_back(nullptr);
+    const std::string errPath = dir_.File("server.err");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    const int failed = ::posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (failed != 0) {
+        pid_ = -1;
+        throw std::runtime_error("cannot start /usr/bin/python3");
+    }
+}
+
+void FtpPeer::Stop()
+{
+    if (pid_ <= 0) {
+        return;
+    }
+    ::kill(pid_, SIGKILL);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+}
+
+std::vector<std::string> FtpPeer::Commands() const
+{
+    std::vector<std::string> commands;
+    std::istringstream in(dir_.Read("commands.log"));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("CMD ", 0) == 0) {
+            commands.push_back(line.substr(4));
+        }
+    }
+    return commands;
+}
+
+std::vector<std::string> FtpPeer::CommandsLike(const std::string& verb) const
+{
+    std::vector<std::string> matching;
+    for (const std::string& command : Commands()) {
+        if (command.rfind(verb, 0) == 0) {
+            matching.push_back(command);
+        }
+    }
+    return matching;
+}
+
+int FtpPeer::Logins() const
+{
+    int count = 0;
+    std::istringstream in(dir_.Read("commands.log"));
+    std::string line;
+    while (std::getline(in, line)) {
+        count += line.rfind("LOGIN ", 0) == 0 ? 1 : 0;
+    }
+    return count;
+}
+
+void FtpPeer::ClearLog() const
+{
+    // The server appends to the file it opened: truncate it in place.
+    ::truncate(dir_.File("commands.log").c_str(), 0);
+}
+
+void EventLines::AddEntry(const std::string& line)
+{
+    const std::lock_guard<std::mutex> guard(lock_);
+    lines_.push_back(line);
+}
+
+std::vector<std::string> EventLines::Lines() const
+{
+    const std::lock_guard<std::mutex> guard(lock_);
+    return lines_;
+}
+
+CameraDir::CameraDir() : settings_(dir_.File("Vorlix.ini")), pictures_(dir_.File("files"))
+{
+    ::mkdir(pictures_.c_str(), 0755);
+}
+
+std::string CameraDir::WritePicture(int slot, std::size_t size) const
+{
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>((i * 131 + static_cast<std::size_t>(slot) * 7) & 0xFF);
+    }
+    bytes.replace(0, 6, "\r\n\0\xff\n\r", 6);
+    kestrel::test::WriteFile(LocalPicturePath(pictures_, slot), bytes);
+    return bytes;
+}
+
+void CameraDir::PointAt(const FtpPeer& peer, const std::string& remoteDir) const
+{
+    Set("Server", "127.0.0.1");
+    SetInt("Port", peer.Port());
+    Set("Login", "camera");
+    SetPassword("s3cret");
+    Set("RemoteDir", remoteDir);
+    SetInt("management", 1);
+}
+
+void CameraDir::Set(const std::string& key, const std::string& value) const
+{
+    kestrel::profile::WriteString(settings_, kSection, key, value);
+}
+
+void CameraDir::SetInt(const std::string& key, int value) const
+{
+    kestrel::profile::WriteInt(settings_, kSection, key, value);
+}
+
+void CameraDir::SetPassword(const std::string& plain) const
+{
+    std::string scrambled;
+    if (!plain.empty()) {
+        ScramblePassword(plain, kPasswordKey, scrambled);
+    }
+    Set("Password", scrambled);
+}
+
+void CameraDir::WriteIndexPage(const std::string& bytes) const
+{
+    kestrel::test::WriteFile(LocalIndexPath(pictures_), bytes);
+}
+
+}  // namespace vorlix::ftp::test
