@@ -25,7 +25,7 @@ struct CurlSlistDeleter {
 using SlistPtr = std::unique_ptr<curl_slist, CurlSlistDeleter>;
 
 struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
+    void operator()(std::FILE* file) const { std::fclose(file); }  // NOLINT(cppcoreguidelines-owning-memory)
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 

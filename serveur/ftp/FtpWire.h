@@ -55,9 +55,9 @@ std::string FileUrl(std::string_view serverUrl, std::string_view remoteName);
 bool SafeCredential(std::string_view text);
 
 // The events-window lines (six leading blanks, as the events list aligns them).
-std::string UploadedLine(std::string_view remoteName);      // "      Ftp=%s"
-std::string RetryUploadedLine(std::string_view localPath);  // "      Ftp retry=%s"
-std::string RetryFailedLine(std::string_view localPath);    // "      KO Ftp=%s"
+std::string UploadedLine(std::string_view remoteName);           // "      Ftp=%s"
+std::string RetryUploadedLine(std::string_view localPath);       // "      Ftp retry=%s"
+std::string RetryFailedLine(std::string_view localPath);         // "      KO Ftp=%s"
 std::string OpenFailedLine(int code, std::string_view text);     // "      KO ftp open (%d,%s)"
 std::string ConnectFailedLine(int code, std::string_view text);  // "      KO ftp connect (%d,%s)"
 

@@ -53,7 +53,7 @@ protected:
     std::string Detect(std::size_t size = 3000)
     {
         ++shots_;
-        const std::string bytes = cam_.WritePicture(PictureSlot(shots_, maxJpg_), size);
+        std::string bytes = cam_.WritePicture(PictureSlot(shots_, maxJpg_), size);
         uploader_->RequestFtpUpload(shots_, maxJpg_);
         return bytes;
     }
@@ -67,9 +67,8 @@ protected:
     int CountEvents(const std::string& part) const
     {
         const auto lines = events_.Lines();
-        return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
-            return line.find(part) != std::string::npos;
-        }));
+        return static_cast<int>(std::count_if(
+            lines.begin(), lines.end(), [&](const std::string& line) { return line.find(part) != std::string::npos; }));
     }
 
     bool WaitForEvent(const std::string& part, std::chrono::milliseconds limit = 10s)

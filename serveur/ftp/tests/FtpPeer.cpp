@@ -15,8 +15,6 @@
 #include "serveur/ftp/FtpWire.h"
 #include "serveur/scrambler/PasswordScrambler.h"
 
-extern char** environ;
-
 namespace vorlix::ftp::test {
 
 using namespace std::chrono_literals;
@@ -46,7 +44,7 @@ void FtpPeer::Start()
         Stop();
         throw std::runtime_error("the FTP server did not start: " + dir_.Read("server.err"));
     }
-    port_ = std::atoi(dir_.Read("port").c_str());
+    port_ = static_cast<int>(std::strtol(dir_.Read("port").c_str(), nullptr, 10));
 }
 
 void FtpPeer::Spawn()
@@ -69,6 +67,7 @@ void FtpPeer::Spawn()
         argv.emplace_back("--stall");
     }
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (std::string& a : argv) {
         args.push_back(a.data());
     }

@@ -53,7 +53,7 @@ TEST_F(FtpFailure, AServerThatNeverGreetsEndsThePassAtTheConnectTimeout)
     StartUploader(0, 500, options);
     cam_.SetInt("Port", ntohs(address.sin_port));
     Detect();
-    ASSERT_TRUE(WaitForEvent("      KO ftp connect (", 6s));
+    ASSERT_TRUE(WaitForEvent("      KO ftp connect (28,", 6s)) << "the transfer library's time-out";
     EXPECT_EQ(uploader_->LastUploaded(), 0);
 }
 
@@ -68,7 +68,7 @@ TEST_F(FtpHungServer, AStalledUploadEndsAtTheNoProgressTimeoutAndStaysPending)
     options.timeouts.stall = 1s;
     StartUploader(0, 500, options);
     Detect(8 << 20);  // far more than the socket buffers hold
-    ASSERT_TRUE(WaitForEvent("      KO ftp connect (", 8s));
+    ASSERT_TRUE(WaitForEvent("      KO ftp connect (28,", 8s));
     EXPECT_EQ(uploader_->LastUploaded(), 0) << "the picture waits for the next pass";
     EXPECT_EQ(peer_.CommandsLike("STOR").size(), 1U) << "a lost connection brings no retry";
 }

@@ -106,9 +106,9 @@ TEST_F(FtpThread, EnablingWhileAStopWaitsForThePassKeepsTheThread)
     StartUploader();
     LinesWithHook hook(events_);
     uploader_->SetEventsWindow(&hook);
-    hook.action_ = [this] {
+    hook.action_ = [this] {  // on the FTP thread: the counter as it will be
         uploader_->StopFtpThread();
-        EXPECT_TRUE(uploader_->StartFtpThread(shots_, maxJpg_));
+        EXPECT_TRUE(uploader_->StartFtpThread(3, 500));
     };
     const std::vector<std::string> first = DetectMany(3);
     ASSERT_TRUE(AllArrived(first, 1));

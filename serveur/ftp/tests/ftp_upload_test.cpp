@@ -51,7 +51,7 @@ TEST_F(FtpUpload, AWrapOverwritesTheRemoteFilesOfTheSameNumbers)
     ASSERT_TRUE(WaitForEvent("Ftp=vorlix_2.jpg"));
     const std::string firstOne = Remote("vorlix_1.jpg");
 
-    const std::string zero = Detect(5000);   // picture 3: slot 0
+    const std::string zero = Detect(5000);    // picture 3: slot 0
     const std::string newOne = Detect(6000);  // picture 4: slot 1 again
     ASSERT_NE(newOne, firstOne);
     ASSERT_TRUE(WaitForRemote("vorlix_1.jpg", newOne));
@@ -169,6 +169,7 @@ TEST_F(FtpUpload, AWrongPasswordEndsThePassAndKeepsThePicturesPending)
     Detect();
     ASSERT_TRUE(WaitForEvent("      KO ftp connect ("));
     EXPECT_TRUE(trace_.Contains("lpszBuffer=530 ", kLevelTrace));
+    EXPECT_EQ(events_.Lines(), std::vector<std::string>{"      KO ftp connect (67,Access denied: 530)"});
     EXPECT_TRUE(trace_.Contains("      KO ftp connect (", kLevelError));
     EXPECT_EQ(uploader_->LastUploaded(), 0);
 
