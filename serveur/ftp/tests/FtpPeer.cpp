@@ -19,6 +19,69 @@ namespace vorlix::ftp::test {
 
 using namespace std::chrono_literals;
 
+namespace {
+
+// Starts Debian's Python on `argv` (script first); its errors go to `errPath`.
+pid_t SpawnPython(std::vector<std::string> argv, const std::string& errPath)
+{
+    argv.insert(argv.begin(), "/usr/bin/python3");
+    std::vector<char*> args;
+    args.reserve(argv.size() + 1);
+    for (std::string& a : argv) {
+        args.push_back(a.data());
+    }
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    pid_t pid = -1;
+    const int failed = ::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (failed != 0) {
+        throw std::runtime_error("cannot start /usr/bin/python3");
+    }
+    return pid;
+}
+
+// Waits for the port the peer writes once it listens; ends the peer and
+// throws when it does not come.
+int WaitForPort(const kestrel::test::TempDir& dir, pid_t& pid)
+{
+    if (!kestrel::test::WaitUntil([&] { return !dir.Read("port").empty(); }, 10s, 10ms)) {
+        StopProcess(pid);
+        throw std::runtime_error("a test peer did not start: " + dir.Read("peer.err"));
+    }
+    return static_cast<int>(std::strtol(dir.Read("port").c_str(), nullptr, 10));
+}
+
+std::vector<std::string> LogLines(const std::string& text, const std::string& prefix)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind(prefix, 0) == 0) {
+            lines.push_back(line.substr(prefix.size()));
+        }
+    }
+    return lines;
+}
+
+}  // namespace
+
+void StopProcess(pid_t& pid)
+{
+    if (pid <= 0) {
+        return;
+    }
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    pid = -1;
+}
+
 FtpPeer::FtpPeer() : FtpPeer(Config{}) {}
 
 FtpPeer::FtpPeer(Config config) : config_(std::move(config))
@@ -38,19 +101,7 @@ void FtpPeer::Start()
         return;
     }
     ::unlink(dir_.File("port").c_str());
-    Spawn();
-    const bool listening = kestrel::test::WaitUntil([this] { return !dir_.Read("port").empty(); }, 10s, 10ms);
-    if (!listening) {
-        Stop();
-        throw std::runtime_error("the FTP server did not start: " + dir_.Read("server.err"));
-    }
-    port_ = static_cast<int>(std::strtol(dir_.Read("port").c_str(), nullptr, 10));
-}
-
-void FtpPeer::Spawn()
-{
-    std::vector<std::string> argv = {"/usr/bin/python3",
-                                     VORLIX_FTP_PEER_SCRIPT,
+    std::vector<std::string> argv = {VORLIX_FTP_PEER_SCRIPT,
                                      "--port",
                                      std::to_string(port_),
                                      "--port-file",
@@ -66,48 +117,18 @@ void FtpPeer::Spawn()
     if (config_.stall) {
         argv.emplace_back("--stall");
     }
-    std::vector<char*> args;
-    args.reserve(argv.size() + 1);
-    for (std::string& a : argv) {
-        args.push_back(a.data());
-    }
-    args.push_back(nullptr);
-    const std::string errPath = dir_.File("server.err");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    const int failed = ::posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (failed != 0) {
-        pid_ = -1;
-        throw std::runtime_error("cannot start /usr/bin/python3");
-    }
+    pid_ = SpawnPython(std::move(argv), dir_.File("peer.err"));
+    port_ = WaitForPort(dir_, pid_);
 }
 
 void FtpPeer::Stop()
 {
-    if (pid_ <= 0) {
-        return;
-    }
-    ::kill(pid_, SIGKILL);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = -1;
+    StopProcess(pid_);
 }
 
 std::vector<std::string> FtpPeer::Commands() const
 {
-    std::vector<std::string> commands;
-    std::istringstream in(dir_.Read("commands.log"));
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("CMD ", 0) == 0) {
-            commands.push_back(line.substr(4));
-        }
-    }
-    return commands;
+    return LogLines(dir_.Read("commands.log"), "CMD ");
 }
 
 std::vector<std::string> FtpPeer::CommandsLike(const std::string& verb) const
@@ -123,19 +144,30 @@ std::vector<std::string> FtpPeer::CommandsLike(const std::string& verb) const
 
 int FtpPeer::Logins() const
 {
-    int count = 0;
-    std::istringstream in(dir_.Read("commands.log"));
-    std::string line;
-    while (std::getline(in, line)) {
-        count += line.rfind("LOGIN ", 0) == 0 ? 1 : 0;
-    }
-    return count;
+    return static_cast<int>(LogLines(dir_.Read("commands.log"), "LOGIN ").size());
 }
 
 void FtpPeer::ClearLog() const
 {
     // The server appends to the file it opened: truncate it in place.
     ::truncate(dir_.File("commands.log").c_str(), 0);
+}
+
+ConnectProxy::ConnectProxy()
+{
+    pid_ = SpawnPython({VORLIX_FTP_PROXY_SCRIPT, "--port-file", dir_.File("port"), "--log", dir_.File("tunnels.log")},
+                       dir_.File("peer.err"));
+    port_ = WaitForPort(dir_, pid_);
+}
+
+ConnectProxy::~ConnectProxy()
+{
+    StopProcess(pid_);
+}
+
+std::vector<std::string> ConnectProxy::Tunnels() const
+{
+    return LogLines(dir_.Read("tunnels.log"), "CONNECT ");
 }
 
 void EventLines::AddEntry(const std::string& line)

@@ -13,6 +13,9 @@
 
 namespace vorlix::ftp::test {
 
+// Ends a test peer (SIGKILL, then reaped); -1 afterwards.
+void StopProcess(pid_t& pid);
+
 class FtpPeer {
 public:
     struct Config {
@@ -45,10 +48,26 @@ public:
     void ClearLog() const;
 
 private:
-    void Spawn();
-
     Config config_;
     kestrel::test::TempDir dir_{"vorlix_ftp_peer"};
+    pid_t pid_ = -1;
+    int port_ = 0;
+};
+
+// An HTTP proxy that opens CONNECT tunnels to 127.0.0.1 and logs them.
+class ConnectProxy {
+public:
+    ConnectProxy();
+    ~ConnectProxy();
+    ConnectProxy(const ConnectProxy&) = delete;
+    ConnectProxy& operator=(const ConnectProxy&) = delete;
+
+    [[nodiscard]] int Port() const { return port_; }
+    // "127.0.0.1:<port>" of every tunnel opened so far.
+    [[nodiscard]] std::vector<std::string> Tunnels() const;
+
+private:
+    kestrel::test::TempDir dir_{"vorlix_ftp_proxy"};
     pid_t pid_ = -1;
     int port_ = 0;
 };

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <future>
+#include <stdexcept>
 
 #include "serveur/ftp/tests/FtpFixture.h"
 
@@ -130,6 +131,25 @@ TEST_F(FtpThread, ApplyManagementFollowsTheSettingOnReload)
     EXPECT_TRUE(uploader_->ApplyManagement(shots_, maxJpg_));
     const std::string one = Detect();
     ASSERT_TRUE(WaitForRemote("vorlix_1.jpg", one));
+}
+
+TEST_F(FtpThread, AnExceptionEndsTheThreadCleanlyAndFtpCanStartAgain)
+{
+    StartUploader();
+    LinesWithHook hook(events_);
+    uploader_->SetEventsWindow(&hook);
+    hook.action_ = [] { throw std::runtime_error("events list gone"); };
+    const std::string one = Detect();
+    ASSERT_TRUE(trace_.WaitFor("Thread client ftp exception ", 10s, kestrel::kLevelWarn));
+    ASSERT_TRUE(trace_.WaitFor("Thread client ftp stop", 5s, kLevelTrace));
+    EXPECT_FALSE(trace_.Contains("Thread client ftp stop ")) << "the exception's stop line has no blank";
+    ASSERT_TRUE(kestrel::test::WaitUntil([&] { return !uploader_->Running(); }));
+
+    uploader_->SetEventsWindow(&events_);
+    ASSERT_TRUE(uploader_->StartFtpThread(shots_, maxJpg_));
+    const std::string two = Detect();
+    ASSERT_TRUE(WaitForRemote("vorlix_2.jpg", two));
+    EXPECT_EQ(Remote("vorlix_1.jpg"), one);
 }
 
 TEST_F(FtpThread, ShutDownDuringAHungTransferJoinsWithinASecond)

@@ -211,6 +211,24 @@ TEST_F(FtpUpload, OnlyIfproxyOneWithAProxyHostGoesThroughAProxy)
     EXPECT_EQ(uploader_->LastUploaded(), 2);
 }
 
+TEST_F(FtpUpload, ThroughAProxyTheWholeDialogueIsTunnelled)
+{
+    ConnectProxy proxy;
+    StartUploader(0, 500, QuickOptions(), "a/");
+    cam_.WriteIndexPage("page");
+    cam_.SetInt("ifproxy", 1);
+    cam_.Set("Proxy", "127.0.0.1");
+    cam_.SetInt("Proxy Port", proxy.Port());
+    const std::string one = Detect(200000);
+    ASSERT_TRUE(WaitForRemote("a/vorlix_1.jpg", one));
+    ASSERT_TRUE(WaitForRemote("a/index.php", "page")) << "directory creation works through the tunnel";
+    const std::vector<std::string> tunnels = proxy.Tunnels();
+    ASSERT_FALSE(tunnels.empty());
+    EXPECT_EQ(tunnels.front(), "127.0.0.1:" + std::to_string(peer_.Port())) << "the control connection";
+    EXPECT_GE(tunnels.size(), 3U) << "each data connection has its own tunnel";
+    EXPECT_EQ(peer_.Logins(), 1);
+}
+
 TEST_F(FtpUpload, ADirectConnectionIgnoresProxiesOfTheEnvironment)
 {
     const int dead = DeadPort();
