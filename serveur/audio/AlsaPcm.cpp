@@ -47,7 +47,9 @@ struct HintsFree {
 // Frees a string returned by snd_device_name_get_hint.
 struct HintText {
     explicit HintText(char* text) : text_(text) {}
-    ~HintText() { std::free(text_); }  // NOLINT(cppcoreguidelines-no-malloc,cppcoreguidelines-owning-memory): alsa-lib allocates it
+    // alsa-lib allocates the text with malloc
+    // NOLINTNEXTLINE(cppcoreguidelines-no-malloc,cppcoreguidelines-owning-memory)
+    ~HintText() { std::free(text_); }
     HintText(const HintText&) = delete;
     HintText& operator=(const HintText&) = delete;
     [[nodiscard]] const char* Get() const { return text_; }

@@ -13,6 +13,17 @@ std::string DeviceText(int number, PcmDirection direction)
     return name ? *name : "no device " + std::to_string(number);
 }
 
+// "0 default, 1 null, 2 ...": the numbers "device in" and "device out" take.
+std::string NumberedDevices(PcmDirection direction)
+{
+    std::string text = "0 default";
+    int number = 0;
+    for (const std::string& name : PcmDeviceNames(direction)) {
+        text += ", " + std::to_string(++number) + " " + name;
+    }
+    return text;
+}
+
 }  // namespace
 
 AudioManagement::AudioManagement(Options options)
@@ -34,6 +45,8 @@ void AudioManagement::Apply(const AudioConfig& config)
         TRACE_INFO("Audio recording from %s, playing on %s",
                    DeviceText(config.deviceIn, PcmDirection::kCapture).c_str(),
                    DeviceText(config.deviceOut, PcmDirection::kPlayback).c_str());
+        TRACE_INFO("Audio inputs: %s", NumberedDevices(PcmDirection::kCapture).c_str());
+        TRACE_INFO("Audio outputs: %s", NumberedDevices(PcmDirection::kPlayback).c_str());
     }
 }
 
