@@ -74,15 +74,17 @@ void CaptureSession::ReadLoop()
         const int index = TakeFree();
         Block& block = index >= 0 ? (*blocks_)[static_cast<std::size_t>(index)] : *scratch_;
         const bool full = Fill(block);
-        const std::lock_guard lock(lists_);
-        if (index >= 0) {
-            if (full) {
-                filled_.push_back(index);
-            } else {
-                free_.push_back(index);
+        {
+            const std::lock_guard lock(lists_);
+            if (index >= 0) {
+                if (full) {
+                    filled_.push_back(index);
+                } else {
+                    free_.push_back(index);
+                }
+            } else if (full) {
+                dropped_ += static_cast<std::int64_t>(kBlockBytes);
             }
-        } else if (full) {
-            dropped_ += static_cast<std::int64_t>(kBlockBytes);
         }
         if (!full) {
             return;

@@ -18,6 +18,8 @@ constexpr int kWaitMilliseconds = 100;
 constexpr auto kLead = 250ms;
 constexpr auto kDrainPoll = 20ms;
 constexpr auto kDrainGrace = 2s;
+// A device that takes nothing for this long is taken as stuck.
+constexpr auto kStallLimit = 2s;
 
 }  // namespace
 
@@ -43,16 +45,24 @@ PcmPlayback::Outcome PcmPlayback::Write(const void* data, std::size_t bytes)
     std::int64_t frames = static_cast<std::int64_t>(bytes) / frameBytes_;
     // a twentieth of a second per call keeps the pacing fine-grained
     const std::int64_t step = std::max(rate_ / 20, 1);
+    auto lastProgress = std::chrono::steady_clock::now();
     while (frames > 0) {
         if (stop_.Raised()) {
             return Outcome::kInterrupted;
         }
         const std::int64_t count = std::min(frames, step);
         const auto delay = pacer_.DelayBefore(written_ + count * frameBytes_);
-        if (delay > 0ns && !stop_.SleepFor(delay)) {
-            return Outcome::kInterrupted;
+        if (delay > 0ns) {
+            if (!stop_.SleepFor(delay)) {
+                return Outcome::kInterrupted;
+            }
+            lastProgress = std::chrono::steady_clock::now();
         }
         const snd_pcm_sframes_t done = snd_pcm_writei(pcm_, next, static_cast<snd_pcm_uframes_t>(count));
+        if (done <= 0 && std::chrono::steady_clock::now() - lastProgress > kStallLimit) {
+            errno = ETIMEDOUT;
+            return Fail(-ETIMEDOUT);
+        }
         if (done == -EAGAIN) {
             const int ready = snd_pcm_wait(pcm_, kWaitMilliseconds);
             if (ready < 0 && snd_pcm_recover(pcm_, ready, 1) < 0) {
@@ -67,6 +77,7 @@ PcmPlayback::Outcome PcmPlayback::Write(const void* data, std::size_t bytes)
             }
             continue;
         }
+        lastProgress = std::chrono::steady_clock::now();
         next += done * frameBytes_;
         frames -= done;
         written_ += done * frameBytes_;

@@ -15,8 +15,10 @@
 #include "libkestrel/framework/UniqueFd.h"
 #include "libkestrel/testkit/TestKit.h"
 #include "libkestrel/trace/TraceLevels.h"
+#include "serveur/audio/AlsaPcm.h"
 #include "serveur/audio/AudioFormat.h"
 #include "serveur/audio/AudioNames.h"
+#include "serveur/audio/CaptureSession.h"
 #include "serveur/audio/Recorder.h"
 #include "serveur/audio/tests/AlsaTestEnv.h"
 
@@ -321,6 +323,37 @@ TEST_F(RecorderTest, StopEndsARunningRecordingKeptAndLaterCallsDoNothing)
     EXPECT_EQ(Event(6, 1001), 0);
     EXPECT_FALSE(recorder_.Recording());
     EXPECT_FALSE(Exists(Wav(6)));
+}
+
+}  // namespace
+}  // namespace vorlix::audio
+
+namespace vorlix::audio {
+namespace {
+
+// The blocks between the device and the file, without the recorder around them.
+TEST(CaptureSessionTest, TwentyBlocksWaitForTheFileAndTheSoundBeyondIsDropped)
+{
+    const std::string input = test::PatternBytes(std::size_t{2} * kBytesPerSecond, 33);
+    kestrel::test::WriteFile(AlsaTestEnv::CaptureInput(), input);
+    TempDir dir("vorlix_blocks");
+    const std::string path = dir.File("vorlix_0.wav");
+    PcmOpenResult opened = OpenPcm("default", PcmDirection::kCapture, SampleFormat::kU8, kChannels, kSampleRate);
+    ASSERT_TRUE(opened.pcm) << PcmErrorText(opened.error);
+    std::atomic<int> ready{0};
+    CaptureSession session(std::move(opened.pcm), kestrel::UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT, 0600)),
+                           path, kSampleRate, [&] { ++ready; });
+    int systemError = 0;
+    ASSERT_EQ(session.Start(systemError), 0);
+    // nobody writes: the reader fills all twenty blocks, then has nowhere to put the sound
+    ASSERT_TRUE(WaitUntil([&] { return session.DroppedBytes() > 0; }));
+    session.StopDevice();
+    EXPECT_GE(ready.load(), kBlocksInFlight);
+    ASSERT_TRUE(session.WriteFilled());
+    ASSERT_TRUE(session.CloseFile());
+    const std::string recorded = kestrel::test::ReadFile(path);
+    EXPECT_EQ(recorded.size(), kBlockBytes * kBlocksInFlight);
+    EXPECT_TRUE(recorded == input.substr(0, recorded.size())) << "the waiting blocks reach the file in order";
 }
 
 }  // namespace
