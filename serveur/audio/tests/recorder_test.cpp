@@ -72,8 +72,9 @@ class RecorderTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        // three seconds of sound the capture device will deliver
-        input_ = test::PatternBytes(std::size_t{3} * kBytesPerSecond, 20);
+        // ten seconds of sound the capture device will deliver, far more
+        // than any test records even on a loaded machine
+        input_ = test::PatternBytes(std::size_t{10} * kBytesPerSecond, 20);
         kestrel::test::WriteFile(AlsaTestEnv::CaptureInput(), input_);
         config_.management = 1;
         config_.deviceIn = 0;
