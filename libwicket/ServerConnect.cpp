@@ -113,7 +113,8 @@ int ConnectOneBy(const addrinfo& address, bool nonBlocking, bool noDelay, Clock:
             errno = ETIMEDOUT;
             return -1;
         }
-        const int slice = abandon ? static_cast<int>(std::min<long long>(left, kAbandonPollMs)) : static_cast<int>(left);
+        const int slice =
+            abandon ? static_cast<int>(std::min<long long>(left, kAbandonPollMs)) : static_cast<int>(left);
         pollfd entry{fd.Get(), POLLOUT, 0};
         const int ready = ::poll(&entry, 1, slice);
         if (ready < 0 && errno != EINTR) {

@@ -30,15 +30,15 @@ struct MailSettings {
     std::string to;  // "To": recipients separated by ";"
     std::string cc;  // "CC": further recipients separated by ";"
     std::string subject{kDefaultMailSubject};
-    bool ifjpg = false;              // "ifjpg": attach the pictures
-    int sizeMax = 500;               // "SizeMax": KiB of attachments in one mail
-    int sensibility = 1;             // "Sensibility": events in one check period that make it active
-    int polling = 86400;             // "Polling": seconds of quiet before a periodic mail
-    int timeBeforeAnotherMail = 300;  // "Time before another mail": seconds
+    bool ifjpg = false;                           // "ifjpg": attach the pictures
+    int sizeMax = 500;                            // "SizeMax": KiB of attachments in one mail
+    int sensibility = 1;                          // "Sensibility": events in one check period that make it active
+    int polling = 86400;                          // "Polling": seconds of quiet before a periodic mail
+    int timeBeforeAnotherMail = 300;              // "Time before another mail": seconds
     MailSecurity security = MailSecurity::kNone;  // "Security"
-    std::string login;     // "Login": empty = no authentication
-    std::string password;  // "Password", plain text (stored scrambled)
-    bool verify = true;    // "Verify": check the server's certificate and name
+    std::string login;                            // "Login": empty = no authentication
+    std::string password;                         // "Password", plain text (stored scrambled)
+    bool verify = true;                           // "Verify": check the server's certificate and name
 
     // The attachment limit in bytes.
     [[nodiscard]] long long SizeMaxBytes() const { return static_cast<long long>(sizeMax) * 1024; }

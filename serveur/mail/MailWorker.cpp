@@ -184,8 +184,7 @@ void MailWorker::SendMailPass(bool periodic)
     }
 }
 
-void MailWorker::AttachPictures(SendMail& mail, bool periodic, const MailSettings& settings,
-                                const Pictures& pictures)
+void MailWorker::AttachPictures(SendMail& mail, bool periodic, const MailSettings& settings, const Pictures& pictures)
 {
     long long total = 0;
     int i = 0;

@@ -41,7 +41,7 @@ struct SmtpReply {
 class ReplyReader {
 public:
     // Longest reply kept; a server that says more is cut off.
-    static constexpr std::size_t kMaxReply = 64 * 1024;
+    static constexpr std::size_t kMaxReply = std::size_t{64} * 1024;
 
     void Add(std::string_view bytes) { pending_.append(bytes); }
     // The next whole reply, when one has arrived.

@@ -101,7 +101,7 @@ TlsSession::TlsSession(int fd, const std::string& host, bool verify, int timeout
             gnutls_datum_t status{};
             const gnutls_certificate_type_t type = gnutls_certificate_type_get(session);
             if (gnutls_certificate_verification_status_print(gnutls_session_get_verify_cert_status(session), type,
-                                                              &status, 0) == GNUTLS_E_SUCCESS) {
+                                                             &status, 0) == GNUTLS_E_SUCCESS) {
                 std::string text(reinterpret_cast<const char*>(status.data), status.size);
                 gnutls_free(status.data);
                 while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) {

@@ -11,18 +11,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
 #include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstring>
 #include <random>
 #include <sstream>
-#include <sys/stat.h>
 
 #include "libkestrel/profile/Profile.h"
 #include "serveur/mail/MailSettings.h"
-
-extern char** environ;
 
 namespace vorlix::test {
 
@@ -148,10 +146,10 @@ int ReceivedMail::HeaderCount(std::string_view name) const
         std::count_if(headers.begin(), headers.end(), [&](const auto& h) { return SameText(h.first, name); }));
 }
 
-SmtpPeer::SmtpPeer(PeerOptions options)
+SmtpPeer::SmtpPeer(const PeerOptions& options)
 {
-    std::vector<std::string> args = {"/usr/bin/python3", VORLIX_MAIL_PEER_SCRIPT, "--dir", dir_.Path(),
-                                     "--mode", options.mode};
+    std::vector<std::string> args = {"/usr/bin/python3", VORLIX_MAIL_PEER_SCRIPT, "--dir", dir_.Path(), "--mode",
+                                     options.mode};
     if (!options.cert.empty()) {
         args.insert(args.end(), {"--cert", options.cert, "--key", options.key});
     }
@@ -173,7 +171,7 @@ SmtpPeer::SmtpPeer(PeerOptions options)
         [&] {
             const std::string ready = ReadFile(dir_.File("ready"));
             if (!ready.empty()) {
-                port_ = std::atoi(ready.c_str());
+                port_ = static_cast<int>(std::strtol(ready.c_str(), nullptr, 10));
                 return true;
             }
             return ::waitpid(pid_, &status, WNOHANG) == pid_ && (pid_ = -1, true);
@@ -299,10 +297,24 @@ std::vector<std::string> ScriptedPeer::Lines() const
 Certificate MakeSelfSignedCertificate(const std::string& dir)
 {
     Certificate made{dir + "/cert.pem", dir + "/key.pem"};
-    const std::vector<std::string> args = {"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
-                                           "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", made.key,
-                                           "-out", made.cert, "-days", "2", "-subj", "/CN=localhost",
-                                           "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1"};
+    const std::vector<std::string> args = {"/usr/bin/openssl",
+                                           "req",
+                                           "-x509",
+                                           "-newkey",
+                                           "ec",
+                                           "-pkeyopt",
+                                           "ec_paramgen_curve:prime256v1",
+                                           "-nodes",
+                                           "-keyout",
+                                           made.key,
+                                           "-out",
+                                           made.cert,
+                                           "-days",
+                                           "2",
+                                           "-subj",
+                                           "/CN=localhost",
+                                           "-addext",
+                                           "subjectAltName=DNS:localhost,IP:127.0.0.1"};
     const pid_t pid = Spawn(args, dir + "/openssl.log");
     if (pid < 0) {
         return {};

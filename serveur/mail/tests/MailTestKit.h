@@ -37,7 +37,7 @@ struct ReceivedMail {
     };
     std::string mailFrom;
     std::vector<std::string> rcpt;
-    std::string login;  // empty when none
+    std::string login;                                         // empty when none
     std::vector<std::pair<std::string, std::string>> headers;  // in order
     std::vector<Part> parts;
     std::string defects;  // what the parser found wrong; empty when nothing
@@ -61,7 +61,7 @@ struct PeerOptions {
 // aiosmtpd through /usr/bin/python3 (mail_peer.py).
 class SmtpPeer {
 public:
-    explicit SmtpPeer(PeerOptions options = {});
+    explicit SmtpPeer(const PeerOptions& options = {});
     ~SmtpPeer();
     SmtpPeer(const SmtpPeer&) = delete;
     SmtpPeer& operator=(const SmtpPeer&) = delete;

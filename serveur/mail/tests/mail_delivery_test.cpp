@@ -8,7 +8,6 @@
 namespace vorlix {
 namespace {
 
-using kestrel::test::WaitUntil;
 using test::MailBench;
 using test::ReceivedMail;
 using test::SmtpPeer;

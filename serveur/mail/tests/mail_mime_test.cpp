@@ -16,7 +16,7 @@ namespace {
 TEST(MailBase64, OneTwoAndThreeByteGroups)
 {
     EXPECT_EQ(Base64Encode(""), "");
-    EXPECT_EQ(Base64Encode("f"), "Zg==");  // 1 byte: 2 characters and "=="
+    EXPECT_EQ(Base64Encode("f"), "Zg==");   // 1 byte: 2 characters and "=="
     EXPECT_EQ(Base64Encode("fo"), "Zm8=");  // 2 bytes: 3 characters and "="
     EXPECT_EQ(Base64Encode("foo"), "Zm9v");
     EXPECT_EQ(Base64Encode("foobar"), "Zm9vYmFy");
@@ -50,8 +50,8 @@ TEST(MailBase64, LinesOf72WithAShorterLastOne)
 TEST(MailBoundary, ProductOfRandPlusOneWrapsTo32Bits)
 {
     EXPECT_EQ(BoundaryFromRand(0), "-----50f384b8");
-    EXPECT_EQ(BoundaryFromRand(1), "-----a1e70970");  // 2 * 0x50F384B8
-    EXPECT_EQ(BoundaryFromRand(3), "-----43ce12e0");  // 4 * 0x50F384B8 mod 2^32
+    EXPECT_EQ(BoundaryFromRand(1), "-----a1e70970");    // 2 * 0x50F384B8
+    EXPECT_EQ(BoundaryFromRand(3), "-----43ce12e0");    // 4 * 0x50F384B8 mod 2^32
     EXPECT_EQ(BoundaryFromRand(2147483647), "-----0");  // 2^31 times an even number
     const std::regex shape("-----[0-9a-f]{1,8}");
     for (int i = 0; i < 50; ++i) {

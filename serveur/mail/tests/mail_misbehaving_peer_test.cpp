@@ -73,7 +73,8 @@ TEST_F(MisbehavingPeer, AGreetingInSeveralPiecesIsReadUntilItsEnd)
     });
     auto worker = Run(peer.Port());
     ASSERT_TRUE(bench_.events.WaitForCount(1));
-    EXPECT_EQ(bench_.events.Lines()[0], "      SendMail (127.0.0.1,to:owner@vorlix.test,sujet:Detection mouvement Vorlix)");
+    EXPECT_EQ(bench_.events.Lines()[0],
+              "      SendMail (127.0.0.1,to:owner@vorlix.test,sujet:Detection mouvement Vorlix)");
     worker->StopMailThread();
     const std::vector<std::string> lines = peer.Lines();
     ASSERT_GE(lines.size(), 5U);
@@ -118,8 +119,9 @@ TEST_F(MisbehavingPeer, RecipientRefusedIsAFailureWithTheServersText)
     });
     auto worker = Run(peer.Port());
     ASSERT_TRUE(bench_.events.WaitForCount(1));
-    EXPECT_EQ(bench_.events.Lines(),
-              (std::vector<std::string>{"      KO SendMail (550 5.1.1 <owner@vorlix.test>: Recipient address rejected)"}));
+    EXPECT_EQ(
+        bench_.events.Lines(),
+        (std::vector<std::string>{"      KO SendMail (550 5.1.1 <owner@vorlix.test>: Recipient address rejected)"}));
     EXPECT_TRUE(WaitUntil([&] { return closed.load(); }));
     for (const std::string& line : peer.Lines()) {
         EXPECT_NE(line, "DATA ");  // nothing is sent after the refusal

@@ -60,7 +60,8 @@ TEST_F(MailTls, StartTlsWithAuthLoginWhenVerifyIsOff)
     Send(peer, {{"Security", "1"}, {"Verify", "0"}, {"Login", "camera"}, {"ifjpg", "1"}}, "s3cret");
     ASSERT_TRUE(peer.WaitForMessages(1));
     ASSERT_TRUE(bench_.events.WaitForCount(1));
-    EXPECT_EQ(bench_.events.Lines()[0], "      SendMail (127.0.0.1,to:owner@vorlix.test,sujet:Detection mouvement Vorlix)");
+    EXPECT_EQ(bench_.events.Lines()[0],
+              "      SendMail (127.0.0.1,to:owner@vorlix.test,sujet:Detection mouvement Vorlix)");
     const test::ReceivedMail mail = peer.Messages().at(0);
     EXPECT_EQ(mail.login, "camera");  // aiosmtpd takes a login only over TLS
     ASSERT_EQ(mail.parts.size(), 2U);
@@ -120,7 +121,8 @@ TEST_F(MailTls, AServerSpeakingPlainToATlsClientFailsOnTime)
     ASSERT_TRUE(worker_->StartMailThread(0));
     worker_->NotifyMailEvent(1);
     ASSERT_TRUE(bench_.events.WaitForCount(1, 5s));
-    EXPECT_TRUE(bench_.events.Lines()[0].starts_with("      KO SendMail (Mail: Error during TLS handshake")) << bench_.events.Lines()[0];
+    EXPECT_TRUE(bench_.events.Lines()[0].starts_with("      KO SendMail (Mail: Error during TLS handshake"))
+        << bench_.events.Lines()[0];
 }
 
 }  // namespace

@@ -104,7 +104,8 @@ TEST(SmtpReplies, AnEndlessReplyIsNoticed)
 TEST(SmtpEhlo, StartTlsAndAuthMechanisms)
 {
     const EhloOffer offer = ParseEhlo(
-        {250, "250-mail.test\r\n250-SIZE 35882577\r\n250-starttls\r\n250-AUTH LOGIN plain XOAUTH2\r\n250 8BITMIME\r\n"});
+        {250,
+         "250-mail.test\r\n250-SIZE 35882577\r\n250-starttls\r\n250-AUTH LOGIN plain XOAUTH2\r\n250 8BITMIME\r\n"});
     EXPECT_TRUE(offer.startTls);
     EXPECT_EQ(offer.auth, (std::set<std::string>{"LOGIN", "PLAIN", "XOAUTH2"}));
 
