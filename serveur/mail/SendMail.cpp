@@ -175,11 +175,11 @@ int SendMail::WaitReply(std::string_view text)
     const auto deadline = Clock::now() + replyWait_;
     for (;;) {
         while (auto reply = reader_.Next()) {
+            if (reply->Failed()) {
+                throw MailError(reply->OneLine());  // even when its words hold the text
+            }
             if (reply->text.find(text) != std::string::npos) {
                 return 1;
-            }
-            if (reply->Failed()) {
-                throw MailError(reply->OneLine());
             }
         }
         if (reader_.Overlong()) {

@@ -67,8 +67,8 @@ public:
     std::string ReadReply(std::chrono::steady_clock::time_point deadline);
     // One whole reply within the reply time.
     SmtpReply ReadWholeReply();
-    // Replies until one holds `text`; a refusal (4xx, 5xx) without it ends
-    // the wait at once. Returns 1.
+    // Replies until one holds `text`; a refusal (4xx, 5xx) ends the wait at
+    // once. Returns 1.
     int WaitReply(std::string_view text);
     // Sends every byte of `text`; `shown` replaces it in the trace (secrets).
     int SendText(std::string_view text, std::string_view shown = {});

@@ -142,12 +142,12 @@ TEST_F(MisbehavingPeer, AMessageRefusedAtTheEndOfItsDataIsAFailure)
 TEST_F(MisbehavingPeer, AGreetingThatRefusesEndsAtOnce)
 {
     ScriptedPeer peer([](ScriptedPeer::Connection& c) {
-        c.Send("554 5.3.2 no service for you\r\n");
+        c.Send("554 5.3.2 no service for you (rule 220)\r\n");  // a refusal, whatever its words
         c.WaitClosed(10s);
     });
     auto worker = Run(peer.Port(), MailTimings{10000ms, 0ms, 100ms});
     ASSERT_TRUE(bench_.events.WaitForCount(1, 5s));
-    EXPECT_EQ(bench_.events.Lines()[0], "      KO SendMail (554 5.3.2 no service for you)");
+    EXPECT_EQ(bench_.events.Lines()[0], "      KO SendMail (554 5.3.2 no service for you (rule 220))");
 }
 
 TEST_F(MisbehavingPeer, AClosedConnectionAndARefusedOneAreFailures)
