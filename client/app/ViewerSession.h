@@ -79,7 +79,7 @@ private:
     ViewerSettings settings_;
     Translator translate_;
     StreamReader reader_;
-    UniqueSocket socket_;
+    kestrel::UniqueFd socket_;
     std::vector<std::uint8_t> frame_;
     std::string password_;
     bool passwordTried_ = false;

@@ -50,13 +50,13 @@ int Milliseconds(std::chrono::steady_clock::duration d)
 
 }  // namespace
 
-UniqueSocket StreamReader::ConnectToServer(const std::string& host, int port)
+kestrel::UniqueFd StreamReader::ConnectToServer(const std::string& host, int port)
 {
     host_ = host;
     int fd = wicket::ServerConnect(host.c_str(), port, false, true);
     if (fd < 0) {
         TRACE_LEVEL(0, "Connect KO (%s:%d)=%x", host.c_str(), port, ErrorLast());
-        return UniqueSocket(fd);
+        return kestrel::UniqueFd(fd);
     }
     if (fd == 0) {
         // Descriptor 0 (standard input was closed) would read as "not
@@ -65,14 +65,14 @@ UniqueSocket StreamReader::ConnectToServer(const std::string& host, int port)
         ::close(fd);
         if (moved < 0) {
             TRACE_LEVEL(0, "Connect KO (%s:%d)=%x", host.c_str(), port, ErrorLast());
-            return UniqueSocket(-1);
+            return kestrel::UniqueFd(-1);
         }
         fd = moved;
     }
     ForgetConnection();
     awaitingPassword_ = true;
     TRACE_LEVEL(0, "Connect Ok(%s:%d)", host.c_str(), port);
-    return UniqueSocket(fd);
+    return kestrel::UniqueFd(fd);
 }
 
 void StreamReader::ForgetConnection()

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "client/reader/FrameScan.h"
-#include "client/reader/UniqueSocket.h"
+#include "libkestrel/framework/UniqueFd.h"
 
 namespace vorlix::client {
 
@@ -44,8 +44,8 @@ public:
 
     // Connects to `host`:`port`. On success the password request is awaited
     // and what was left of an earlier connection is forgotten. The result is
-    // empty (Get() <= 0) on failure, with the error in ErrorLast().
-    UniqueSocket ConnectToServer(const std::string& host, int port);
+    // empty on failure, with the error in ErrorLast(). Never descriptor 0.
+    kestrel::UniqueFd ConnectToServer(const std::string& host, int port);
 
     // "Password: " + the password scrambled with the last challenge + CR LF,
     // in one send; the result is not checked (a lost peer shows on reads).

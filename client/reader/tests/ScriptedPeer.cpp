@@ -95,6 +95,24 @@ std::string ScriptedPeer::Receive(std::size_t count, std::chrono::milliseconds l
     return got;
 }
 
+bool ScriptedPeer::ClosedByViewer(std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd entry{connection_, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&entry, 1, static_cast<int>(left.count())) <= 0) {
+            return false;
+        }
+        char buffer[1024];
+        const ssize_t received = ::recv(connection_, buffer, sizeof buffer, 0);
+        if (received <= 0) {
+            return true;
+        }
+    }
+}
+
 void ScriptedPeer::CloseConnection()
 {
     if (connection_ >= 0) {

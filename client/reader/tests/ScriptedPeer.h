@@ -29,6 +29,8 @@ public:
     void WaitSent();
     // What the viewer sent: at least `count` bytes, or what came in time.
     std::string Receive(std::size_t count, std::chrono::milliseconds limit = 3s);
+    // Whether the viewer closed its end within `limit` (bytes before the end are dropped).
+    bool ClosedByViewer(std::chrono::milliseconds limit = 3s);
     // Orderly close of the viewer's connection.
     void CloseConnection();
 

@@ -10,7 +10,7 @@
 
 #include "client/reader/StreamReader.h"
 #include "client/reader/tests/ScriptedPeer.h"
-#include "client/reader/tests/TraceLog.h"
+#include "libkestrel/testkit/TestKit.h"
 #include "serveur/scrambler/PasswordScrambler.h"
 
 namespace vorlix::client {
@@ -22,11 +22,20 @@ using testing::HistoryFrame;
 using testing::LiveFrame;
 using testing::ResponseHead;
 using testing::ScriptedPeer;
-using testing::TraceLog;
+using kestrel::test::TraceCapture;
 
 std::string Text(const std::vector<std::uint8_t>& bytes)
 {
     return {bytes.begin(), bytes.end()};
+}
+
+std::string AllLines(const TraceCapture& trace)
+{
+    std::string all;
+    for (const TraceCapture::Line& line : trace.Lines()) {
+        all += line.text + "\n";
+    }
+    return all;
 }
 
 class StreamReaderTest : public ::testing::Test {
@@ -49,10 +58,10 @@ protected:
         return result;
     }
 
-    TraceLog trace_;
+    TraceCapture trace_;
     ScriptedPeer peer_;
     StreamReader reader_;
-    UniqueSocket socket_;
+    kestrel::UniqueFd socket_;
     std::vector<std::uint8_t> frame_;
 };
 
@@ -68,15 +77,15 @@ TEST_F(StreamReaderTest, HeadHeaderAndBodyStartInTheFirstReadYieldTheFrame)
     ASSERT_EQ(ReadSomething(), 3000);
     EXPECT_EQ(Text(frame_), body);
     EXPECT_FALSE(reader_.AwaitingPassword());
-    EXPECT_EQ(TraceLog::Count("Content-Length found (3000)"), 1);
-    EXPECT_EQ(TraceLog::Count("lu (icurr=3000, nsize=3000 , nsize-j=2900)"), 1) << TraceLog::All();
-    EXPECT_EQ(TraceLog::Count("no Content-Length"), 0);
+    EXPECT_EQ(trace_.Count("Content-Length found (3000)"), 1);
+    EXPECT_EQ(trace_.Count("lu (icurr=3000, nsize=3000 , nsize-j=2900)"), 1) << AllLines(trace_);
+    EXPECT_EQ(trace_.Count("no Content-Length"), 0);
 }
 
 TEST_F(StreamReaderTest, PasswordRequestGivesTheChallenge)
 {
     Connect();
-    EXPECT_EQ(TraceLog::Count("Connect Ok(127.0.0.1:" + std::to_string(peer_.Port()) + ")"), 1);
+    EXPECT_EQ(trace_.Count("Connect Ok(127.0.0.1:" + std::to_string(peer_.Port()) + ")"), 1);
     EXPECT_TRUE(reader_.AwaitingPassword());
     peer_.Send(ResponseHead() + "AskPassword: 123\r\n");
     EXPECT_EQ(ReadSomething(), kReadPasswordRequest);
@@ -111,12 +120,12 @@ TEST_F(StreamReaderTest, TrailerAloneIsNothingAndNotTraced)
     const std::string first = LiveFrame("abc");
     peer_.Send(first.substr(0, first.size() - 2));
     ASSERT_EQ(ReadSomething(), 3);
-    TraceLog::Clear();
+    trace_.Clear();
     peer_.Send("\r\n");
     std::this_thread::sleep_for(20ms);  // let the two bytes arrive on their own
     EXPECT_EQ(reader_.ReadFrame(socket_.Get(), frame_), kReadNothing);
     EXPECT_EQ(reader_.ReadFrame(socket_.Get(), frame_), kReadNothing);
-    EXPECT_EQ(TraceLog::Count("no Content-Length"), 0) << TraceLog::All();
+    EXPECT_EQ(trace_.Count("no Content-Length"), 0) << AllLines(trace_);
     // The next frame behind the kept trailer is read whole.
     const std::string second = LiveFrame("defg");
     peer_.Send(second.substr(2));
@@ -132,7 +141,7 @@ TEST_F(StreamReaderTest, BodyCompleteInTheFirstReadNeedsNoMoreReads)
     std::this_thread::sleep_for(20ms);
     EXPECT_EQ(reader_.ReadFrame(socket_.Get(), frame_), 200);
     EXPECT_EQ(Text(frame_), body);
-    EXPECT_EQ(TraceLog::Count("lu (icurr=200, nsize=200 , nsize-j=0)"), 1);
+    EXPECT_EQ(trace_.Count("lu (icurr=200, nsize=200 , nsize-j=0)"), 1);
 }
 
 TEST_F(StreamReaderTest, HistoryFramesUpdateIndiceModuloAndTime)
@@ -169,10 +178,10 @@ TEST_F(StreamReaderTest, FrameOneByteOverTheCapacityIsRefusedAndTheNextOneComes)
             break;
         }
     }
-    EXPECT_EQ(TraceLog::Count("Content-Length too large (1228801)"), 1);
+    EXPECT_EQ(trace_.Count("Content-Length too large (1228801)"), 1);
     ASSERT_EQ(results, std::vector<int>{500});
     EXPECT_EQ(Text(frame_), next);
-    EXPECT_EQ(TraceLog::Count("no Content-Length"), 0);
+    EXPECT_EQ(trace_.Count("no Content-Length"), 0);
 }
 
 TEST_F(StreamReaderTest, FrameOfExactlyTheCapacityIsTaken)
@@ -219,7 +228,7 @@ TEST_F(StreamReaderTest, InvalidLengthIsSkippedAndTheStreamGoesOn)
     peer_.Send("\r\n--BoundaryString\r\nContent-type: image/jpeg\r\nContent-Length: -7\r\n\r\n" + LiveFrame("ok"));
     EXPECT_EQ(ReadSomething(), 2);
     EXPECT_EQ(Text(frame_), "ok");
-    EXPECT_EQ(TraceLog::Count("Content-Length invalid (-7)"), 1);
+    EXPECT_EQ(trace_.Count("Content-Length invalid (-7)"), 1);
 }
 
 TEST_F(StreamReaderTest, PeerClosingIsALostConnection)
@@ -239,8 +248,8 @@ TEST_F(StreamReaderTest, SilenceInsideABodyEndsTheConnectionWithTheFailureLines)
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(ReadSomething(), kReadLost);
     EXPECT_GE(std::chrono::steady_clock::now() - start, 200ms);
-    EXPECT_EQ(TraceLog::Count("versserveur_read, unable to recv socket"), 1);
-    EXPECT_EQ(TraceLog::Count("      ("), 1);
+    EXPECT_EQ(trace_.Count("versserveur_read, unable to recv socket"), 1);
+    EXPECT_EQ(trace_.Count("      ("), 1);
 }
 
 TEST_F(StreamReaderTest, NoCallWaitsLongWhileABodyIsMissing)
@@ -264,17 +273,17 @@ TEST_F(StreamReaderTest, HistoryRequestIsOneLine)
 
 TEST(StreamReaderConnectTest, RefusedConnectionIsTracedAndEmpty)
 {
-    TraceLog trace;
+    const TraceCapture trace;
     int port = 0;
     {
         const ScriptedPeer closed;  // a port that was just free
         port = closed.Port();
     }
     StreamReader reader;
-    const UniqueSocket socket = reader.ConnectToServer("127.0.0.1", port);
+    const kestrel::UniqueFd socket = reader.ConnectToServer("127.0.0.1", port);
     EXPECT_FALSE(socket.Valid());
     EXPECT_EQ(reader.HostName(), "127.0.0.1");
-    EXPECT_EQ(TraceLog::Count("Connect KO (127.0.0.1:" + std::to_string(port) + ")=6f"), 1) << TraceLog::All();
+    EXPECT_EQ(trace.Count("Connect KO (127.0.0.1:" + std::to_string(port) + ")=6f", 0), 1) << AllLines(trace);
 }
 
 }  // namespace
