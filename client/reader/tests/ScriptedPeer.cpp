@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <stdexcept>
 
@@ -82,11 +83,12 @@ std::string ScriptedPeer::Receive(std::size_t count, std::chrono::milliseconds l
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd entry{connection_, POLLIN, 0};
-        if (left.count() <= 0 || ::poll(&entry, 1, static_cast<int>(left.count())) <= 0) {
+        // One look even when the time is up, so a short limit still reads what is there.
+        if (::poll(&entry, 1, static_cast<int>(std::max<long long>(left.count(), 0))) <= 0) {
             break;
         }
         char buffer[1024];
-        const ssize_t received = ::recv(connection_, buffer, sizeof buffer, 0);
+        const ssize_t received = ::recv(connection_, buffer, std::min(sizeof buffer, count - got.size()), 0);
         if (received <= 0) {
             break;
         }
