@@ -52,9 +52,12 @@ inline constexpr std::array kFormatMenu = {
     MenuEntry{kCmdFormat160, "160x120"},
 };
 inline constexpr std::array kEffectsMenu = {
-    MenuEntry{kCmdReverseColor, "reverse color"},     MenuEntry{kCmdBlackAndWhite, "black and white"},
-    MenuEntry{kCmdHorizontalMirror, "horizontal mirror"}, MenuEntry{kCmdVerticalMirror, "vertical mirror"},
-    MenuEntry{kCmdBiColor, "bi-color"},               MenuEntry{kCmdAddColor, "add color..."},
+    MenuEntry{kCmdReverseColor, "reverse color"},
+    MenuEntry{kCmdBlackAndWhite, "black and white"},
+    MenuEntry{kCmdHorizontalMirror, "horizontal mirror"},
+    MenuEntry{kCmdVerticalMirror, "vertical mirror"},
+    MenuEntry{kCmdBiColor, "bi-color"},
+    MenuEntry{kCmdAddColor, "add color..."},
 };
 inline constexpr MenuEntry kHistoryEntry{kCmdHistory, "History"};
 inline constexpr MenuEntry kAboutEntry{kCmdAbout, "about..."};

@@ -47,8 +47,8 @@ std::string PlaceholderPath(const std::string& startDir, const std::string& lang
     return language.empty() ? startDir + "/filetemp.jpg" : startDir + "/" + language + "/filetemp.jpg";
 }
 
-std::optional<std::string> PicturePipeline::Render(std::span<const std::uint8_t> jpeg,
-                                                   const EffectSettings& effects, DisplayBuffer& picture)
+std::optional<std::string> PicturePipeline::Render(std::span<const std::uint8_t> jpeg, const EffectSettings& effects,
+                                                   DisplayBuffer& picture)
 {
     std::vector<std::uint8_t> file;
     if (jpeg.empty()) {

@@ -33,13 +33,16 @@ private:
 ViewerSession::ViewerSession(ViewerSettings settings, Translator translate, StreamReader::Limits limits)
     : settings_(std::move(settings)), translate_(std::move(translate)), reader_(limits)
 {
-    status_ = translate_(kNotConnected);
+    // Looked up once: the ticker shows them ten times a second.
+    notConnected_ = translate_(kNotConnected);
+    noPictureYet_ = translate_(kNoPictureYet);
+    status_ = notConnected_;
 }
 
 bool ViewerSession::Start()
 {
     password_ = settings_.Password(1).value_or("");
-    status_ = translate_(kNotConnected);
+    status_ = notConnected_;
     const std::string host = settings_.Host(1);
     const int port = std::atoi(settings_.PortText(1).c_str());
     if (port <= 0 || host.empty()) {
@@ -64,8 +67,10 @@ bool ViewerSession::ConnectChosen(const std::string& host, const std::string& po
 bool ViewerSession::Connect(const std::string& host, int port)
 {
     socket_ = reader_.ConnectToServer(host, port);
-    const unsigned int code = socket_.Valid() ? 0U : ErrorLast();
-    status_ = FillText(translate_(kUnableToConnect), {host, std::to_string(port), Hex(code)});
+    // Shown once not connected: after a working connection ends, saying it
+    // could not connect would be wrong.
+    status_ = socket_.Valid() ? notConnected_
+                              : FillText(translate_(kUnableToConnect), {host, std::to_string(port), Hex(ErrorLast())});
     pictureLength_ = 0;
     passwordTried_ = false;
     disconnectShown_ = !socket_.Valid();
@@ -94,7 +99,7 @@ void ViewerSession::Tick(ViewerUi& ui)
     if (socket_.Valid()) {
         Dispatch(ui);
         if (socket_.Valid() && pictureLength_ == 0) {
-            ui.ShowStatus(translate_(kNoPictureYet));
+            ui.ShowStatus(noPictureYet_);
         }
         return;
     }

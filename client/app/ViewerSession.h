@@ -52,7 +52,8 @@ public:
     // (FindHostIndex) with the port, connects, and takes that host's saved
     // password when it has one.
     bool ConnectChosen(const std::string& host, const std::string& portText);
-    // Connects; the status text then names the host, port and error code.
+    // Connects. On failure the status text names the host, port and error
+    // code; after a success it is "client is not connected" for later.
     bool Connect(const std::string& host, int port);
     // "&Close": drops the connection.
     void Close();
@@ -88,6 +89,8 @@ private:
     bool disconnectShown_ = true;
     bool inTick_ = false;
     std::string status_;
+    std::string notConnected_;
+    std::string noPictureYet_;
 };
 
 }  // namespace vorlix::client

@@ -40,8 +40,7 @@ std::string ViewerSettings::Host(int number) const
 
 std::string ViewerSettings::PortText(int number) const
 {
-    return profile::GetString(path_, kViewerSection, Numbered("Port", number), kDefaultPortText,
-                              kMaxPortTextLength);
+    return profile::GetString(path_, kViewerSection, Numbered("Port", number), kDefaultPortText, kMaxPortTextLength);
 }
 
 int ViewerSettings::FindHostIndex(std::string_view host) const

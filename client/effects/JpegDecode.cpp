@@ -122,7 +122,8 @@ bool Run(Decoder& d, std::span<const std::uint8_t> jpeg, bool grey, DisplayBuffe
         }
     }
     if (d.info.image_width > static_cast<JDIMENSION>(kMaxPictureSide) ||
-        d.info.image_height > static_cast<JDIMENSION>(kMaxPictureSide) || !picture.Resize(result.width, result.height)) {
+        d.info.image_height > static_cast<JDIMENSION>(kMaxPictureSide) ||
+        !picture.Resize(result.width, result.height)) {
         result.tooLarge = true;
         jpeg_destroy_decompress(&d.info);
         return false;
@@ -132,7 +133,7 @@ bool Run(Decoder& d, std::span<const std::uint8_t> jpeg, bool grey, DisplayBuffe
     const int components = d.info.output_components;
     const JDIMENSION width = d.info.output_width;
     JSAMPARRAY row = (*d.info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&d.info), JPOOL_IMAGE,
-                                                  width * static_cast<JDIMENSION>(components), 1);
+                                                 width * static_cast<JDIMENSION>(components), 1);
     while (d.info.output_scanline < d.info.output_height) {
         const int y = static_cast<int>(d.info.output_scanline);
         jpeg_read_scanlines(&d.info, row, 1);

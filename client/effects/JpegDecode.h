@@ -17,12 +17,12 @@ inline constexpr std::size_t kJpegSourcePiece = 4096;
 
 struct DecodeResult {
     bool ok = false;
-    bool tooLarge = false;    // a side beyond kMaxPictureSide: refused
-    std::string comment;      // text of the COM marker, empty when none
-    std::string error;        // the decoder's message when not ok
-    int width = 0;            // the picture's size, also when too large
+    bool tooLarge = false;  // a side beyond kMaxPictureSide: refused
+    std::string comment;    // text of the COM marker, empty when none
+    std::string error;      // the decoder's message when not ok
+    int width = 0;          // the picture's size, also when too large
     int height = 0;
-    bool truncated = false;   // the data ended before the end-of-image marker
+    bool truncated = false;  // the data ended before the end-of-image marker
 };
 
 // Decodes `jpeg` into `picture` (rows bottom first, blue-green-red). With

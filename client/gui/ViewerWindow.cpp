@@ -166,8 +166,9 @@ void ViewerWindow::Run(int command)
             OpenHistory();
             break;
         case kCmdAbout:
-            QMessageBox::about(this, Text("about..."),
-                               QStringLiteral("cl_vorlix %1\n%2").arg(QStringLiteral(VORLIX_VERSION), Text("Vorlix viewer")));
+            QMessageBox::about(
+                this, Text("about..."),
+                QStringLiteral("cl_vorlix %1\n%2").arg(QStringLiteral(VORLIX_VERSION), Text("Vorlix viewer")));
             break;
         default:
             break;
@@ -249,7 +250,8 @@ void ViewerWindow::ShowStatus(const std::string& text)
 
 void ViewerWindow::OpenServerChoice()
 {
-    ServerChoiceDialog dialog(session_.Settings(), [this](const char* text) { return Text(text); }, this);
+    ServerChoiceDialog dialog(
+        session_.Settings(), [this](const char* text) { return Text(text); }, this);
     if (dialog.exec() == QDialog::Accepted) {
         session_.ConnectChosen(dialog.Host(), dialog.PortText());
         UpdateConnectionUi(true);
@@ -275,7 +277,8 @@ void ViewerWindow::AddColor()
     if (e.addColor) {
         e.addColor = false;
     } else {
-        AddColorDialog dialog(e, [this](const char* text) { return Text(text); }, this);
+        AddColorDialog dialog(
+            e, [this](const char* text) { return Text(text); }, this);
         if (dialog.exec() == QDialog::Accepted) {
             dialog.ApplyTo(e);
         }
@@ -312,8 +315,8 @@ void ViewerWindow::OnClientResized(QSize size)
 
 void ViewerWindow::OpenHistory()
 {
-    auto* window = new HistoryWindow(session_, [this] { return context_.effects; },
-                                     [this](const char* text) { return Text(text); }, this);
+    auto* window = new HistoryWindow(
+        session_, [this] { return context_.effects; }, [this](const char* text) { return Text(text); }, this);
     histories_.emplace_back(window);
     window->Open();
 }

@@ -34,10 +34,10 @@ struct WindowScan {
         kCut,              // a header or request that goes on past the window's end
     };
     Kind kind = Kind::kNothing;
-    std::int32_t challenge = 0;      // kPasswordRequest
-    bool history = false;            // kFrame: "Vorlix: History" in its header
-    HistoryFields fields;            // kFrame with history
-    long long contentLength = 0;     // kFrame, as sent (may be negative or huge)
+    std::int32_t challenge = 0;   // kPasswordRequest
+    bool history = false;         // kFrame: "Vorlix: History" in its header
+    HistoryFields fields;         // kFrame with history
+    long long contentLength = 0;  // kFrame, as sent (may be negative or huge)
     // kPasswordRequest: first byte after the request line; kFrame: first body
     // byte (may equal the window size); kNothing and kCut: first byte worth
     // keeping for the next window (the window size when none is).

@@ -115,8 +115,7 @@ int StreamReader::ReadFrame(int socket, std::vector<std::uint8_t>& frame, std::s
     return ReadHeader(socket, frame, capacity, end);
 }
 
-int StreamReader::ReadHeader(int socket, std::vector<std::uint8_t>& frame, std::size_t capacity,
-                             Clock::time_point end)
+int StreamReader::ReadHeader(int socket, std::vector<std::uint8_t>& frame, std::size_t capacity, Clock::time_point end)
 {
     std::string window = std::move(carry_);
     carry_.clear();

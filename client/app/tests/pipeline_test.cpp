@@ -112,8 +112,8 @@ TEST(ImageSaverTest, TenFilesInTurnThenTheFirstAgain)
 
     const std::string saved = dir.Read("files/cl_vorlix_save_1.jpg");
     DisplayBuffer back;
-    const DecodeResult decoded = DecodeJpeg(
-        std::span(reinterpret_cast<const std::uint8_t*>(saved.data()), saved.size()), false, back);
+    const DecodeResult decoded =
+        DecodeJpeg(std::span(reinterpret_cast<const std::uint8_t*>(saved.data()), saved.size()), false, back);
     ASSERT_TRUE(decoded.ok);
     EXPECT_EQ(decoded.comment, "Vorlix ==> client Quality : 100%");
     EXPECT_EQ(back.Width(), 320);

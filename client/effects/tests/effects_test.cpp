@@ -193,10 +193,9 @@ TEST(EffectsTest, BothMirrorsAndReverseTogetherTurnThePictureAround)
     effects.reverseColor = true;
     ApplyEffects(picture, effects);
     const auto moved = Pixel(original, 0, 0);
-    EXPECT_EQ(Pixel(picture, 3, 5),
-              (std::array<std::uint8_t, 3>{static_cast<std::uint8_t>(255 - moved[0]),
-                                           static_cast<std::uint8_t>(255 - moved[1]),
-                                           static_cast<std::uint8_t>(255 - moved[2])}));
+    EXPECT_EQ(Pixel(picture, 3, 5), (std::array<std::uint8_t, 3>{static_cast<std::uint8_t>(255 - moved[0]),
+                                                                 static_cast<std::uint8_t>(255 - moved[1]),
+                                                                 static_cast<std::uint8_t>(255 - moved[2])}));
 }
 
 TEST(EffectsTest, NoEffectLeavesThePictureAsItIs)

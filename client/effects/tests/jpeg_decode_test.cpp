@@ -100,7 +100,7 @@ TEST(JpegDecodeTest, RowsAreBottomFirstBlueGreenRedAndMatchLibjpeg)
     EXPECT_EQ(picture.TopDownRgb(), ReferenceDecode(jpeg));
     // The top-left pixel (little red, little green) sits in the last row.
     const std::uint8_t* topLeft = picture.Row(149);
-    EXPECT_LT(topLeft[2], 20);   // red
+    EXPECT_LT(topLeft[2], 20);  // red
     const std::uint8_t* bottomRight = picture.Row(0) + 3 * 202;
     EXPECT_GT(bottomRight[2], 235);  // red
     EXPECT_GT(bottomRight[1], 235);  // green

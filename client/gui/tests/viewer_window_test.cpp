@@ -56,7 +56,8 @@ std::string Picture(int width, int height, int seed)
 QImage Decoded(const std::string& jpeg, bool grey = false)
 {
     DisplayBuffer picture;
-    EXPECT_TRUE(DecodeJpeg(std::span(reinterpret_cast<const std::uint8_t*>(jpeg.data()), jpeg.size()), grey, picture).ok);
+    EXPECT_TRUE(
+        DecodeJpeg(std::span(reinterpret_cast<const std::uint8_t*>(jpeg.data()), jpeg.size()), grey, picture).ok);
     return ToImage(picture);
 }
 
@@ -86,13 +87,23 @@ protected:
 TEST_F(ViewerWindowTest, MenusCarryTheirCommandNumbersAndTexts)
 {
     const auto window = Open();
-    const std::vector<std::pair<int, QString>> expected = {
-        {32792, "&Open"},           {32791, "&Close"},           {32794, "Save current context"},
-        {32793, "&Save image"},     {105, "&Exit"},              {32784, "&Original size"},
-        {32785, "640x480"},         {32786, "320x240"},          {32787, "160x120"},
-        {32779, "reverse color"},   {32781, "black and white"},  {32782, "horizontal mirror"},
-        {32788, "vertical mirror"}, {32789, "bi-color"},         {32790, "add color..."},
-        {32798, "History"},         {104, "about..."}};
+    const std::vector<std::pair<int, QString>> expected = {{32792, "&Open"},
+                                                           {32791, "&Close"},
+                                                           {32794, "Save current context"},
+                                                           {32793, "&Save image"},
+                                                           {105, "&Exit"},
+                                                           {32784, "&Original size"},
+                                                           {32785, "640x480"},
+                                                           {32786, "320x240"},
+                                                           {32787, "160x120"},
+                                                           {32779, "reverse color"},
+                                                           {32781, "black and white"},
+                                                           {32782, "horizontal mirror"},
+                                                           {32788, "vertical mirror"},
+                                                           {32789, "bi-color"},
+                                                           {32790, "add color..."},
+                                                           {32798, "History"},
+                                                           {104, "about..."}};
     for (const auto& [command, text] : expected) {
         QAction* action = window->Action(command);
         ASSERT_NE(action, nullptr) << command;
@@ -134,7 +145,8 @@ TEST_F(ViewerWindowTest, TextsComeTranslatedFromTheLanguageFile)
 {
     Put("LANG", "fr");
     ASSERT_TRUE(profile::WriteString(dir_.File("fr.ini"), "msgstr", "&Open", "&Ouvrir"));
-    ASSERT_TRUE(profile::WriteString(dir_.File("fr.ini"), "msgstr", "client is not connected", "client+non+connect%e9"));
+    ASSERT_TRUE(
+        profile::WriteString(dir_.File("fr.ini"), "msgstr", "client is not connected", "client+non+connect%e9"));
     const auto window = Open();
     EXPECT_EQ(window->Action(kCmdOpen)->text(), "&Ouvrir");
     ASSERT_TRUE(PumpUntil([&] { return !window->View()->StatusText().isEmpty(); }));

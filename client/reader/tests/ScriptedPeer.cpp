@@ -19,8 +19,7 @@ ScriptedPeer::ScriptedPeer()
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
     if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener_, 4) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::listen(listener_, 4) != 0 || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         throw std::runtime_error("scripted peer: cannot listen on 127.0.0.1");
     }
     port_ = ntohs(address.sin_port);
@@ -147,8 +146,8 @@ std::string HistoryFrame(int indiceLast, int modulo, const std::string& time, co
     if (!time.empty()) {
         header += "Time: " + time + "\r\n";
     }
-    return header + "Content-type: image/jpeg\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
-           body + "\r\n";
+    return header + "Content-type: image/jpeg\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body +
+           "\r\n";
 }
 
 std::string Body(std::size_t size, int seed)

@@ -17,12 +17,12 @@ namespace vorlix::client {
 namespace {
 
 using namespace std::chrono_literals;
+using kestrel::test::TraceCapture;
 using testing::Body;
 using testing::HistoryFrame;
 using testing::LiveFrame;
 using testing::ResponseHead;
 using testing::ScriptedPeer;
-using kestrel::test::TraceCapture;
 
 std::string Text(const std::vector<std::uint8_t>& bytes)
 {
