@@ -1,7 +1,5 @@
 #include "client/app/ViewerSession.h"
 
-#include <cstdlib>
-
 #include "client/app/ViewerText.h"
 #include "libkestrel/error/QXError.h"
 #include "libkestrel/trace/TraceLevels.h"
@@ -28,6 +26,13 @@ private:
     bool& flag_;
 };
 
+// A port as atoi reads it; out-of-range texts give 0 (refused by the connect).
+int PortOf(const std::string& text)
+{
+    const long long port = ReadDecimal(text);
+    return port > 0 && port <= 65535 ? static_cast<int>(port) : 0;
+}
+
 }  // namespace
 
 ViewerSession::ViewerSession(ViewerSettings settings, Translator translate, StreamReader::Limits limits)
@@ -44,7 +49,7 @@ bool ViewerSession::Start()
     password_ = settings_.Password(1).value_or("");
     status_ = notConnected_;
     const std::string host = settings_.Host(1);
-    const int port = std::atoi(settings_.PortText(1).c_str());
+    const int port = PortOf(settings_.PortText(1));
     if (port <= 0 || host.empty()) {
         return false;
     }
@@ -57,7 +62,7 @@ bool ViewerSession::ConnectChosen(const std::string& host, const std::string& po
     const std::string shortPort = portText.substr(0, kMaxPortTextLength);
     const int number = settings_.FindHostIndex(shortHost);
     settings_.StoreHost(number, shortHost, shortPort);
-    const bool connected = Connect(shortHost, std::atoi(shortPort.c_str()));
+    const bool connected = Connect(shortHost, PortOf(shortPort));
     if (std::optional<std::string> saved = settings_.Password(number)) {
         password_ = std::move(*saved);
     }

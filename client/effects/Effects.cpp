@@ -35,10 +35,10 @@ void VerticalMirror(DisplayBuffer& picture)
 
 void HorizontalMirror(DisplayBuffer& picture)
 {
-    const int width = picture.Width();
+    const auto width = static_cast<std::size_t>(picture.Width());
     for (int row = 0; row < picture.Height(); ++row) {
         std::uint8_t* pixels = picture.Row(row);
-        for (int j = 0; j < width / 2; ++j) {
+        for (std::size_t j = 0; j < width / 2; ++j) {
             std::swap_ranges(pixels + 3 * j, pixels + 3 * j + 3, pixels + 3 * (width - 1 - j));
         }
     }

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "client/gui/QtChild.h"
 #include "client/reader/FrameScan.h"
 #include "serveur/scrambler/PasswordScrambler.h"
 
@@ -19,7 +20,7 @@ namespace {
 
 QDialogButtonBox* OkCancel(QDialog* dialog, const TextOf& text)
 {
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
+    auto* buttons = QtChild<QDialogButtonBox>(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
     buttons->button(QDialogButtonBox::Ok)->setText(text("OK"));
     buttons->button(QDialogButtonBox::Cancel)->setText(text("Cancel"));
     QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
@@ -41,7 +42,7 @@ int Amount(const QLineEdit* field)
 }  // namespace
 
 ServerChoiceDialog::ServerChoiceDialog(const ViewerSettings& settings, const TextOf& text, QWidget* parent)
-    : QDialog(parent), settings_(settings), host_(new QComboBox(this)), port_(new QLineEdit(this))
+    : QDialog(parent), settings_(settings), host_(QtChild<QComboBox>(this)), port_(QtChild<QLineEdit>(this))
 {
     setWindowTitle(text("Server choice"));
     host_->setEditable(true);
@@ -60,10 +61,10 @@ ServerChoiceDialog::ServerChoiceDialog(const ViewerSettings& settings, const Tex
         }
     });
 
-    auto* form = new QFormLayout;
+    auto* form = QtChild<QFormLayout>();
     form->addRow(host_);
     form->addRow(text("Port :"), port_);
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = QtChild<QVBoxLayout>(this);
     layout->addLayout(form);
     layout->addWidget(OkCancel(this, text));
 }
@@ -79,15 +80,15 @@ std::string ServerChoiceDialog::PortText() const
 }
 
 PasswordDialog::PasswordDialog(const TextOf& text, QWidget* parent)
-    : QDialog(parent), password_(new QLineEdit(this)), save_(new QCheckBox(text("save it"), this))
+    : QDialog(parent), password_(QtChild<QLineEdit>(this)), save_(QtChild<QCheckBox>(text("save it"), this))
 {
     setWindowTitle(text("a password is mandatory"));
     password_->setEchoMode(QLineEdit::Password);
     password_->setMaxLength(static_cast<int>(kMaxPlainLength));
-    auto* form = new QFormLayout;
+    auto* form = QtChild<QFormLayout>();
     form->addRow(text("password :"), password_);
     form->addRow(save_);
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = QtChild<QVBoxLayout>(this);
     layout->addLayout(form);
     layout->addWidget(OkCancel(this, text));
 }
@@ -104,19 +105,19 @@ bool PasswordDialog::SaveIt() const
 
 AddColorDialog::AddColorDialog(const EffectSettings& current, const TextOf& text, QWidget* parent)
     : QDialog(parent),
-      red_(new QLineEdit(QString::number(current.red), this)),
-      green_(new QLineEdit(QString::number(current.green), this)),
-      blue_(new QLineEdit(QString::number(current.blue), this)),
-      modulo_(new QCheckBox(text("modulo"), this))
+      red_(QtChild<QLineEdit>(QString::number(current.red), this)),
+      green_(QtChild<QLineEdit>(QString::number(current.green), this)),
+      blue_(QtChild<QLineEdit>(QString::number(current.blue), this)),
+      modulo_(QtChild<QCheckBox>(text("modulo"), this))
 {
     setWindowTitle(text("Add color"));
     modulo_->setChecked(current.colorModulo);
-    auto* form = new QFormLayout;
+    auto* form = QtChild<QFormLayout>();
     form->addRow(text("Add red"), red_);
     form->addRow(text("Add green"), green_);
     form->addRow(text("Add blue"), blue_);
     form->addRow(modulo_);
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = QtChild<QVBoxLayout>(this);
     layout->addLayout(form);
     layout->addWidget(OkCancel(this, text));
 }

@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "client/gui/PictureView.h"
+#include "client/gui/QtChild.h"
 #include "libkestrel/trace/TraceLevels.h"
 
 namespace vorlix::client {
@@ -21,7 +22,7 @@ namespace vorlix::client {
 // scroll bar under that.
 class HistoryPictureArea : public QWidget {
 public:
-    explicit HistoryPictureArea(QWidget* parent) : QWidget(parent), scroll_(new QScrollBar(Qt::Horizontal, this))
+    explicit HistoryPictureArea(QWidget* parent) : QWidget(parent), scroll_(QtChild<QScrollBar>(Qt::Horizontal, this))
     {
         scroll_->setGeometry(0, 0, 100, 10);
         setMinimumSize(400, 300);
@@ -76,17 +77,17 @@ HistoryWindow::HistoryWindow(ViewerSession& session, Effects effects, const Text
       pipeline_(""),
       area_(new HistoryPictureArea(this)),
       scroll_(area_->Scroll()),
-      comment_(new QLabel(this)),
-      time_(new QLabel(this)),
-      name_(new QLineEdit(this))
+      comment_(QtChild<QLabel>(this)),
+      time_(QtChild<QLabel>(this)),
+      name_(QtChild<QLineEdit>(this))
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(text("Historique des images enregistrées"));
     name_->setReadOnly(true);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+    auto* buttons = QtChild<QDialogButtonBox>(QDialogButtonBox::Ok, this);
     buttons->button(QDialogButtonBox::Ok)->setText(text("OK"));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::close);
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = QtChild<QVBoxLayout>(this);
     layout->addWidget(area_, 1);
     layout->addWidget(comment_);
     layout->addWidget(time_);
@@ -99,7 +100,7 @@ HistoryWindow::HistoryWindow(ViewerSession& session, Effects effects, const Text
     resize(520, 460);
 }
 
-void HistoryWindow::Open()
+void HistoryWindow::OpenNewest()
 {
     TRACE_LEVEL(kestrel::kLevelUser1, "ID_DISPLAY_HISTORY");
     session_.RequestHistory("newer");

@@ -30,7 +30,7 @@ public:
     HistoryWindow(ViewerSession& session, Effects effects, const TextOf& text, QWidget* parent = nullptr);
 
     // Asks for the newest picture (the window is then shown).
-    void Open();
+    void OpenNewest();
     // A history picture arrived: draw it with its comment, time and name.
     void Refresh();
 

@@ -14,6 +14,7 @@
 #include "client/gui/Dialogs.h"
 #include "client/gui/HistoryWindow.h"
 #include "client/gui/PictureView.h"
+#include "client/gui/QtChild.h"
 #include "libkestrel/trace/TraceLevels.h"
 
 namespace vorlix::client {
@@ -106,7 +107,7 @@ void ViewerWindow::BuildMenus()
     add(help, kAboutEntry, false);
     // Alt with "?" or "/" opens the about box too.
     for (const char* keys : {"Alt+?", "Alt+/"}) {
-        connect(new QShortcut(QKeySequence(keys), this), &QShortcut::activated, this, [this] { Run(kCmdAbout); });
+        connect(QtChild<QShortcut>(QKeySequence(keys), this), &QShortcut::activated, this, [this] { Run(kCmdAbout); });
     }
 
     const EffectSettings& e = context_.effects;
@@ -318,7 +319,7 @@ void ViewerWindow::OpenHistory()
     auto* window = new HistoryWindow(
         session_, [this] { return context_.effects; }, [this](const char* text) { return Text(text); }, this);
     histories_.emplace_back(window);
-    window->Open();
+    window->OpenNewest();
 }
 
 HistoryWindow* ViewerWindow::LastHistoryWindow() const

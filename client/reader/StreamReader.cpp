@@ -18,7 +18,7 @@ namespace vorlix::client {
 namespace {
 
 // Largest piece of a refused frame thrown away per receive.
-constexpr std::size_t kSkipPiece = 64 * 1024;
+constexpr std::size_t kSkipPiece = std::size_t{64} * 1024;
 
 bool WouldBlock(int error)
 {

@@ -51,12 +51,12 @@ std::string UnescapeValue(std::string_view value)
     return out;
 }
 
-Language::Language(std::string workDir, std::string name)
+Language::Language(std::string workDir, const std::string& name)
 {
-    Set(std::move(workDir), std::move(name));
+    Set(std::move(workDir), name);
 }
 
-void Language::Set(std::string workDir, std::string name)
+void Language::Set(std::string workDir, const std::string& name)
 {
     const std::lock_guard lock(mutex_);
     workDir_ = std::move(workDir);

@@ -20,9 +20,9 @@ std::string UnescapeValue(std::string_view value);
 class Language {
 public:
     Language() = default;
-    Language(std::string workDir, std::string name);
+    Language(std::string workDir, const std::string& name);
     // `name` is cut to 31 characters.
-    void Set(std::string workDir, std::string name);
+    void Set(std::string workDir, const std::string& name);
     [[nodiscard]] std::string Name() const;
     // The text in the current language; untranslated texts are recorded for
     // languages other than "en" and come back unchanged.

@@ -48,7 +48,7 @@ TEST(PicturePipelineTest, LivePictureGoesThroughTheEffects)
     ASSERT_TRUE(description.has_value());
     EXPECT_EQ(*description, "a comment    Dimensions : 320 x 240");
     EXPECT_EQ(picture.Row(0)[0], 0);
-    EXPECT_EQ(picture.Row(0)[3 * 319], 255);
+    EXPECT_EQ(picture.Row(0)[std::size_t{3} * 319], 255);
 }
 
 TEST(PicturePipelineTest, UndecodablePictureIsTracedAndTheOldOneKept)
@@ -62,7 +62,7 @@ TEST(PicturePipelineTest, UndecodablePictureIsTracedAndTheOldOneKept)
     EXPECT_EQ(trace.Count("error during access jpg file (74)", 0), 1);  // EBADMSG
     EXPECT_EQ(trace.Count("      (74,", 0), 1);
     EXPECT_EQ(picture.Width(), 320);
-    EXPECT_GT(picture.Row(0)[3 * 319], 190);  // still the light half
+    EXPECT_GT(picture.Row(0)[std::size_t{3} * 319], 190);  // still the light half
 }
 
 TEST(PicturePipelineTest, TooLargePictureIsRefusedWithATrace)
@@ -71,7 +71,7 @@ TEST(PicturePipelineTest, TooLargePictureIsRefusedWithATrace)
     PicturePipeline pipeline("");
     DisplayBuffer picture;
     std::vector<std::uint8_t> jpeg;
-    ASSERT_TRUE(EncodeJpeg(std::vector<std::uint8_t>(4100 * 8 * 3, 90), 4100, 8, 50, "", jpeg));
+    ASSERT_TRUE(EncodeJpeg(std::vector<std::uint8_t>(std::size_t{4100} * 8 * 3, 90), 4100, 8, 50, "", jpeg));
     EXPECT_FALSE(pipeline.Render(jpeg, {}, picture).has_value());
     EXPECT_EQ(trace.Count("picture too large (4100 x 8), at most 4096 x 4096", 0), 1);
     EXPECT_TRUE(picture.Empty());

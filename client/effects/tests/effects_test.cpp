@@ -26,13 +26,13 @@ DisplayBuffer Filled(int width, int height, std::array<std::uint8_t, 3> bgr)
 
 std::array<std::uint8_t, 3> Pixel(const DisplayBuffer& picture, int row, int column)
 {
-    const std::uint8_t* p = picture.Row(row) + 3 * column;
+    const std::uint8_t* p = picture.Row(row) + std::size_t{3} * static_cast<std::size_t>(column);
     return {p[0], p[1], p[2]};
 }
 
 void SetPixel(DisplayBuffer& picture, int row, int column, std::array<std::uint8_t, 3> bgr)
 {
-    std::uint8_t* p = picture.Row(row) + 3 * column;
+    std::uint8_t* p = picture.Row(row) + std::size_t{3} * static_cast<std::size_t>(column);
     p[0] = bgr[0];
     p[1] = bgr[1];
     p[2] = bgr[2];

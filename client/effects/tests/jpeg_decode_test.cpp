@@ -101,7 +101,7 @@ TEST(JpegDecodeTest, RowsAreBottomFirstBlueGreenRedAndMatchLibjpeg)
     // The top-left pixel (little red, little green) sits in the last row.
     const std::uint8_t* topLeft = picture.Row(149);
     EXPECT_LT(topLeft[2], 20);  // red
-    const std::uint8_t* bottomRight = picture.Row(0) + 3 * 202;
+    const std::uint8_t* bottomRight = picture.Row(0) + std::size_t{3} * 202;
     EXPECT_GT(bottomRight[2], 235);  // red
     EXPECT_GT(bottomRight[1], 235);  // green
 }
@@ -142,7 +142,7 @@ TEST(JpegDecodeTest, TruncatedPictureStillDecodesWithItsEndSupplied)
     EXPECT_EQ(picture.Width(), 64);
     // The top rows arrived and are the picture's.
     const std::vector<std::uint8_t> full = ReferenceDecode(jpeg);
-    EXPECT_TRUE(std::equal(full.begin(), full.begin() + 64 * 3 * 8, picture.TopDownRgb().begin()));
+    EXPECT_TRUE(std::equal(full.begin(), full.begin() + std::ptrdiff_t{64} * 3 * 8, picture.TopDownRgb().begin()));
 }
 
 TEST(JpegDecodeTest, BrokenDataFailsWithoutAWordOnStderr)

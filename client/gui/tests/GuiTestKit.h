@@ -1,5 +1,5 @@
-// What the window tests share: one QApplication, event pumping with a
-// deadline, and answering the next modal dialog.
+// What the window tests share: the QApplication (made by the tests' main),
+// event pumping with a deadline, and answering the next modal dialog.
 #pragma once
 
 #include <QApplication>
@@ -8,6 +8,7 @@
 #include <chrono>
 #include <functional>
 
+#include "client/gui/QtChild.h"
 #include "libkestrel/testkit/TestKit.h"
 
 namespace vorlix::client::testing {
@@ -16,11 +17,7 @@ using namespace std::chrono_literals;
 
 inline QApplication& App()
 {
-    static int argc = 1;
-    static char name[] = "viewer_gui_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
+    return *qobject_cast<QApplication*>(QCoreApplication::instance());
 }
 
 // Runs the event loop until `done`, at most `limit`.
@@ -37,7 +34,7 @@ inline bool PumpUntil(const std::function<bool()>& done, std::chrono::millisecon
 // Once a modal dialog opens (within 3 s), runs `answer` on it.
 inline void OnNextDialog(std::function<void(QDialog*)> answer)
 {
-    auto* poll = new QTimer(&App());
+    auto* poll = QtChild<QTimer>(&App());
     auto started = std::chrono::steady_clock::now();
     QObject::connect(poll, &QTimer::timeout, poll, [poll, answer = std::move(answer), started] {
         if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {

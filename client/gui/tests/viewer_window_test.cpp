@@ -312,9 +312,10 @@ TEST(PictureViewTest, RowsOfEveryWidthBecomeTheRightImage)
             const std::uint8_t* row = picture.Row(2 - y);  // bottom row first
             for (int x = 0; x < width; ++x) {
                 const QRgb pixel = image.pixel(x, y);
-                ASSERT_EQ(qBlue(pixel), row[3 * x]) << width;
-                ASSERT_EQ(qGreen(pixel), row[3 * x + 1]);
-                ASSERT_EQ(qRed(pixel), row[3 * x + 2]);
+                const std::uint8_t* bgr = row + std::size_t{3} * static_cast<std::size_t>(x);
+                ASSERT_EQ(qBlue(pixel), bgr[0]) << width;
+                ASSERT_EQ(qGreen(pixel), bgr[1]);
+                ASSERT_EQ(qRed(pixel), bgr[2]);
             }
         }
     }
