@@ -22,12 +22,4 @@ public:
     virtual bool PlayWavFile(const std::string& name) = 0;
 };
 
-// The FTP uploader's request word and the mail sender's event counter.
-class UploadRequests {
-public:
-    virtual ~UploadRequests() = default;
-    virtual void RequestFtpUpload() = 0;
-    virtual void NotifyMailEvent() = 0;
-};
-
 }  // namespace vorlix

@@ -1,20 +1,10 @@
 #include "serveur/actions/Classification.h"
 
+#include "serveur/core/Frame.h"
+
 namespace vorlix {
 
-ZoneRect EnlargedZone(const ZoneRect& zone, int width, int height)
-{
-    const int halfWidth = (zone.x1 - zone.x0) / 2;
-    const int halfHeight = (zone.y1 - zone.y0) / 2;
-    ZoneRect out;
-    out.x0 = zone.x0 - halfWidth < 0 ? 0 : zone.x0 - halfWidth;
-    out.y0 = zone.y0 - halfHeight < 0 ? 0 : zone.y0 - halfHeight;
-    out.x1 = zone.x1 + halfWidth > width ? width : zone.x1 + halfWidth;
-    out.y1 = zone.y1 + halfHeight > height ? height : zone.y1 + halfHeight;
-    return out;
-}
-
-EventKind SingleZoneKind(const ZoneRect& zone, int cx, int cy, int zoneMeasure, int enlargedMeasure)
+EventKind SingleZoneKind(const ZoneCorners& zone, int cx, int cy, int zoneMeasure, int enlargedMeasure)
 {
     if (zone.x0 < cx && cx < zone.x1 && zone.y0 < cy && cy < zone.y1) {
         if (static_cast<double>(zoneMeasure) < 0.33 * static_cast<double>(enlargedMeasure)) {
@@ -25,7 +15,7 @@ EventKind SingleZoneKind(const ZoneRect& zone, int cx, int cy, int zoneMeasure, 
     return EventKind::NEAR;
 }
 
-std::string PositionWord(const ZoneRect& zone, int cx, int cy, const Vocabulary& words, bool upperIsUp)
+std::string PositionWord(const ZoneCorners& zone, int cx, int cy, const Vocabulary& words, bool upperIsUp)
 {
     const double w = zone.x1 - zone.x0;
     const double h = zone.y1 - zone.y0;
@@ -59,6 +49,32 @@ std::string SingleZoneLabel(int zone, const std::string& kindWord, const std::st
 {
     return "Z_" + std::to_string(zone + 1) + "_" + kindWord + "_" + position + " (" + std::to_string(zoneMeasure) +
            ") ";
+}
+
+bool UpperIsUp(int format, int topDown)
+{
+    const bool rgb = format == kFormatRgb16 || format == kFormatRgb24 || format == kFormatRgb32;
+    return !(rgb && topDown != kTopDown);
+}
+
+bool RowsTopDown(int format, int topDown)
+{
+    return format == kFourccI420 || format == kFourccYuy2 || topDown == kTopDown;
+}
+
+SingleZoneResult ClassifySingleZone(const Detection& detection, const Vocabulary& words)
+{
+    const ZoneReading& zone = detection.Zone(detection.zone);
+    const ZoneReading& enlarged = detection.enlarged;
+    SingleZoneResult result;
+    result.kind = SingleZoneKind(zone.zone, enlarged.centreX, enlarged.centreY, zone.measure, enlarged.measure);
+    const Word word = result.kind == EventKind::AHEAD ? Word::Ahead
+                      : result.kind == EventKind::IN  ? Word::In
+                                                      : Word::Near;
+    const std::string position = PositionWord(zone.zone, enlarged.centreX, enlarged.centreY, words,
+                                              UpperIsUp(detection.format, detection.topDown));
+    result.label = SingleZoneLabel(detection.zone, words[word], position, zone.measure);
+    return result;
 }
 
 }  // namespace vorlix

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "serveur/core/Hooks.h"
+#include "serveur/core/Detection.h"
 
 namespace vorlix {
 

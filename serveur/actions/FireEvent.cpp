@@ -20,6 +20,30 @@ int PictureNumber(const EventContext& context)
 }
 }  // namespace
 
+EventContext EventContextOf(const Detection& detection, int zone, int shots, bool executeAllowed)
+{
+    static const CameraSettings kDefaults;
+    const CameraSettings& s = detection.camera.settings != nullptr ? *detection.camera.settings : kDefaults;
+    EventContext context;
+    context.settingsFile = detection.camera.settingsFile;
+    context.pictureDir = detection.camera.pictureDir;
+    context.shots = shots;
+    context.maxJpg = s.maxJpg;
+    context.noEvents = s.noEvents;
+    context.replaySound = s.replaySound;
+    context.executeEnabled = executeAllowed && s.execute.management != 0;
+    context.application = s.execute.application;
+    context.arguments = s.execute.arguments;
+    context.camera = detection.camera.camera;
+    context.width = detection.width;
+    context.height = detection.height;
+    const ZoneReading& reading = detection.Zone(zone < 0 ? 0 : zone);
+    context.zone = reading.zone;
+    context.centreX = reading.centreX;
+    context.centreY = reading.centreY;
+    return context;
+}
+
 EventFiring::EventFiring() : starter_([](const std::string& line) { return AsyncExec(line.c_str()); }) {}
 
 void EventFiring::Fire(const EventContext& context, int zone, EventKind kind, std::uint32_t mask, std::time_t now)

@@ -10,9 +10,8 @@
 #include <string>
 
 #include "serveur/actions/ActionSeams.h"
-#include "serveur/actions/Classification.h"
 #include "serveur/actions/SoundChoice.h"
-#include "serveur/core/Hooks.h"
+#include "serveur/core/Detection.h"
 
 namespace vorlix {
 
@@ -30,10 +29,14 @@ struct EventContext {
     int camera = 0;
     int width = 0;
     int height = 0;
-    ZoneRect zone;  // of the event's zone (single-zone events)
+    ZoneCorners zone;  // of the event's zone (single-zone events)
     int centreX = 0;
     int centreY = 0;
 };
+
+// The context of an event of `zone` (slot 0 when negative) of `detection`,
+// with the shot counter as it stands when the event fires.
+EventContext EventContextOf(const Detection& detection, int zone, int shots, bool executeAllowed);
 
 class EventFiring {
 public:

@@ -5,7 +5,7 @@
 #include <ctime>
 #include <vector>
 
-#include "serveur/core/Hooks.h"
+#include "serveur/core/Detection.h"
 
 namespace vorlix {
 

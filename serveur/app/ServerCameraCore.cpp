@@ -1,14 +1,16 @@
 // The program's camera: the camera object with its detection actions, its
-// capture layer and its stream server, seen through the frame's port.
+// capture layer and its stream server, seen through the frame's port. This
+// is the one place where the detection road is wired.
 #include <memory>
 #include <string>
 
 #include "libkestrel/trace/TraceLevels.h"
-#include "serveur/actions/WebCamActions.h"
+#include "serveur/actions/VorlixActions.h"
 #include "serveur/app/ServerCamera.h"
 #include "serveur/app/ServerCaptureChoice.h"
 #include "serveur/capture/CaptureServer.h"
 #include "serveur/capture/WebCamCaptureCamera.h"
+#include "serveur/core/Road.h"
 #include "serveur/core/Translate.h"
 #include "serveur/core/WebCam.h"
 #include "serveur/stream/WebCamStreamCamera.h"
@@ -17,26 +19,24 @@ namespace vorlix::app {
 
 namespace {
 
-// Builds the camera object with its configuration read, so the actions
-// constructed after it translate their words in the configured language.
-WebCam& Configured(WebCam& cam, const ServerPaths& paths, int camera)
-{
-    cam.LoadConfiguration(camera, paths.workDir);
-    return cam;
-}
-
 class CoreCamera final : public CameraPort {
 public:
-    CoreCamera(const ServerPaths& paths, int camera)
-        : actions_(Configured(cam_, paths, camera)), stream_(cam_), captureCamera_(cam_), capture_(captureCamera_)
+    CoreCamera(const ServerPaths& paths, int camera) : stream_(cam_), captureCamera_(cam_), capture_(captureCamera_)
     {
-        actions_.Access().SetExecuteAllowed(ServerHasExecute());
+        cam_.LoadConfiguration(camera, paths.workDir);
+        LoadWords();
+        actions_.SetExecuteAllowed(ServerHasExecute());
+        WireRoad();
         if (!capture_.StartSystem(MakeServerCaptureSystem(cam_.SettingsFile()))) {
             TRACE_ERROR("No capture system: the video device stays unavailable");
         }
     }
 
-    ~CoreCamera() override { capture_.CloseDevice(); }
+    ~CoreCamera() override
+    {
+        capture_.CloseDevice();
+        cam_.SetRoad(nullptr);
+    }
     CoreCamera(const CoreCamera&) = delete;
     CoreCamera& operator=(const CoreCamera&) = delete;
 
@@ -75,7 +75,7 @@ public:
     {
         const CameraSettings before = cam_.SettingsCopy();
         cam_.ReloadConfiguration();
-        actions_.Reload();
+        LoadWords();
         cam_.ComputeZoneThresholds();
         cam_.RequestClientRefresh();
         cam_.RequestReferenceImage();
@@ -83,6 +83,25 @@ public:
     }
 
 private:
+    // The road of a detection, in its order: the naming of the detection,
+    // its picture, the viewers (who are sent the picture once written), then
+    // its event. A worker (FTP request, mail counter, sound recorder, web
+    // view, the desktop's picture and events list) is one more Add here, at
+    // its place on the road.
+    void WireRoad()
+    {
+        road_.SetClassifier(&actions_.Naming());
+        road_.Add(actions_.Pictures());
+        road_.Add(stream_.Pictures());
+        road_.Add(actions_.Events());
+        cam_.SetRoad(&road_);
+    }
+
+    void LoadWords()
+    {
+        actions_.LoadVocabulary([this](const std::string& text) { return cam_.Translate(text); });
+    }
+
     // A new port or password needs a new listening socket; access 0 stops it.
     void RestartStreamWhenChanged(const CameraSettings& before, const CameraSettings& now)
     {
@@ -103,8 +122,9 @@ private:
     }
 
     WebCam cam_;
-    WebCamActions actions_;
+    VorlixActions actions_;
     mutable WebCamStreamServer stream_;
+    DetectionRoad road_;
     capture::WebCamCaptureCamera captureCamera_;
     capture::CaptureServer capture_;
 };

@@ -10,7 +10,7 @@
 
 namespace vorlix::capture {
 
-CaptureServer::CaptureServer(CaptureCamera& camera) : camera_(camera), guard_(*this) {}
+CaptureServer::CaptureServer(CaptureCamera& camera) : camera_(camera) {}
 
 CaptureServer::~CaptureServer()
 {
@@ -86,7 +86,7 @@ bool CaptureServer::StartCapture(std::optional<int> device, int mode)
     system_->GetImageSize(width, height);
     Resize(width, height);
     ApplyProperties();
-    if (system_->StartCapture(guard_) < 0) {
+    if (system_->StartCapture(camera_.Sink()) < 0) {
         TRACE_ERROR("Failed to start image capture!");
         return false;
     }
@@ -214,19 +214,10 @@ void CaptureServer::SetWindowShown(bool shown)
 
 void CaptureServer::Resize(int width, int height)
 {
-    guard_.width = width;
-    guard_.height = height;
     if (width <= 0 || height <= 0)
         return;  // learnt from the first frame
     camera_.ResizeBuffers(width, height);
     camera_.ComputeZoneThresholds();
-}
-
-void CaptureServer::SizeGuard::ProcessFrame(const Frame& frame)
-{
-    if (frame.width != width || frame.height != height)
-        owner_.Resize(frame.width, frame.height);
-    owner_.camera_.Sink().ProcessFrame(frame);
 }
 
 }  // namespace vorlix::capture

@@ -57,25 +57,13 @@ public:
     [[nodiscard]] CaptureSystem* System() { return system_.get(); }
 
 private:
-    // Re-sizes the camera when a source changes its size mid-stream, so
-    // ProcessFrame always sees frames of the size its buffers were made for.
-    class SizeGuard : public FrameSink {
-    public:
-        explicit SizeGuard(CaptureServer& owner) : owner_(owner) {}
-        void ProcessFrame(const Frame& frame) override;
-        std::atomic<int> width{0};
-        std::atomic<int> height{0};
-
-    private:
-        CaptureServer& owner_;
-    };
-
     bool Connect(int device);
+    // Sizes the camera for the mode's announced size before its first frame;
+    // the camera itself follows a source that changes size mid-stream.
     void Resize(int width, int height);
 
     CaptureCamera& camera_;
     std::unique_ptr<CaptureSystem> system_;
-    SizeGuard guard_;
     std::atomic<bool> running_{false};
     int deviceIndex_ = -1;
     int modeIndex_ = 0;

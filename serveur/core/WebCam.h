@@ -1,7 +1,8 @@
 // The camera object: settings copies, images, zone table, counters, flags
 // and the motion detection engine. One per server process; it owns no
-// thread. The capture thread calls ProcessFrame; the main thread changes
-// flags and zones through the setters, which are safe against it.
+// thread. The capture thread calls ProcessFrame, which hands what it finds
+// down the road (Road.h) as values; the main thread changes flags and zones
+// through the setters, which are safe against it.
 #pragma once
 
 #include <array>
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
@@ -17,8 +19,10 @@
 #include "serveur/core/CameraPaths.h"
 #include "serveur/core/CameraSettings.h"
 #include "serveur/core/Frame.h"
-#include "serveur/core/Hooks.h"
+#include "serveur/core/PixelFormat.h"
+#include "serveur/core/Road.h"
 #include "serveur/core/Translate.h"
+#include "serveur/core/ZoneMeasures.h"
 #include "serveur/core/ZoneTable.h"
 
 namespace vorlix {
@@ -27,9 +31,6 @@ inline constexpr std::uint32_t kActivityGreen = 0x00FF00;
 inline constexpr std::uint32_t kActivityBlue = 0xFF0000;
 inline constexpr int kMaxZoneCorner = 4096;
 inline constexpr int kMaxPictureSide = 16384;
-
-// Bytes per pixel of a format code, 0 for an unknown code.
-int BytesPerPixel(int format);
 
 // Derived per-zone values and the results of the last measures. Written by
 // one thread, read by others: every field is a single word.
@@ -74,20 +75,19 @@ public:
     std::string PictureDir() const;
 
     CameraSettings SettingsCopy() const;
+    // The settings as published at their last change; shared, never copied per frame.
+    std::shared_ptr<const CameraSettings> SettingsSnapshot() const;
+    // What the road's consumers read of the camera: one snapshot per event.
+    CameraFacts Facts() const;
     void UpdateSettings(const std::function<void(CameraSettings&)>& change);
     std::map<std::string, int> FormatProperties() const { return ReadFormatProperties(paths_.settingsFile); }
 
     std::string Translate(const std::string& text) const { return language_.Translate(text); }
     Language& GetLanguage() { return language_; }
 
-    // ---- Hooks (null: absent) ------------------------------------------
-    void SetClassificationHook(ClassificationHook* hook) { classification_.store(hook); }
-    void SetEventActionsHook(EventActionsHook* hook) { actions_.store(hook); }
-    void SetDisplayHook(DisplayHook* hook) { display_.store(hook); }
-    void SetRecorderHook(RecorderHook* hook) { recorder_.store(hook); }
-    void SetImageNotifier(ImageNotifier* notifier) { notifier_.store(notifier); }
-    ImageNotifier* Notifier() const { return notifier_.load(); }
-    RecorderHook* Recorder() const { return recorder_.load(); }
+    // ---- The road (null: frames are measured, nothing is handed on) -----
+    // Wired once before capture starts; the road must outlive its use here.
+    void SetRoad(const DetectionRoad* road) { road_.store(road); }
     void SetTimeSource(TimeSource clock);
     std::time_t Now() const;
 
@@ -106,6 +106,8 @@ public:
     std::span<const std::uint8_t> CurrentFrame() const { return current_; }
     // The frame the measures compare (set by ProcessFrame for its call).
     void SetCurrentFrame(std::span<const std::uint8_t> frame) { current_ = frame; }
+    // The current frame as top-down RGB (converted when the format asks for it).
+    FramePicture Picture();
 
     // ---- Zones ----------------------------------------------------------
     ZoneTable& Zones() { return zones_; }
@@ -137,7 +139,7 @@ public:
     void SetImageMemoryLimit(std::size_t bytes) { imageMemoryLimit_.store(bytes); }
 
     // ---- Counters, flags, timing state -----------------------------------
-    std::atomic<int> shots{0};        // shot counter
+    std::atomic<int> shots{0};        // shot counter (written by the capture thread)
     std::atomic<int> saveCounter{0};  // "Save image" pictures
     int MaxJpg() const { return maxJpg_.load(); }
 
@@ -166,14 +168,19 @@ public:
 
 private:
     void MirrorFrameSettings(const CameraSettings& s);
+    void StoreSettings(const CameraSettings& s);
     void ReadConfiguration(bool takeShotCounter);
     void LoadZones(const CameraSettings& s);
     void CopyFrameInto(std::vector<std::uint8_t>& image);
-    int MeasureFast(const ZoneCorners& z, int step);
-    int MeasureStandard(int slot, const ZoneCorners& z);
+    MeasuredPicture Measured() const;
+    int FastPass(const ZoneCorners& zone, int step);
+    int ReferencePass(int slot, const ZoneCorners& zone, bool writeMask);
     void StoreFrameSize();
     // Steps 6 to 11 of a frame; true when the detection overlay was drawn.
-    bool Detect(DisplayHook* display, bool displayOn, EventActionsHook* actions);
+    bool Detect(const DetectionRoad* road, DisplayHook* display, bool displayOn);
+    // Step 11: the value of one detection, measured and numbered, not yet named.
+    Detection NewDetection(const ZoneSnapshot& snap, std::time_t now, int matched, int detected, int sum, bool all);
+    PictureRequest NewRequest(std::string path, std::time_t now);
     bool AllocateImages(int width, int height);
     void WriteZoneCorners(int count);
 
@@ -181,13 +188,10 @@ private:
     CameraPaths paths_;
     mutable std::mutex settingsMutex_;
     CameraSettings settings_;
+    std::shared_ptr<const CameraSettings> published_;  // a copy of settings_, replaced on change
     Language language_;
 
-    std::atomic<ClassificationHook*> classification_{nullptr};
-    std::atomic<EventActionsHook*> actions_{nullptr};
-    std::atomic<DisplayHook*> display_{nullptr};
-    std::atomic<RecorderHook*> recorder_{nullptr};
-    std::atomic<ImageNotifier*> notifier_{nullptr};
+    std::atomic<const DetectionRoad*> road_{nullptr};
     std::atomic<std::size_t> imageMemoryLimit_{0};
 
     std::atomic<int> width_{0}, height_{0}, format_{kFormatRgb24}, topDown_{kTopDown}, frameSize_{0};
@@ -196,6 +200,7 @@ private:
     int refusedWidth_ = -1, refusedHeight_ = -1;  // capture thread: a size whose images could not be had
     bool previousValid_ = false;                  // capture thread only
     std::span<const std::uint8_t> current_;
+    std::vector<std::uint8_t> rgb_;  // the current frame converted to RGB, capture thread only
 
     ZoneTable zones_;
     std::array<ZoneState, kZoneSlots> state_{};

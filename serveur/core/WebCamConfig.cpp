@@ -55,6 +55,33 @@ CameraSettings WebCam::SettingsCopy() const
     return settings_;
 }
 
+std::shared_ptr<const CameraSettings> WebCam::SettingsSnapshot() const
+{
+    std::lock_guard lock(settingsMutex_);
+    return published_;
+}
+
+CameraFacts WebCam::Facts() const
+{
+    CameraFacts facts;
+    facts.settingsFile = paths_.settingsFile;
+    facts.camera = paths_.camera;
+    std::lock_guard lock(settingsMutex_);
+    facts.settings = published_;
+    facts.pictureDir = settings_.filePath.empty() ? paths_.filesDir : settings_.filePath;
+    return facts;
+}
+
+void WebCam::StoreSettings(const CameraSettings& s)
+{
+    {
+        std::lock_guard lock(settingsMutex_);
+        settings_ = s;
+        published_ = std::make_shared<const CameraSettings>(s);
+    }
+    MirrorFrameSettings(s);
+}
+
 void WebCam::UpdateSettings(const std::function<void(CameraSettings&)>& change)
 {
     CameraSettings copy;
@@ -62,6 +89,7 @@ void WebCam::UpdateSettings(const std::function<void(CameraSettings&)>& change)
         std::lock_guard lock(settingsMutex_);
         change(settings_);
         copy = settings_;
+        published_ = std::make_shared<const CameraSettings>(copy);
     }
     MirrorFrameSettings(copy);
 }
@@ -131,11 +159,7 @@ void WebCam::ReadConfiguration(bool takeShotCounter)
     if (takeShotCounter) {
         shots.store(s.currentShots);
     }
-    {
-        std::lock_guard lock(settingsMutex_);
-        settings_ = s;
-    }
-    MirrorFrameSettings(s);
+    StoreSettings(s);
     language_.Set(paths_.workDir, s.lang.empty() ? LanguageFromLocale() : LanguageFromSettings(f));
     LoadDetectionSettings();
 }
@@ -235,11 +259,7 @@ void WebCam::LoadDetectionSettings()
     s.audio.maxTime = prof::GetInt(f, kAudio, "max time", 0);
     s.audio.noActivityTime = prof::GetInt(f, kAudio, "no activity time", 0);
     s.noEvents = prof::GetInt(f, kMain, "no events", 30);
-    {
-        std::lock_guard lock(settingsMutex_);
-        settings_ = s;
-    }
-    MirrorFrameSettings(s);
+    StoreSettings(s);
 }
 
 void WebCam::SaveZones()

@@ -29,14 +29,10 @@ void WebCamStreamCamera::ApplyStreamThreadPriority()
 WebCamStreamServer::WebCamStreamServer(WebCam& cam, WebCamStreamCamera::EventSink sink)
     : cam_(cam), camera_(cam, std::move(sink)), server_(camera_)
 {
-    cam_.SetImageNotifier(&server_);
 }
 
 WebCamStreamServer::~WebCamStreamServer()
 {
-    if (cam_.Notifier() == &server_) {
-        cam_.SetImageNotifier(nullptr);
-    }
     server_.StopStreamServer();
 }
 

@@ -1,10 +1,11 @@
 // The stream server over the real camera object: what it reads of WebCam,
-// and a server installed as the camera's image notifier for its lifetime.
+// and the server's stop on the detection road.
 #pragma once
 
 #include <functional>
 #include <string>
 
+#include "serveur/core/Road.h"
 #include "serveur/core/WebCam.h"
 #include "serveur/stream/StreamCamera.h"
 #include "serveur/stream/StreamServer.h"
@@ -30,9 +31,20 @@ private:
     EventSink sink_;
 };
 
-// The camera's stream server: installs itself with SetImageNotifier so the
-// client refresh and the detection pictures reach the viewers. Destroy it
-// only while no frame is being processed (capture stopped).
+// The stream server's stop on the road: the client refresh picture and each
+// detection picture, once written, reach the viewers.
+class StreamPictures final : public DetectionConsumer {
+public:
+    explicit StreamPictures(ImageNotifier& server) : server_(server) {}
+    void OnClientRefresh(const PictureRequest& request) override { server_.NotifyNewImage(request.path.c_str()); }
+    void OnDetection(const Detection& detection) override { server_.NotifyNewImage(detection.picturePath.c_str()); }
+
+private:
+    ImageNotifier& server_;
+};
+
+// The camera's stream server. Its Pictures() stop is registered on the road
+// after the picture writer; the road must not outlive it.
 class WebCamStreamServer {
 public:
     explicit WebCamStreamServer(WebCam& cam, WebCamStreamCamera::EventSink sink = {});
@@ -43,11 +55,13 @@ public:
     // Starts when "Client access" is 1; else returns 0 and does nothing.
     int StartIfEnabled();
     StreamServer& Server() { return server_; }
+    DetectionConsumer& Pictures() { return pictures_; }
 
 private:
     WebCam& cam_;
     WebCamStreamCamera camera_;
     StreamServer server_;
+    StreamPictures pictures_{server_};
 };
 
 }  // namespace vorlix

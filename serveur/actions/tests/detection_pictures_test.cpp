@@ -12,6 +12,7 @@
 #include "serveur/actions/Font6x6.h"
 #include "serveur/actions/StampImage.h"
 #include "serveur/actions/tests/JpegRead.h"
+#include "serveur/core/PictureNames.h"
 
 namespace fs = std::filesystem;
 
@@ -27,12 +28,10 @@ protected:
         dir_ = pattern;
         frame_.assign(static_cast<std::size_t>(kWidth) * kHeight * 3, 90);
         annotated_.assign(static_cast<std::size_t>(kWidth) * kHeight * 4, 0);
-        job_.frame = frame_;
-        job_.annotated = annotated_;
-        job_.width = kWidth;
-        job_.height = kHeight;
-        job_.pictureDir = dir_.string();
-        job_.quality = 30;
+        picture_.rgb = frame_;
+        picture_.annotated = annotated_;
+        picture_.width = kWidth;
+        picture_.height = kHeight;
         local_.tm_hour = 14;
         local_.tm_min = 5;
         local_.tm_sec = 9;
@@ -48,24 +47,26 @@ protected:
     fs::path dir_;
     std::vector<std::uint8_t> frame_;
     std::vector<std::uint8_t> annotated_;
-    PictureJob job_;
+    FramePicture picture_;
     std::tm local_{};
 };
 
 TEST_F(DetectionPicturesTest, MaxJpgThreeRotatesThroughTheSlots)
 {
-    job_.maxJpg = 3;
+    const int maxJpg = 3;
     int shots = 0;
     std::vector<int> numbers;
     for (int i = 1; i <= 4; ++i) {
-        const DetectionFiles files = WriteDetectionPicture(job_, shots, "event " + std::to_string(i), local_);
-        EXPECT_TRUE(files.written);
-        numbers.push_back(files.number);
-        EXPECT_EQ(files.jpeg, dir_.string() + "/vorlix_" + std::to_string(files.number) + ".jpg");
-        EXPECT_EQ(files.wav, dir_.string() + "/vorlix_" + std::to_string(files.number) + ".wav");
+        const int number = NextPictureNumber(shots, maxJpg);
+        const std::string path = PicturePath(dir_.string(), number);
+        EXPECT_TRUE(WriteDetectionPicture(picture_, path, shots + 1, 30, "event " + std::to_string(i), local_));
+        numbers.push_back(number);
+        EXPECT_EQ(path, dir_.string() + "/vorlix_" + std::to_string(number) + ".jpg");
+        EXPECT_EQ(SoundPath(dir_.string(), number), dir_.string() + "/vorlix_" + std::to_string(number) + ".wav");
+        ++shots;
     }
     EXPECT_EQ(numbers, (std::vector<int>{1, 2, 0, 1}));
-    EXPECT_EQ(shots, 4);
+    EXPECT_EQ(NextPictureNumber(7, 0), 0);  // a set without a slot
     const test::DecodedJpeg first = test::ReadJpeg((dir_ / "vorlix_1.jpg").string());
     ASSERT_TRUE(first.ok);
     EXPECT_EQ(first.comments, (std::vector<std::string>{"event 4"}));  // overwritten by the fourth
@@ -78,24 +79,24 @@ TEST_F(DetectionPicturesTest, MaxJpgThreeRotatesThroughTheSlots)
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 3);
 }
 
-TEST_F(DetectionPicturesTest, FailedWriteStillCountsTheShot)
+TEST_F(DetectionPicturesTest, FailedWriteSaysSoAndStillLeavesTheAnnotatedImage)
 {
-    job_.pictureDir = (dir_ / "missing").string();
-    int shots = 9;
     testing::internal::CaptureStderr();
-    const DetectionFiles files = WriteDetectionPicture(job_, shots, "x", local_);
-    testing::internal::GetCapturedStderr();
-    EXPECT_FALSE(files.written);
-    EXPECT_EQ(files.number, 10);
-    EXPECT_EQ(shots, 10);
+    const bool written =
+        WriteDetectionPicture(picture_, PicturePath((dir_ / "missing").string(), 10), 10, 30, "x", local_);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(written);
+    EXPECT_NE(err.find("can't open"), std::string::npos) << err;
+    std::vector<std::uint8_t> expected = frame_;
+    StampImage(expected, kWidth, kHeight, "Vorlix", 10, local_);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), annotated_.begin()));
 }
 
 TEST_F(DetectionPicturesTest, RefreshPictureIsStampedWithoutNumberOrComment)
 {
-    bool written = false;
-    const std::string path = WriteRefreshPicture(job_, local_, &written);
-    EXPECT_TRUE(written);
+    const std::string path = RefreshPicturePath(dir_.string());
     EXPECT_EQ(path, dir_.string() + "/last.jpg");
+    EXPECT_TRUE(WriteRefreshPicture(picture_, path, 30, local_));
     const test::DecodedJpeg decoded = test::ReadJpeg(path);
     ASSERT_TRUE(decoded.ok);
     EXPECT_EQ(decoded.width, kWidth);
@@ -111,13 +112,11 @@ TEST_F(DetectionPicturesTest, RefreshPictureIsStampedWithoutNumberOrComment)
 
 TEST_F(DetectionPicturesTest, SavedPicturesAreNumberedFromOneWithoutStamp)
 {
-    job_.maxJpg = 500;
-    int saves = 1;
-    bool written = false;
-    EXPECT_EQ(WriteSavedPicture(job_, saves, &written), dir_.string() + "/vorlix_save_1.jpg");
-    EXPECT_TRUE(written);
-    EXPECT_EQ(WriteSavedPicture(job_, saves), dir_.string() + "/vorlix_save_2.jpg");
-    EXPECT_EQ(saves, 3);
+    EXPECT_EQ(SavedPicturePath(dir_.string(), 1, 500), dir_.string() + "/vorlix_save_1.jpg");
+    EXPECT_EQ(SavedPicturePath(dir_.string(), 502, 500), dir_.string() + "/vorlix_save_2.jpg");
+    EXPECT_TRUE(WriteSavedPicture(picture_, SavedPicturePath(dir_.string(), 1, 500)));
+    EXPECT_TRUE(WriteSavedPicture(picture_, SavedPicturePath(dir_.string(), 2, 500)));
+    EXPECT_TRUE(fs::exists(dir_ / "vorlix_save_2.jpg"));
     EXPECT_TRUE(std::equal(frame_.begin(), frame_.end(), annotated_.begin()));
     const test::DecodedJpeg decoded = test::ReadJpeg(dir_.string() + "/vorlix_save_1.jpg");
     ASSERT_TRUE(decoded.ok);

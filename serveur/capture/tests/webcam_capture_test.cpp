@@ -10,7 +10,8 @@
 #include <fstream>
 #include <thread>
 
-#include "serveur/actions/WebCamActions.h"
+#include "libkestrel/testkit/TestKit.h"
+#include "serveur/actions/VorlixActions.h"
 #include "serveur/capture/CaptureServer.h"
 #include "serveur/capture/WebCamCaptureCamera.h"
 #include "serveur/capture/gstreamer/GstCaptureSystem.h"
@@ -48,14 +49,36 @@ private:
     WebCamCaptureCamera inner_;
 };
 
-class Notifications final : public ImageNotifier {
+// The detection pictures as the stream server is told of them.
+class Notifications final : public DetectionConsumer {
 public:
-    void NotifyNewImage(const char* path) override
+    void OnDetection(const Detection& detection) override
     {
-        if (path != nullptr && std::string_view(path).find("vorlix_") != std::string_view::npos)
+        if (detection.picturePath.find("vorlix_") != std::string::npos)
             ++pictures;
     }
     std::atomic<int> pictures{0};
+};
+
+// The camera's detection actions on a road of its own, as the server wires them.
+struct ActionsRoad {
+    explicit ActionsRoad(WebCam& cam, DetectionConsumer* extra = nullptr) : cam_(cam)
+    {
+        actions.LoadVocabulary([&cam](const std::string& text) { return cam.Translate(text); });
+        road.SetClassifier(&actions.Naming());
+        road.Add(actions.Pictures());
+        if (extra != nullptr)
+            road.Add(*extra);
+        road.Add(actions.Events());
+        cam.SetRoad(&road);
+    }
+    ~ActionsRoad() { cam_.SetRoad(nullptr); }
+    ActionsRoad(const ActionsRoad&) = delete;
+    ActionsRoad& operator=(const ActionsRoad&) = delete;
+
+    WebCam& cam_;
+    VorlixActions actions;
+    DetectionRoad road;
 };
 
 int PictureFiles(const fs::path& dir)
@@ -71,9 +94,8 @@ int PictureFiles(const fs::path& dir)
 
 TEST(WebCamCapture, TestPatternAt640x480DeliversAtTheModeRateAndTheBallIsDetected)
 {
-    char pattern[] = "/tmp/capture_webcam_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const fs::path dir = pattern;
+    const kestrel::test::TempDir temp("capture_webcam");
+    const fs::path dir = temp.Path();
     unsetenv(kSourceVariable);
     {
         WebCam cam;
@@ -81,8 +103,7 @@ TEST(WebCamCapture, TestPatternAt640x480DeliversAtTheModeRateAndTheBallIsDetecte
         const fs::path pictures = cam.PictureDir();
         fs::create_directories(pictures);
         Notifications notes;
-        cam.SetImageNotifier(&notes);
-        WebCamActions actions(cam);
+        ActionsRoad actions(cam, &notes);
         cam.SetDetection(true);
         CountedCamera camera(cam);
         CaptureServer server(camera);
@@ -104,9 +125,9 @@ TEST(WebCamCapture, TestPatternAt640x480DeliversAtTheModeRateAndTheBallIsDetecte
         std::this_thread::sleep_for(2s);
         const int inTwoSeconds = camera.frames;
         // Detection waits for a reference image; give the ball time to be seen.
-        const auto end = start + 8s;
-        while (PictureFiles(pictures) < 2 && std::chrono::steady_clock::now() < end)
-            std::this_thread::sleep_for(50ms);
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            start + 8s - std::chrono::steady_clock::now());
+        kestrel::test::WaitUntil([&] { return PictureFiles(pictures) >= 2; }, std::max(left, 1ms), 20ms);
         server.CloseDevice();
         cam.SetCaptureRunning(false);
 
@@ -118,8 +139,6 @@ TEST(WebCamCapture, TestPatternAt640x480DeliversAtTheModeRateAndTheBallIsDetecte
         EXPECT_EQ(notes.pictures, cam.shots.load());
         EXPECT_TRUE(fs::exists(pictures / "last.jpg"));
     }
-    std::error_code ignored;
-    fs::remove_all(dir, ignored);
 }
 
 // A dark scene with a bright block that moves right by 4 pixels a frame, in
@@ -159,16 +178,15 @@ TEST(WebCamCapture, EachV4l2FormatIsDetectedInItsOwnFormat)
                                   {V4L2_PIX_FMT_RGB565, kFormatRgb16, kW * kH * 2},
                                   {V4L2_PIX_FMT_XBGR32, kFormatRgb32, kW * kH * 4}};
     for (const Case& c : cases) {
-        char pattern[] = "/tmp/capture_vfw_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        const fs::path dir = pattern;
+        const kestrel::test::TempDir temp("capture_vfw");
+        const fs::path dir = temp.Path();
         std::ofstream(dir / "video0").put('\n');
         {
             WebCam cam;
             cam.LoadConfiguration(0, dir.string());
             const fs::path pictures = cam.PictureDir();
             fs::create_directories(pictures);
-            WebCamActions actions(cam);
+            ActionsRoad actions(cam);
             cam.SetDetection(true);
             WebCamCaptureCamera camera(cam);
             CaptureServer server(camera);
@@ -190,9 +208,7 @@ TEST(WebCamCapture, EachV4l2FormatIsDetectedInItsOwnFormat)
                     return std::make_unique<fakes::ScriptedDevice>(V4L2_PIX_FMT_YUYV, 8, 4, 0, 64);
                 })));
             ASSERT_TRUE(server.StartConfigured(0, 0)) << c.code;
-            const auto end = std::chrono::steady_clock::now() + 8s;
-            while (PictureFiles(pictures) < 1 && std::chrono::steady_clock::now() < end)
-                std::this_thread::sleep_for(20ms);
+            kestrel::test::WaitUntil([&] { return PictureFiles(pictures) >= 1; }, 8s, 10ms);
             server.CloseDevice();
             EXPECT_EQ(cam.Format(), c.code);
             EXPECT_EQ(cam.Width(), kW);
@@ -200,8 +216,6 @@ TEST(WebCamCapture, EachV4l2FormatIsDetectedInItsOwnFormat)
             EXPECT_EQ(cam.TopDown(), kTopDown);
             EXPECT_GE(PictureFiles(pictures), 1) << "the moving block is detected, format " << c.code;
         }
-        std::error_code ignored;
-        fs::remove_all(dir, ignored);
     }
 }
 

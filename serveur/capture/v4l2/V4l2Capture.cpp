@@ -9,26 +9,12 @@
 #include "libkestrel/error/QXError.h"
 #include "libkestrel/trace/QXTrace.h"
 #include "libkestrel/trace/TraceLevels.h"
+#include "serveur/core/PixelFormat.h"
 
 namespace vorlix::capture {
 namespace {
 
 constexpr unsigned kBufferCount = 4;
-
-std::size_t BytesPerPixel(int format)
-{
-    switch (format) {
-        case kFourccYuy2:
-        case kFormatRgb16:
-            return 2;
-        case kFormatRgb24:
-            return 3;
-        case kFormatRgb32:
-            return 4;
-        default:
-            return 0;
-    }
-}
 
 }  // namespace
 
@@ -97,7 +83,8 @@ bool V4l2Capture::ConnectPath(const std::string& path)
     const int format = EngineFormat(fmt.fmt.pix.pixelformat);
     const auto width = static_cast<std::size_t>(fmt.fmt.pix.width);
     const auto height = static_cast<std::size_t>(fmt.fmt.pix.height);
-    const std::size_t natural = format == kFourccI420 ? width : width * BytesPerPixel(format);
+    // The first plane's row; I420's chroma planes follow it without padding.
+    const std::size_t natural = RowBytes(format, static_cast<int>(fmt.fmt.pix.width));
     if (format == 0 || width == 0 || height == 0 || (format == kFourccI420 && fmt.fmt.pix.bytesperline > width)) {
         TRACE_ERROR("Unsupported video format 0x%X (%ux%u)", fmt.fmt.pix.pixelformat, fmt.fmt.pix.width,
                     fmt.fmt.pix.height);
@@ -108,7 +95,7 @@ bool V4l2Capture::ConnectPath(const std::string& path)
     height_ = static_cast<int>(height);
     format_ = format;
     bytesPerLine_ = fmt.fmt.pix.bytesperline >= natural ? fmt.fmt.pix.bytesperline : natural;
-    frameBytes_ = format == kFourccI420 ? width * height * 3 / 2 : natural * height;
+    frameBytes_ = FrameBytes(format, width_, height_);
     fps_ = 0;
     v4l2_streamparm parm{};
     parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
@@ -192,8 +179,7 @@ void V4l2Capture::Stop()
 
 void V4l2Capture::Run()
 {
-    const std::size_t row = format_ == kFourccI420 ? static_cast<std::size_t>(width_)
-                                                   : static_cast<std::size_t>(width_) * BytesPerPixel(format_);
+    const std::size_t row = RowBytes(format_, width_);
     while (!stopping_) {
         // Wake for the gate's next timer; the stop flag is looked at every 100 ms at least.
         std::chrono::milliseconds wait(100);

@@ -1,46 +1,23 @@
-// Shared helpers of the camera tests: a scratch directory, trace capture,
-// synthetic frames and recording hooks.
+// Shared helpers of the camera tests: synthetic frames and a road that
+// records what the engine hands down it.
 #pragma once
 
 #include <cstdint>
-#include <ctime>
+#include <span>
 #include <string>
 #include <vector>
 
-#include "serveur/core/Hooks.h"
+#include "libkestrel/testkit/TestKit.h"
+#include "serveur/core/Road.h"
 #include "serveur/core/WebCam.h"
 
 namespace vorlix::test {
 
-class ScratchDir {
-public:
-    ScratchDir();
-    ~ScratchDir();
-    const std::string& Path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-    std::string Read(const std::string& name) const;
+using kestrel::test::TempDir;
+using kestrel::test::TraceCapture;
 
-private:
-    std::string path_;
-};
-
-// Captures every trace line (level and formatted text) while alive.
-class TraceCapture {
-public:
-    TraceCapture();
-    ~TraceCapture();
-    struct Line {
-        int level;
-        std::string text;
-    };
-    std::vector<Line> Take();
-    std::vector<std::string> AtLevel(int level);
-    // The messages at `level`, without the head "<date> 0x<tid> <error> <file>(<line>): ".
-    std::vector<std::string> MessagesAt(int level);
-};
-
-// The message part of a formatted trace line.
-std::string MessageOf(const std::string& line);
+// The messages at `level` recorded since the last call; the capture forgets them.
+std::vector<std::string> TakeMessagesAt(TraceCapture& traces, int level);
 
 // A 24-bit frame of one grey level.
 std::vector<std::uint8_t> FlatFrame(int width, int height, std::uint8_t value, int bpp = 3);
@@ -48,38 +25,57 @@ std::vector<std::uint8_t> FlatFrame(int width, int height, std::uint8_t value, i
 void PaintBlock(std::vector<std::uint8_t>& frame, int width, int bpp, int x0, int y0, int x1, int y1,
                 std::uint8_t value);
 
-struct RecordingHooks : ClassificationHook, EventActionsHook, DisplayHook, RecorderHook {
+// Every stop of the road at once, counting what reaches it.
+struct RecordingRoad : DetectionClassifier, DetectionConsumer, DisplayHook {
     std::vector<Detection> detections;
+    std::vector<PictureRequest> refreshRequests, saveRequests;
     int saves = 0, refreshes = 0, paints = 0, quiet = 0, stops = 0, overlays = 0;
     std::vector<int> tracked;
     std::uint32_t lastColour = 0;
     int lastPosition = -1, rangeHigh = -1;
+    DetectionRoad road;
 
-    SingleZoneResult ClassifySingleZone(WebCam&, int zone) override
+    RecordingRoad()
     {
-        return {EventKind::IN, "IN" + std::to_string(zone + 1)};
+        road.SetClassifier(this);
+        road.SetDisplay(this);
+        road.Add(*this);
     }
-    void TrackMovement(WebCam&, int zone, int) override { tracked.push_back(zone); }
-    void CheckDirections(WebCam&, int) override {}
-    void OnSaveImage(WebCam&) override { ++saves; }
-    void OnClientRefresh(WebCam&) override { ++refreshes; }
-    void OnDetection(WebCam&, const Detection& d) override { detections.push_back(d); }
+    RecordingRoad(const RecordingRoad&) = delete;
+    RecordingRoad& operator=(const RecordingRoad&) = delete;
+
+    void Classify(Detection& d) override
+    {
+        if (d.matched == 1) {
+            d.kind = EventKind::IN;
+            d.label = "IN" + std::to_string(d.zone + 1);
+            return;
+        }
+        if (d.kind == EventKind::SOMEZ)
+            for (int j = 0; j < d.zoneCount; ++j)
+                if (d.Zone(j).Matched())
+                    tracked.push_back(j);
+    }
+    void OnSaveImage(const PictureRequest& r) override
+    {
+        ++saves;
+        saveRequests.push_back(r);
+    }
+    void OnClientRefresh(const PictureRequest& r) override
+    {
+        ++refreshes;
+        refreshRequests.push_back(r);
+    }
+    void OnDetection(const Detection& d) override { detections.push_back(d); }
+    void OnQuietFrame() override { ++quiet; }
+    void OnNewReference() override { ++stops; }
     void SetActivityRange(int, int high) override { rangeHigh = high; }
     void SetActivityPosition(int p) override { lastPosition = p; }
     void SetActivityColour(std::uint32_t c) override { lastColour = c; }
-    void DrawDetectionOverlay(WebCam&) override { ++overlays; }
-    void Paint(WebCam&, bool) override { ++paints; }
-    int RecorderOnEvent(WebCam&, int, const std::string&) override { return 0; }
-    int RecorderOnQuietFrame(WebCam&) override { return ++quiet; }
-    int StopRecordingForced(WebCam&) override { return ++stops; }
+    void DrawDetectionOverlay(const Detection&, std::span<std::uint8_t>) override { ++overlays; }
+    void Paint(const Frame&, std::span<const std::uint8_t>, bool) override { ++paints; }
 
-    void Attach(WebCam& cam)
-    {
-        cam.SetClassificationHook(this);
-        cam.SetEventActionsHook(this);
-        cam.SetDisplayHook(this);
-        cam.SetRecorderHook(this);
-    }
+    void Attach(WebCam& cam) const { cam.SetRoad(&road); }
 };
 
 }  // namespace vorlix::test

@@ -22,12 +22,12 @@ namespace vorlix {
 namespace {
 
 namespace prof = kestrel::profile;
-using test::ScratchDir;
+using test::TempDir;
 using test::TraceCapture;
 
 TEST(FirstStart, EmptyDirectoryGetsExactlyTheFirstStartKeys)
 {
-    ScratchDir dir;
+    TempDir dir;
     WebCam cam;
     cam.LoadConfiguration(0, dir.Path());
     const std::string ini = dir.File("Vorlix.ini");
@@ -61,7 +61,7 @@ TEST(FirstStart, EmptyDirectoryGetsExactlyTheFirstStartKeys)
 
 TEST(CameraLayout, CameraNumberChoosesFilesAndDirectories)
 {
-    ScratchDir dir;
+    TempDir dir;
     const CameraPaths p = MakeCameraPaths(dir.Path(), 3);
     EXPECT_EQ(p.settingsFile, dir.File("Vorlix_3.ini"));
     EXPECT_EQ(p.tracesDir, dir.File("traces_3"));
@@ -92,7 +92,7 @@ TEST(CameraLayout, CameraNumberChoosesFilesAndDirectories)
 
 TEST(CameraLayout, IndexPageCopiedWithoutOverwriting)
 {
-    ScratchDir dir;
+    TempDir dir;
     std::filesystem::create_directory(dir.File("files_1"));
     {
         std::ofstream(dir.File("index.php")) << "parent";
@@ -109,7 +109,7 @@ TEST(CameraLayout, IndexPageCopiedWithoutOverwriting)
 
 TEST(GeneralKeys, ValuesAndLimits)
 {
-    ScratchDir dir;
+    TempDir dir;
     const std::string ini = dir.File("Vorlix.ini");
     prof::WriteInt(ini, "Vorlix", "Quality jpg", 150);
     prof::WriteInt(ini, "Vorlix", "Port Web client", 7000);
@@ -142,7 +142,7 @@ TEST(GeneralKeys, ValuesAndLimits)
 
 TEST(SoundMigration, OldWavKeysMoveToSoundSection)
 {
-    ScratchDir dir;
+    TempDir dir;
     const std::string ini = dir.File("Vorlix.ini");
     prof::WriteInt(ini, "Vorlix", "NbSelection", 1);
     prof::WriteString(ini, "Vorlix", "Wav file 1", "old1.wav");
@@ -153,7 +153,7 @@ TEST(SoundMigration, OldWavKeysMoveToSoundSection)
     EXPECT_FALSE(prof::Read(ini, "Vorlix", "Wav file 1").has_value());
     EXPECT_EQ(prof::GetString(ini, "Vorlix", "Wav file", ""), "old.wav");  // one move per load
 
-    ScratchDir other;
+    TempDir other;
     const std::string ini2 = other.File("Vorlix.ini");
     prof::WriteInt(ini2, "Vorlix", "NbSelection", 1);
     prof::WriteString(ini2, "Vorlix", "Wav file", "old.wav");
@@ -165,7 +165,7 @@ TEST(SoundMigration, OldWavKeysMoveToSoundSection)
 
 TEST(ZoneLoading, TooManyZonesAndWildCornersAreMended)
 {
-    ScratchDir dir;
+    TempDir dir;
     const std::string ini = dir.File("Vorlix.ini");
     prof::WriteInt(ini, "Vorlix", "NbSelection", 12);
     prof::WriteInt(ini, "Vorlix", "x0_0", -5);
@@ -192,7 +192,7 @@ TEST(ZoneLoading, TooManyZonesAndWildCornersAreMended)
 
 TEST(ZoneSaving, WritesZonesAndDeletesTheRest)
 {
-    ScratchDir dir;
+    TempDir dir;
     const std::string ini = dir.File("Vorlix.ini");
     prof::WriteInt(ini, "Vorlix", "NbSelection", 3);
     for (int i = 0; i < 3; ++i)
@@ -251,7 +251,7 @@ TEST(LanguageFiles, EscapingAndDecoding)
 
 TEST(LanguageFiles, TranslateLooksUpEscapedKeyAndRecordsMissingTexts)
 {
-    ScratchDir dir;
+    TempDir dir;
     prof::WriteString(dir.File("fr.ini"), "msgstr", "A%3dB", "A+egal+%e0+B");
     Language fr(dir.Path(), "fr");
     EXPECT_EQ(fr.Translate("A=B"), "A egal \xE0 B");
@@ -265,7 +265,7 @@ TEST(LanguageFiles, TranslateLooksUpEscapedKeyAndRecordsMissingTexts)
 
 TEST(LanguageFiles, LanguageFromSettingsElseLocale)
 {
-    ScratchDir dir;
+    TempDir dir;
     const std::string ini = dir.File("Vorlix.ini");
     prof::WriteString(ini, "Vorlix", "LANG", "de");
     EXPECT_EQ(LanguageFromSettings(ini), "de");
@@ -282,7 +282,7 @@ TEST(ThreadPriorityTest, NiceOfCallingThread)
     EXPECT_EQ(NiceFromPriority(1), 15);
     EXPECT_EQ(NiceFromPriority(4), 0);
     EXPECT_EQ(NiceFromPriority(7), -15);
-    ScratchDir dir;
+    TempDir dir;
     const std::string ini = dir.File("Vorlix.ini");
     const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
     const int before = ::getpriority(PRIO_PROCESS, tid);
@@ -306,7 +306,7 @@ namespace {
 
 TEST(Reload, NewKeysAreTakenAndTheRunningShotCounterStays)
 {
-    test::ScratchDir dir;
+    test::TempDir dir;
     WebCam cam;
     cam.LoadConfiguration(2, dir.Path());
     cam.shots.store(37);  // pictures taken since the counter was last saved

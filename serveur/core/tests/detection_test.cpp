@@ -6,6 +6,7 @@
 #include <random>
 
 #include "libkestrel/profile/Profile.h"
+#include "libkestrel/trace/TraceLevels.h"
 #include "serveur/core/DiffKernels.h"
 #include "serveur/core/WebCam.h"
 #include "serveur/core/tests/TestSupport.h"
@@ -16,8 +17,8 @@ namespace {
 namespace prof = kestrel::profile;
 using test::FlatFrame;
 using test::PaintBlock;
-using test::RecordingHooks;
-using test::ScratchDir;
+using test::RecordingRoad;
+using test::TempDir;
 using test::TraceCapture;
 
 bool Contains(const std::vector<std::string>& lines, const std::string& text)
@@ -187,10 +188,10 @@ struct Rig {
         cam.ProcessFrame(Frame{data, w, h, format, kTopDown});
     }
 
-    ScratchDir dir;
+    TempDir dir;
     std::time_t now = 1000;
     WebCam cam{[this] { return now; }};
-    RecordingHooks hooks;
+    RecordingRoad hooks;
 };
 
 // ---- The two measures -----------------------------------------------------------------
@@ -285,7 +286,7 @@ TEST(ZoneMeasures, UnknownFormatMeasuresNothingAndSaysSo)
     frame.assign(frame.size(), 250);
     rig.Feed(frame, 16, 16, 0x1234);
     EXPECT_TRUE(rig.hooks.detections.empty());
-    const auto lines = traces.MessagesAt(0);
+    const auto lines = traces.MessagesAt(kestrel::kLevelUnclassified);
     EXPECT_TRUE(Contains(lines, "image type unknown, alg_diff_fast (1234)\n"));
 }
 
@@ -313,7 +314,7 @@ TEST(Thresholds, QuarterOfThePictureWithMaxDiff500)
     EXPECT_EQ(rig.cam.ZoneThreshold(0), 126);
     EXPECT_EQ(rig.cam.ZoneStep(0), 12);
     EXPECT_EQ(rig.hooks.rangeHigh, 126);
-    const auto lines = traces.MessagesAt(241);
+    const auto lines = traces.MessagesAt(kestrel::kLevelTrace);
     EXPECT_TRUE(Contains(lines, "Tout = 500 chgt"));
     EXPECT_TRUE(Contains(lines, "Zone 1 =10001 %oo/zones , 2501 %oo/tout, 126 chgt, 12 iteration"));
     EXPECT_TRUE(Contains(lines, "Zone 1 = 0,0     160,120"));
@@ -377,7 +378,7 @@ TEST(Thresholds, NothingWhileCaptureIsStopped)
 
 TEST(Buffers, SizeChangeReallocatesRescalesAndRewritesZones)
 {
-    ScratchDir dir;
+    TempDir dir;
     const std::string ini = dir.File("Vorlix.ini");
     prof::WriteInt(ini, "Vorlix", "NbSelection", 3);
     const int zones[3][5] = {{40, 30, 160, 120, 0}, {0, 0, 0, 0, 1}, {300, 10, 330, 20, 0}};
@@ -392,7 +393,7 @@ TEST(Buffers, SizeChangeReallocatesRescalesAndRewritesZones)
     prof::WriteInt(ini, "Vorlix", "width", 320);
     prof::WriteInt(ini, "Vorlix", "height", 240);
     WebCam cam;
-    RecordingHooks hooks;
+    RecordingRoad hooks;
     cam.LoadConfiguration(0, dir.Path());
     hooks.Attach(cam);
     cam.SetCaptureRunning(true);
@@ -465,7 +466,7 @@ TEST(Buffers, ImagesThatCannotBeHadStopProcessingWithAnError)
     rig.Feed(big, 128, 96);
     EXPECT_EQ(rig.hooks.refreshes, 1);
     EXPECT_EQ(rig.hooks.paints, 0);
-    const auto errors = traces.MessagesAt(244);
+    const auto errors = traces.MessagesAt(kestrel::kLevelError);
     ASSERT_EQ(std::count_if(errors.begin(), errors.end(),
                             [](const std::string& l) { return l.find("ResizeBuffers") != std::string::npos; }),
               1);
@@ -513,7 +514,7 @@ TEST(ProcessFrameFlow, MaxDiffZeroStopsProcessingAndDisplay)
     EXPECT_EQ(rig.hooks.paints, 0);
     EXPECT_EQ(rig.hooks.quiet, 0);
     EXPECT_TRUE(rig.hooks.detections.empty());
-    EXPECT_TRUE(traces.MessagesAt(102).empty());
+    EXPECT_TRUE(traces.MessagesAt(kestrel::kLevelUser2).empty());
     // A save request is still served.
     rig.cam.RequestSaveImage();
     rig.Feed(frame, 32, 24);
@@ -555,7 +556,7 @@ TEST(ProcessFrameFlow, TwoMatchingZonesGiveAllZones)
     EXPECT_EQ(d.sum, 2 * 80 * 60 * 3);
     EXPECT_EQ(d.label, "ALLZ (28800) ");
     EXPECT_EQ(rig.cam.LastDetectionTime(), rig.now + 2 - 30);
-    EXPECT_TRUE(Contains(traces.MessagesAt(242), "ALLZ (28800)  (7)"));
+    EXPECT_TRUE(Contains(traces.MessagesAt(kestrel::kLevelInfo), "ALLZ (28800)  (7)"));
     EXPECT_EQ(rig.hooks.lastColour, kActivityBlue);
     EXPECT_EQ(rig.hooks.lastPosition, 5000);
     EXPECT_EQ(rig.cam.PreviousImage()[0], 200);  // the detection frame is the new previous image
@@ -577,7 +578,7 @@ TEST(ProcessFrameFlow, TwoOfThreeZonesGiveSomeZonesWithTheirNumbers)
     EXPECT_EQ(d.zoneMask, 0b101u);
     EXPECT_EQ(d.label, "SOMEZ_1_3 (12000) ");
     EXPECT_EQ(rig.hooks.tracked, (std::vector<int>{0, 2}));
-    EXPECT_TRUE(Contains(traces.MessagesAt(242), "SOMEZ_1_3 (12000)  (1)"));
+    EXPECT_TRUE(Contains(traces.MessagesAt(kestrel::kLevelInfo), "SOMEZ_1_3 (12000)  (1)"));
     EXPECT_EQ(rig.cam.LastDetectionTime(), rig.now);
 }
 
@@ -617,7 +618,7 @@ TEST(ProcessFrameFlow, RequestsFromTheMainWindow)
     rig.Feed(other, 32, 24);
     EXPECT_EQ(rig.cam.ReferenceImage()[0], 9);
     EXPECT_EQ(rig.hooks.refreshes, 3);
-    EXPECT_EQ(traces.MessagesAt(102),
+    EXPECT_EQ(traces.MessagesAt(kestrel::kLevelUser2),
               (std::vector<std::string>{"refresh current image for a possible client", "creation reference image",
                                         "creation reference image", "refresh current image for a possible client",
                                         "refresh current image for a possible client", "creation reference image"}));

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "libkestrel/profile/Profile.h"
+#include "libkestrel/trace/TraceLevels.h"
 #include "serveur/core/WebCam.h"
 #include "serveur/core/tests/TestSupport.h"
 
@@ -12,8 +13,8 @@ namespace {
 
 namespace prof = kestrel::profile;
 using test::PaintBlock;
-using test::RecordingHooks;
-using test::ScratchDir;
+using test::RecordingRoad;
+using test::TempDir;
 using test::TraceCapture;
 
 constexpr int kW = 160, kH = 120;
@@ -64,10 +65,10 @@ protected:
         cam_.SetDetection(true);
     }
 
-    ScratchDir dir_;
+    TempDir dir_;
     std::time_t now_ = 0;
     WebCam cam_{[this] { return now_; }};
-    RecordingHooks hooks_;
+    RecordingRoad hooks_;
 };
 
 TEST_F(MovingBlock, FrameByFrame)
@@ -130,7 +131,7 @@ TEST_F(MovingBlock, FrameByFrame)
             ASSERT_EQ(cam_.ZoneThreshold(2), 169);
             ASSERT_EQ(cam_.ZoneStep(0), 16);
         }
-        EXPECT_EQ(traces.MessagesAt(102), s.traces);
+        EXPECT_EQ(test::TakeMessagesAt(traces, kestrel::kLevelUser2), s.traces);
         const auto ref = cam_.ReferenceImage();
         if (s.referenceRenewed) {
             EXPECT_TRUE(std::equal(s.frame.begin(), s.frame.end(), ref.begin()));

@@ -15,7 +15,7 @@ namespace {
 namespace prof = kestrel::profile;
 using test::FlatFrame;
 using test::PaintBlock;
-using test::ScratchDir;
+using test::TempDir;
 
 constexpr int kW = 120, kH = 90;
 
@@ -29,59 +29,68 @@ bool Consistent(const ZoneCorners& z)
     return Whole(z) || z == ZoneCorners{} || (z.x1 - z.x0 == 2 * (z.y1 - z.y0) && z.x0 >= 0 && z.x1 <= kW);
 }
 
-// Hooks called on the capture thread; the counters are read after the join
-// or through atomics.
-struct CaptureSideHooks : ClassificationHook, EventActionsHook, DisplayHook, RecorderHook {
-    std::atomic<int> detections{0}, refreshes{0}, saves{0}, paints{0}, torn{0}, badKind{0};
-
-    void Check(WebCam& cam)
+// The road's stops on the capture thread: the zones they are handed were
+// copied from one snapshot of the table, and the table itself is never seen
+// torn. The counters are read after the join or through atomics.
+struct CaptureSideRoad : DetectionClassifier, DetectionConsumer, DisplayHook {
+    explicit CaptureSideRoad(const WebCam& cam) : cam_(cam)
     {
-        for (int slot = 0; slot < kZoneSlots; ++slot)
-            if (!Consistent(cam.Zone(slot)))
+        road.SetClassifier(this);
+        road.SetDisplay(this);
+        road.Add(*this);
+    }
+    std::atomic<int> detections{0}, refreshes{0}, saves{0}, paints{0}, torn{0}, badKind{0};
+    DetectionRoad road;
+
+    void Check(const Detection& d)
+    {
+        for (int slot = 0; slot < d.zoneCount; ++slot)
+            if (!Consistent(d.Zone(slot).zone))
                 ++torn;
     }
-    SingleZoneResult ClassifySingleZone(WebCam& cam, int) override
+    void CheckTable()
     {
-        Check(cam);
-        return {EventKind::IN, "IN"};
+        for (int slot = 0; slot < kZoneSlots; ++slot)
+            if (!Consistent(cam_.Zone(slot)))
+                ++torn;
     }
-    void TrackMovement(WebCam&, int, int) override {}
-    void CheckDirections(WebCam&, int) override {}
-    void OnSaveImage(WebCam&) override { ++saves; }
-    void OnClientRefresh(WebCam&) override { ++refreshes; }
-    void OnDetection(WebCam& cam, const Detection& d) override
+    void Classify(Detection& d) override
     {
-        Check(cam);
-        if (d.zone < 0 || d.zone >= kMaxZones)
+        Check(d);
+        d.label = "IN";
+    }
+    void OnSaveImage(const PictureRequest&) override { ++saves; }
+    void OnClientRefresh(const PictureRequest&) override { ++refreshes; }
+    void OnDetection(const Detection& d) override
+    {
+        Check(d);
+        if (d.zone < 0 || d.zone >= kMaxZones || d.zone >= d.zoneCount)
             ++badKind;
         ++detections;
     }
     void SetActivityRange(int, int) override {}
     void SetActivityPosition(int) override {}
     void SetActivityColour(std::uint32_t) override {}
-    void DrawDetectionOverlay(WebCam&) override {}
-    void Paint(WebCam& cam, bool) override
+    void DrawDetectionOverlay(const Detection&, std::span<std::uint8_t>) override {}
+    void Paint(const Frame&, std::span<const std::uint8_t>, bool) override
     {
-        Check(cam);
+        CheckTable();
         ++paints;
     }
-    int RecorderOnEvent(WebCam&, int, const std::string&) override { return 0; }
-    int RecorderOnQuietFrame(WebCam&) override { return 0; }
-    int StopRecordingForced(WebCam&) override { return 0; }
+
+private:
+    const WebCam& cam_;
 };
 
 TEST(Threads, MainThreadChangesWhileFramesAreProcessed)
 {
-    ScratchDir dir;
+    TempDir dir;
     prof::WriteString(dir.File("Vorlix.ini"), "Vorlix", "LANG", "en");
     std::atomic<std::time_t> now{5000};
     WebCam cam([&] { return now.load(); });
     cam.LoadConfiguration(0, dir.Path());
-    CaptureSideHooks hooks;
-    cam.SetClassificationHook(&hooks);
-    cam.SetEventActionsHook(&hooks);
-    cam.SetDisplayHook(&hooks);
-    cam.SetRecorderHook(&hooks);
+    CaptureSideRoad hooks(cam);
+    cam.SetRoad(&hooks.road);
     cam.SetCaptureRunning(true);
     cam.SetDetection(true);
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "serveur/actions/WebCamActions.h"
+#include "serveur/actions/VorlixActions.h"
 #include "serveur/core/Frame.h"
 #include "serveur/core/WebCam.h"
 #include "serveur/stream/WebCamStreamCamera.h"
@@ -32,7 +32,18 @@ protected:
             s.frequencyTransfert = 0;
         });
         cam_.SetDetection(true);
+        actions_.LoadVocabulary([this](const std::string& text) { return cam_.Translate(text); });
     }
+    // The camera assembly's road: naming, pictures, the stream, events.
+    void Wire(WebCamStreamServer& stream)
+    {
+        road_.SetClassifier(&actions_.Naming());
+        road_.Add(actions_.Pictures());
+        road_.Add(stream.Pictures());
+        road_.Add(actions_.Events());
+        cam_.SetRoad(&road_);
+    }
+    void TearDown() override { cam_.SetRoad(nullptr); }
     void Feed(int blockX)
     {
         std::vector<std::uint8_t> pixels(static_cast<std::size_t>(kW * kH * 3), 60);
@@ -59,7 +70,8 @@ protected:
     TempDir dir_;
     std::time_t now_ = 100000;
     WebCam cam_{[this] { return now_; }};
-    WebCamActions actions_{cam_};
+    VorlixActions actions_;
+    DetectionRoad road_;
     std::mutex eventsLock_;
     std::vector<std::string> events_;
 };
@@ -70,7 +82,7 @@ TEST_F(WebCamStream, RefreshAndDetectionPicturesReachTheViewer)
         const std::lock_guard<std::mutex> guard(eventsLock_);
         events_.push_back(text);
     });
-    EXPECT_EQ(cam_.Notifier(), &stream.Server());
+    Wire(stream);
     ASSERT_GT(stream.StartIfEnabled(), 0);
     Viewer viewer(stream.Server().ListeningPort());
     ASSERT_TRUE(viewer.ReadHead());
@@ -113,17 +125,17 @@ TEST_F(WebCamStream, RefreshAndDetectionPicturesReachTheViewer)
     EXPECT_EQ(HeaderField(frame->header, "Modulo"), std::to_string(cam_.MaxJpg()));
 }
 
-TEST_F(WebCamStream, ClientAccessOffStartsNothingAndTheNotifierIsRemovedWithTheServer)
+TEST_F(WebCamStream, ClientAccessOffStartsNothingAndPicturesAreStillWritten)
 {
     cam_.UpdateSettings([](CameraSettings& s) { s.clientAccess = 0; });
-    {
-        WebCamStreamServer stream(cam_);
-        EXPECT_EQ(stream.StartIfEnabled(), 0);
-        EXPECT_FALSE(stream.Server().Running());
-        Feed(-1);  // notifies a server that is not running: nothing happens
-    }
-    EXPECT_EQ(cam_.Notifier(), nullptr);
-    Feed(-1);
+    WebCamStreamServer stream(cam_);
+    Wire(stream);
+    EXPECT_EQ(stream.StartIfEnabled(), 0);
+    EXPECT_FALSE(stream.Server().Running());
+    Feed(-1);  // notifies a server that is not running: nothing happens
+    EXPECT_FALSE(stream.Server().Running());
+    EXPECT_FALSE(ReadFile(cam_.PictureDir() + "/last.jpg").empty());
+    cam_.SetRoad(nullptr);
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
-#include "serveur/actions/FrameToRgb.h"
+#include "serveur/core/FrameToRgb.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "serveur/core/Frame.h"
+#include "serveur/core/PixelFormat.h"
 
 namespace vorlix {
 
@@ -25,27 +25,6 @@ void YuvToRgb(int y, int u, int v, std::uint8_t* out)
     out[2] = Clamp((c + 516 * d + 128) >> 8);
 }
 
-std::size_t RequiredBytes(int format, std::size_t pixels, int width, int height)
-{
-    switch (format) {
-        case kFormatRgb16:
-            return pixels * 2;
-        case kFormatRgb24:
-            return pixels * 3;
-        case kFormatRgb32:
-            return pixels * 4;
-        case kFourccYuy2:
-            return pixels * 2;
-        case kFourccI420: {
-            const auto cw = static_cast<std::size_t>((width + 1) / 2);
-            const auto ch = static_cast<std::size_t>((height + 1) / 2);
-            return pixels + 2 * cw * ch;
-        }
-        default:
-            return 0;
-    }
-}
-
 }  // namespace
 
 bool IsPlainRgb(int format, int topDown)
@@ -56,16 +35,18 @@ bool IsPlainRgb(int format, int topDown)
 bool ConvertFrameToRgb(std::span<const std::uint8_t> frame, int width, int height, int format, int topDown,
                        std::vector<std::uint8_t>& out)
 {
-    out.clear();
     if (width <= 0 || height <= 0) {
+        out.clear();
         return false;
     }
     const auto w = static_cast<std::size_t>(width);
     const auto h = static_cast<std::size_t>(height);
-    const std::size_t need = RequiredBytes(format, w * h, width, height);
+    const std::size_t need = FrameBytes(format, width, height);
     if (need == 0 || frame.size() < need || (format == kFourccYuy2 && width % 2 != 0)) {
+        out.clear();
         return false;
     }
+    // Every byte is written below: a buffer of the right size is reused as it is.
     out.resize(w * h * 3);
     // YUV frames are always top row first; RGB rows follow the flag.
     const bool yuv = format == kFourccI420 || format == kFourccYuy2;

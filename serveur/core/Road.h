@@ -1,0 +1,71 @@
+// The one-way road of a frame: the engine measures, one classifier names a
+// detection, then every consumer receives the same value in the order it was
+// registered. No stop calls back into the camera object; what a stop needs
+// travels in the value. The road is wired once, in the server's camera
+// assembly, before capture starts, and is not changed while frames flow.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "serveur/core/Detection.h"
+#include "serveur/core/Frame.h"
+
+namespace vorlix {
+
+// Names a detection and follows movement: the single-zone kind and label,
+// the tracking of every matching zone and the direction events it calls for.
+class DetectionClassifier {
+public:
+    virtual ~DetectionClassifier() = default;
+    // On the capture thread, before any consumer sees `detection`.
+    virtual void Classify(Detection& detection) = 0;
+};
+
+// A consumer of the road (pictures, stream, FTP request, mail counter,
+// events, recorder, web view). Every call comes on the capture thread; a
+// consumer that does slow work hands it to its own thread.
+class DetectionConsumer {
+public:
+    virtual ~DetectionConsumer() = default;
+    virtual void OnSaveImage(const PictureRequest& /*request*/) {}
+    virtual void OnClientRefresh(const PictureRequest& /*request*/) {}
+    virtual void OnDetection(const Detection& /*detection*/) {}
+    // A frame measured without detection.
+    virtual void OnQuietFrame() {}
+    // A new reference image (a running sound recording ends).
+    virtual void OnNewReference() {}
+};
+
+// The main window's picture and activity bar (one per camera).
+class DisplayHook {
+public:
+    virtual ~DisplayHook() = default;
+    virtual void SetActivityRange(int low, int high) = 0;
+    virtual void SetActivityPosition(int position) = 0;
+    virtual void SetActivityColour(std::uint32_t colour) = 0;
+    // Draws the detection overlay onto `annotated`, which holds the frame.
+    virtual void DrawDetectionOverlay(const Detection& detection, std::span<std::uint8_t> annotated) = 0;
+    // Zone frames, selection, overlay, then the picture.
+    virtual void Paint(const Frame& frame, std::span<const std::uint8_t> annotated, bool overlayAlreadyDrawn) = 0;
+};
+
+class DetectionRoad {
+public:
+    void SetClassifier(DetectionClassifier* classifier) { classifier_ = classifier; }
+    void SetDisplay(DisplayHook* display) { display_ = display; }
+    // Consumers receive each value in the order of these calls.
+    void Add(DetectionConsumer& consumer) { consumers_.push_back(&consumer); }
+
+    [[nodiscard]] DetectionClassifier* Classifier() const { return classifier_; }
+    [[nodiscard]] DisplayHook* Display() const { return display_; }
+    [[nodiscard]] const std::vector<DetectionConsumer*>& Consumers() const { return consumers_; }
+
+private:
+    DetectionClassifier* classifier_ = nullptr;
+    DisplayHook* display_ = nullptr;
+    std::vector<DetectionConsumer*> consumers_;
+};
+
+}  // namespace vorlix
