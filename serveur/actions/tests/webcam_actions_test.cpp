@@ -11,7 +11,6 @@
 #include "serveur/actions/VorlixActions.h"
 #include "serveur/actions/tests/JpegRead.h"
 #include "serveur/core/Frame.h"
-#include "serveur/core/FrameToRgb.h"
 #include "serveur/core/WebCam.h"
 
 namespace fs = std::filesystem;
@@ -231,44 +230,6 @@ TEST_F(WebCamActionsTest, WithoutARoadFramesAreMeasuredAndNothingIsWritten)
     EXPECT_FALSE(fs::exists(dir_ + "/files/last.jpg"));
     EXPECT_EQ(cam_.shots.load(), 0);
     EXPECT_TRUE(calls_.empty());
-}
-
-TEST(FrameToRgb, EveryEngineFormatConvertsToTopDownRgb)
-{
-    std::vector<std::uint8_t> out;
-    // 2 x 2, bottom-up 24-bit: row 0 in memory is the bottom row.
-    const std::vector<std::uint8_t> rgb24 = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-    ASSERT_TRUE(ConvertFrameToRgb(rgb24, 2, 2, kFormatRgb24, kBottomUp, out));
-    EXPECT_EQ(out, (std::vector<std::uint8_t>{7, 8, 9, 10, 11, 12, 1, 2, 3, 4, 5, 6}));
-    EXPECT_TRUE(IsPlainRgb(kFormatRgb24, kTopDown));
-    EXPECT_FALSE(IsPlainRgb(kFormatRgb24, kBottomUp));
-
-    const std::vector<std::uint8_t> rgb32 = {30, 20, 10, 0};  // B G R X
-    ASSERT_TRUE(ConvertFrameToRgb(rgb32, 1, 1, kFormatRgb32, kTopDown, out));
-    EXPECT_EQ(out, (std::vector<std::uint8_t>{10, 20, 30}));
-
-    const std::vector<std::uint8_t> rgb565 = {0x00, 0xF8, 0xE0, 0x07, 0x1F, 0x00};  // red, green, blue
-    ASSERT_TRUE(ConvertFrameToRgb(rgb565, 3, 1, kFormatRgb16, kTopDown, out));
-    EXPECT_EQ(out, (std::vector<std::uint8_t>{255, 0, 0, 0, 255, 0, 0, 0, 255}));
-
-    // I420 2 x 2: grey Y 126 with neutral chroma gives mid grey.
-    const std::vector<std::uint8_t> i420 = {126, 126, 235, 16, 128, 128};
-    ASSERT_TRUE(ConvertFrameToRgb(i420, 2, 2, kFourccI420, kBottomUp, out));
-    ASSERT_EQ(out.size(), 12U);
-    EXPECT_EQ(out[0], 128);
-    EXPECT_EQ(out[6], 255);  // Y 235 is white, row order kept for YUV
-    EXPECT_EQ(out[9], 0);    // Y 16 is black
-}
-
-TEST(FrameToRgb, ShortFramesOddYuyvAndUnknownFormatsAreRefused)
-{
-    std::vector<std::uint8_t> out;
-    EXPECT_FALSE(ConvertFrameToRgb(std::vector<std::uint8_t>(11), 2, 2, kFormatRgb24, kTopDown, out));
-    EXPECT_TRUE(out.empty());
-    EXPECT_FALSE(ConvertFrameToRgb(std::vector<std::uint8_t>(5), 2, 2, kFourccI420, kTopDown, out));
-    EXPECT_FALSE(ConvertFrameToRgb(std::vector<std::uint8_t>(64), 3, 2, kFourccYuy2, kTopDown, out));
-    EXPECT_FALSE(ConvertFrameToRgb(std::vector<std::uint8_t>(64), 2, 2, 12345, kTopDown, out));
-    EXPECT_FALSE(ConvertFrameToRgb(std::vector<std::uint8_t>(64), 0, 2, kFormatRgb24, kTopDown, out));
 }
 
 }  // namespace
