@@ -12,7 +12,7 @@
 
 namespace vorlix::app {
 
-int BlockServerSignals()
+kestrel::UniqueFd BlockServerSignals()
 {
     sigset_t set;
     sigemptyset(&set);
@@ -22,9 +22,9 @@ int BlockServerSignals()
     // Writes to a viewer that went away must fail with EPIPE, not end the server.
     signal(SIGPIPE, SIG_IGN);
     if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) {
-        return -1;
+        return kestrel::UniqueFd();
     }
-    return signalfd(-1, &set, SFD_CLOEXEC);
+    return kestrel::UniqueFd(signalfd(-1, &set, SFD_CLOEXEC));
 }
 
 namespace {
@@ -44,18 +44,18 @@ int TimeoutMs(const ServerApp& app)
 
 }  // namespace
 
-int RunMainLoop(ServerApp& app, int signalFd)
+int RunMainLoop(ServerApp& app, const kestrel::UniqueFd& signals)
 {
     while (!app.Exiting()) {
-        pollfd pfd{signalFd, POLLIN, 0};
-        const int ready = poll(&pfd, signalFd >= 0 ? 1 : 0, TimeoutMs(app));
+        pollfd pfd{signals.Get(), POLLIN, 0};
+        const int ready = poll(&pfd, signals.Valid() ? 1 : 0, TimeoutMs(app));
         if (ready < 0 && errno != EINTR) {
             TRACE_ERROR("poll failed (%d)", errno);
             break;
         }
         if (ready > 0 && (pfd.revents & POLLIN) != 0) {
             signalfd_siginfo info{};
-            if (read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+            if (read(signals.Get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
                 if (info.ssi_signo == SIGHUP) {
                     TRACE_INFO("SIGHUP: reloading the configuration");
                     app.ReloadConfiguration();

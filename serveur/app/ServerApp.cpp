@@ -151,7 +151,7 @@ void ServerApp::OnScheduleTimer()
 
 void ServerApp::OpenDevice()
 {
-    TRACE_LEVEL(104, "ID_FICHIER_OPEN");
+    TRACE_LEVEL(kestrel::kLevelUser4, "ID_FICHIER_OPEN");
     if (!camera_) {
         return;
     }
@@ -171,7 +171,7 @@ void ServerApp::OpenDevice()
 
 void ServerApp::CloseDevice()
 {
-    TRACE_LEVEL(104, "ID_FICHIER_CLOSE");
+    TRACE_LEVEL(kestrel::kLevelUser4, "ID_FICHIER_CLOSE");
     if (!camera_) {
         return;
     }
@@ -193,7 +193,7 @@ void ServerApp::CloseDevice()
 
 void ServerApp::SaveImage()
 {
-    TRACE_LEVEL(104, "ID_FICHIER_SAVEIMAGE");
+    TRACE_LEVEL(kestrel::kLevelUser4, "ID_FICHIER_SAVEIMAGE");
     if (camera_) {
         camera_->RequestSaveImage();
     }
@@ -201,7 +201,7 @@ void ServerApp::SaveImage()
 
 void ServerApp::DetectionStart()
 {
-    TRACE_LEVEL(104, "ID_DETECTION_START");
+    TRACE_LEVEL(kestrel::kLevelUser4, "ID_DETECTION_START");
     if (camera_) {
         camera_->SetDetection(true);
         detectionStopped_ = false;
@@ -211,7 +211,7 @@ void ServerApp::DetectionStart()
 
 void ServerApp::DetectionStop()
 {
-    TRACE_LEVEL(104, "ID_DETECTION_STOP");
+    TRACE_LEVEL(kestrel::kLevelUser4, "ID_DETECTION_STOP");
     if (camera_) {
         camera_->SetDetection(false);
         detectionStopped_ = true;
@@ -221,7 +221,7 @@ void ServerApp::DetectionStop()
 
 void ServerApp::CreateReferenceImage()
 {
-    TRACE_LEVEL(104, "ID_DETECTION_IMAGEREFERENCE");
+    TRACE_LEVEL(kestrel::kLevelUser4, "ID_DETECTION_IMAGEREFERENCE");
     if (camera_) {
         camera_->ResetLastDetectionTime();
     }
@@ -229,7 +229,7 @@ void ServerApp::CreateReferenceImage()
 
 void ServerApp::ReloadConfiguration()
 {
-    TRACE_LEVEL(104, "ID_FICHIER_CONFIGURATION");
+    TRACE_LEVEL(kestrel::kLevelUser4, "ID_FICHIER_CONFIGURATION");
     if (!camera_) {
         return;
     }
@@ -240,7 +240,7 @@ void ServerApp::ReloadConfiguration()
 
 void ServerApp::Exit()
 {
-    TRACE_LEVEL(104, "ID_TRAYICON_EXIT ou ID_EXIT");
+    TRACE_LEVEL(kestrel::kLevelUser4, "ID_TRAYICON_EXIT ou ID_EXIT");
     if (exiting_) {
         return;
     }

@@ -19,16 +19,16 @@ void ApplyTraceLevel(int t)
                                                               "init trace user 3", "init trace user 4"};
     for (int k = 4; k >= 1; --k) {
         if (t > k) {
-            QXEnableTrace(100 + k);
-            QXEnableLog(100 + k);
-            TRACE_LEVEL(104, "%s", kUserLines[static_cast<std::size_t>(k)]);
+            QXEnableTrace(kestrel::kLevelUser + k);
+            QXEnableLog(kestrel::kLevelUser + k);
+            TRACE_LEVEL(kestrel::kLevelUser4, "%s", kUserLines[static_cast<std::size_t>(k)]);
         }
     }
     if (t >= 1) {
-        QXEnableTrace(100);
-        QXEnableLog(100);
-        TRACE_LEVEL(104, "init trace user");
-        for (int level = 240; level <= 245; ++level) {
+        QXEnableTrace(kestrel::kLevelUser);
+        QXEnableLog(kestrel::kLevelUser);
+        TRACE_LEVEL(kestrel::kLevelUser4, "init trace user");
+        for (int level = kestrel::kLevelDebug; level <= kestrel::kLevelFault; ++level) {
             QXEnableTrace(level);
         }
         TRACE_DEBUG("Debug level activated");
@@ -42,12 +42,12 @@ void ApplyTraceLevel(int t)
 
 namespace {
 
-std::array<std::atomic<bool>, 256> g_enabled{};
+std::array<std::atomic<bool>, kestrel::kLevelCount> g_enabled{};
 std::mutex g_stderrLock;
 
 int StderrCheckLevel(int level)
 {
-    return level >= 0 && level < 256 && g_enabled[static_cast<std::size_t>(level)].load() ? 1 : 0;
+    return level >= 0 && level < kestrel::kLevelCount && g_enabled[static_cast<std::size_t>(level)].load() ? 1 : 0;
 }
 
 void StderrTraceln(int level, const char* format, ...)
@@ -77,7 +77,7 @@ void StderrTrace(int level, const char* format, ...)
 
 void StderrEnable(int level)
 {
-    if (level >= 0 && level < 256) {
+    if (level >= 0 && level < kestrel::kLevelCount) {
         g_enabled[static_cast<std::size_t>(level)] = true;
     }
 }

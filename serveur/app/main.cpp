@@ -1,7 +1,5 @@
 // vorlix / vorlix_vfw: the camera server. This build runs headless
 // ("vorlix --headless [n]"); the desktop window comes over the same frame.
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -16,7 +14,7 @@ int main(int argc, char** argv)
 {
     using namespace vorlix::app;
     // Before any thread exists, so every worker inherits the blocked signals.
-    const int signalFd = BlockServerSignals();
+    const kestrel::UniqueFd signalFd = BlockServerSignals();
 
     const std::vector<std::string> args(argv + 1, argv + argc);
     CommandLine line = ParseCommandLine(args);
@@ -44,9 +42,5 @@ int main(int argc, char** argv)
     if (const std::optional<int> code = app.Start()) {
         return *code;
     }
-    const int code = RunMainLoop(app, signalFd);
-    if (signalFd >= 0) {
-        close(signalFd);
-    }
-    return code;
+    return RunMainLoop(app, signalFd);
 }

@@ -13,8 +13,9 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "libkestrel/testkit/TestKit.h"
 
 namespace vorlix::app::testing {
 
@@ -58,17 +59,14 @@ public:
     // Waits for the exit; returns the exit code, or -1 on timeout or a signal death.
     int WaitExit(std::chrono::milliseconds limit)
     {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < end) {
-            int status = 0;
-            const pid_t r = waitpid(pid_, &status, WNOHANG);
-            if (r == pid_) {
-                exited_ = true;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        int status = 0;
+        const bool ended = kestrel::test::WaitUntil(
+            [&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, limit, std::chrono::milliseconds(5));
+        if (!ended) {
+            return -1;
         }
-        return -1;
+        exited_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     bool Running()
     {

@@ -10,7 +10,9 @@
 #include <filesystem>
 #include <thread>
 
+#include "libkestrel/framework/UniqueFd.h"
 #include "libkestrel/profile/Profile.h"
+#include "libkestrel/testkit/TestKit.h"
 #include "serveur/app/tests/ServerProcess.h"
 
 namespace fs = std::filesystem;
@@ -21,25 +23,19 @@ namespace profile = kestrel::profile;
 namespace {
 
 struct TempDir {
-    fs::path path;
-    TempDir()
-    {
-        char tmpl[] = "/tmp/vorlix_e2e_XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(path); }
+    kestrel::test::TempDir dir{"vorlix_e2e"};
+    fs::path path{dir.Path()};
 };
 
 int FreePort()
 {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    const kestrel::UniqueFd fd(socket(AF_INET, SOCK_STREAM, 0));
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    close(fd);
+    getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&addr), &len);
     return ntohs(addr.sin_port);
 }
 
@@ -59,14 +55,7 @@ int CountPictures(const fs::path& dir)
 template <typename Pred>
 bool WaitFor(Pred pred, std::chrono::milliseconds limit)
 {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (pred()) {
-            return true;
-        }
-        std::this_thread::sleep_for(50ms);
-    }
-    return pred();
+    return kestrel::test::WaitUntil(pred, limit, 20ms);
 }
 
 // Connects as a viewer and reads until one whole JPEG part has arrived.
@@ -78,26 +67,24 @@ std::string ReadOneJpegPart(int port, std::chrono::milliseconds limit)
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const auto end = std::chrono::steady_clock::now() + limit;
     // The server listens once its camera object is built: retry until then.
-    int fd = -1;
-    while (fd < 0 && std::chrono::steady_clock::now() < end) {
-        fd = socket(AF_INET, SOCK_STREAM, 0);
-        if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-            close(fd);
-            fd = -1;
-            std::this_thread::sleep_for(50ms);
-        }
-    }
-    if (fd < 0) {
+    kestrel::UniqueFd fd;
+    const bool connected = WaitFor(
+        [&] {
+            fd.Reset(socket(AF_INET, SOCK_STREAM, 0));
+            return connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+        },
+        limit);
+    if (!connected) {
         return {};
     }
     std::string got;
     while (std::chrono::steady_clock::now() < end && got.size() < (4u << 20)) {
-        pollfd p{fd, POLLIN, 0};
+        pollfd p{fd.Get(), POLLIN, 0};
         if (poll(&p, 1, 100) <= 0) {
             continue;
         }
         char buf[8192];
-        const ssize_t r = recv(fd, buf, sizeof buf, 0);
+        const ssize_t r = recv(fd.Get(), buf, sizeof buf, 0);
         if (r <= 0) {
             break;
         }
@@ -111,7 +98,6 @@ std::string ReadOneJpegPart(int port, std::chrono::milliseconds limit)
             }
         }
     }
-    close(fd);
     return got;
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "libkestrel/profile/Profile.h"
+#include "libkestrel/testkit/TestKit.h"
 #include "libkestrel/trace/QXTrace.h"
 #include "serveur/app/CommandLine.h"
 #include "serveur/app/ScheduleCheck.h"
@@ -24,13 +25,8 @@ using namespace vorlix::app;
 namespace {
 
 struct TempDir {
-    fs::path path;
-    TempDir()
-    {
-        char tmpl[] = "/tmp/vorlix_app_XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(path); }
+    kestrel::test::TempDir dir{"vorlix_app"};
+    fs::path path{dir.Path()};
 };
 
 // Stands in for the camera object: records what the frame asks of it.

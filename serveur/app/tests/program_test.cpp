@@ -3,9 +3,9 @@
 
 #include <chrono>
 #include <filesystem>
-#include <thread>
 
 #include "libkestrel/profile/Profile.h"
+#include "libkestrel/testkit/TestKit.h"
 #include "serveur/app/tests/ServerProcess.h"
 
 namespace fs = std::filesystem;
@@ -14,27 +14,24 @@ using vorlix::app::testing::ServerProcess;
 
 namespace {
 
+using kestrel::test::WaitUntil;
+
 struct TempDir {
-    fs::path path;
-    TempDir()
-    {
-        char tmpl[] = "/tmp/vorlix_prog_XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(path); }
+    kestrel::test::TempDir dir{"vorlix_prog"};
+    fs::path path{dir.Path()};
 };
 
 // Waits until the file holds the key, bounded.
 bool WaitForKey(const fs::path& ini, const char* key, std::chrono::milliseconds limit)
 {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (kestrel::profile::Read(ini.string(), "Vorlix", key)) {
-            return true;
-        }
-        std::this_thread::sleep_for(50ms);
-    }
-    return false;
+    return WaitUntil([&] { return kestrel::profile::Read(ini.string(), "Vorlix", key).has_value(); }, limit, 20ms);
+}
+
+// The first schedule check opened the device: the camera wrote its first
+// refresh picture.
+bool WaitForCapture(const fs::path& dir)
+{
+    return WaitUntil([&] { return fs::exists(dir / "files" / "last.jpg"); }, 10s, 20ms);
 }
 
 }  // namespace
@@ -55,7 +52,7 @@ TEST(ProgramTest, SigtermAndSigintEndWithCodeZeroAndSaveTheShotCounter)
         TempDir dir;
         ServerProcess server(VORLIX_PROGRAM, dir.path, {"--headless"});
         ASSERT_TRUE(server.Started());
-        std::this_thread::sleep_for(1500ms);  // past the first schedule check
+        ASSERT_TRUE(WaitForCapture(dir.path)) << server.Stderr();  // past the first schedule check
         ASSERT_TRUE(server.Running()) << server.Stderr();
         const auto before = std::chrono::steady_clock::now();
         server.Signal(sig);
@@ -70,9 +67,13 @@ TEST(ProgramTest, SighupReloadsAndTheServerGoesOn)
     TempDir dir;
     ServerProcess server(VORLIX_PROGRAM, dir.path, {"--headless", "1"});
     ASSERT_TRUE(server.Started());
-    std::this_thread::sleep_for(500ms);
+    const fs::path last = dir.path / "files_1" / "last.jpg";
+    ASSERT_TRUE(WaitUntil([&] { return fs::exists(last); }, 10s, 20ms)) << server.Stderr();
+    std::error_code ec;
+    const auto written = fs::last_write_time(last, ec);
     server.Signal(SIGHUP);
-    std::this_thread::sleep_for(300ms);
+    // The reload asks for a new refresh picture, written by the running capture.
+    EXPECT_TRUE(WaitUntil([&] { return fs::last_write_time(last, ec) != written; }, 10s, 20ms)) << server.Stderr();
     EXPECT_TRUE(server.Running());
     server.Signal(SIGTERM);
     EXPECT_EQ(server.WaitExit(5s), 0);
@@ -94,7 +95,7 @@ TEST(ProgramTest, CameraNumbersPickTheirSettingsFiles)
         }
         ServerProcess server(VORLIX_PROGRAM, dir.path, args);
         ASSERT_TRUE(server.Started());
-        std::this_thread::sleep_for(300ms);
+        EXPECT_TRUE(WaitForKey(dir.path / c.ini, "NbSelection", 5s)) << server.Stderr();  // started
         server.Signal(SIGTERM);
         EXPECT_EQ(server.WaitExit(5s), 0);
         EXPECT_TRUE(WaitForKey(dir.path / c.ini, "Current shots", 1s)) << (c.arg ? c.arg : "none");

@@ -26,7 +26,7 @@ void GrabScheduler::Start(Clock::time_point now)
     unasked_ = false;
     framesSinceWatchdog_ = 0;
     lastRefresh_ = wallClock_();
-    TRACE_LEVEL(102, "launch video timer(id=%d)", kVideoTimerId);
+    TRACE_LEVEL(kestrel::kLevelUser2, "launch video timer(id=%d)", kVideoTimerId);
 }
 
 std::chrono::milliseconds GrabScheduler::Tick(Clock::time_point now)

@@ -8,41 +8,36 @@
 
 #include <cerrno>
 
+#include "libkestrel/framework/UniqueFd.h"
+
 namespace vorlix::capture {
 namespace {
 
 class SystemDevice final : public V4l2Device {
 public:
-    ~SystemDevice() override { Close(); }
     int Open(const std::string& path) override
     {
-        Close();
-        fd_ = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-        return fd_ < 0 ? -1 : 0;
+        fd_.Reset(::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+        return fd_.Valid() ? 0 : -1;
     }
-    void Close() override
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-    }
+    void Close() override { fd_.Reset(); }
     int Ioctl(unsigned long request, void* arg) override
     {
         int r = 0;
         do
-            r = ::ioctl(fd_, request, arg);
+            r = ::ioctl(fd_.Get(), request, arg);
         while (r < 0 && errno == EINTR);
         return r;
     }
     void* Map(std::size_t length, long offset) override
     {
-        void* p = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, offset);
+        void* p = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd_.Get(), offset);
         return p == MAP_FAILED ? nullptr : p;
     }
     void Unmap(void* address, std::size_t length) override { ::munmap(address, length); }
     int Wait(int ms) override
     {
-        pollfd p{fd_, POLLIN, 0};
+        pollfd p{fd_.Get(), POLLIN, 0};
         const int r = ::poll(&p, 1, ms);
         if (r < 0)
             return errno == EINTR ? 0 : -1;
@@ -54,7 +49,7 @@ public:
     }
 
 private:
-    int fd_ = -1;
+    kestrel::UniqueFd fd_;
 };
 
 }  // namespace
