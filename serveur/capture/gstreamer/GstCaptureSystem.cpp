@@ -14,47 +14,11 @@
 #include "libkestrel/profile/Profile.h"
 #include "libkestrel/trace/QXTrace.h"
 #include "libkestrel/trace/TraceLevels.h"
-#include "serveur/capture/FormatNames.h"
+#include "serveur/capture/gstreamer/GstModes.h"
+#include "serveur/capture/gstreamer/GstPipeline.h"
 
 namespace vorlix::capture {
 namespace {
-
-constexpr const char* kRgbTail = " ! videoconvert ! video/x-raw,format=RGB ! appsink name=sink max-buffers=1 drop=true";
-
-int FormatOfCaps(const GstStructure* s)
-{
-    const char* name = gst_structure_get_name(s);
-    if (std::strcmp(name, "image/jpeg") == 0)
-        return FormatNumber("MJPG");
-    if (std::strcmp(name, "video/x-raw") != 0)
-        return 0;
-    const char* f = gst_structure_get_string(s, "format");
-    if (f == nullptr)
-        return 0;
-    const std::string_view fmt(f);
-    if (fmt == "RGB" || fmt == "BGR")
-        return FormatNumber("RGB24");
-    if (fmt == "RGBx" || fmt == "BGRx" || fmt == "xRGB" || fmt == "xBGR")
-        return FormatNumber("RGB32");
-    if (fmt == "ARGB" || fmt == "BGRA" || fmt == "RGBA" || fmt == "ABGR")
-        return FormatNumber("ARGB32");
-    if (fmt == "RGB16")
-        return FormatNumber("RGB565");
-    if (fmt == "RGB15")
-        return FormatNumber("RGB555");
-    if (fmt == "GRAY8")
-        return FormatNumber("Y800");
-    if (fmt == "YUY2" || fmt == "YVYU" || fmt == "UYVY" || fmt == "I420" || fmt == "Y41B" || fmt == "Y444" ||
-        fmt == "YVU9")
-        return FormatNumber(fmt == "Y41B" ? "Y411" : fmt);
-    return 0;
-}
-
-int FractionFps(const GValue* v)
-{
-    const int d = gst_value_get_fraction_denominator(v);
-    return d > 0 ? gst_value_get_fraction_numerator(v) / d : 0;
-}
 
 std::string Upper(std::string_view s)
 {
@@ -118,14 +82,14 @@ void GstCaptureSystem::RefreshDeviceList()
     if (Connected())
         return;  // indexes must stay valid while a device is in use
     ClearDevices();
-    const Mode learnt{};  // size and rate come with the first frame
+    const GstMode learnt{};  // size and rate come with the first frame
     const char* source = std::getenv(kSourceVariable);
     if (source != nullptr && *source != '\0') {
-        devices_.push_back(Device{source, Kind::Pipeline, source, nullptr, {learnt}});
+        devices_.push_back(Device{source, GstSourceKind::Pipeline, source, nullptr, {learnt}});
         return;
     }
     if (!uri_.empty())
-        devices_.push_back(Device{uri_, Kind::Uri, uri_, nullptr, {learnt}});
+        devices_.push_back(Device{uri_, GstSourceKind::Uri, uri_, nullptr, {learnt}});
 
     GstDeviceMonitor* monitor = gst_device_monitor_new();
     gst_device_monitor_add_filter(monitor, "Video/Source", nullptr);
@@ -134,41 +98,10 @@ void GstCaptureSystem::RefreshDeviceList()
         for (GList* l = found; l != nullptr; l = l->next) {
             auto* dev = static_cast<GstDevice*>(l->data);
             gchar* name = gst_device_get_display_name(dev);
-            Device d{name != nullptr ? name : "Camera", Kind::Monitor, {}, dev, {}};
+            Device d{name != nullptr ? name : "Camera", GstSourceKind::Monitor, {}, dev, {}};
             g_free(name);
             if (GstCaps* caps = gst_device_get_caps(dev)) {
-                for (guint i = 0; i < gst_caps_get_size(caps); ++i) {
-                    const GstStructure* s = gst_caps_get_structure(caps, i);
-                    int w = 0;
-                    int h = 0;
-                    if (!gst_structure_get_int(s, "width", &w) || !gst_structure_get_int(s, "height", &h))
-                        continue;
-                    const int format = FormatOfCaps(s);
-                    const char* f = gst_structure_get_string(s, "format");
-                    std::string base = std::string(gst_structure_get_name(s)) + ",width=" + std::to_string(w) +
-                                       ",height=" + std::to_string(h);
-                    if (f != nullptr)
-                        base += std::string(",format=") + f;
-                    std::vector<std::pair<int, std::string>> rates;
-                    const GValue* rate = gst_structure_get_value(s, "framerate");
-                    auto addRate = [&](const GValue* v) {
-                        rates.emplace_back(FractionFps(v), std::to_string(gst_value_get_fraction_numerator(v)) + "/" +
-                                                               std::to_string(gst_value_get_fraction_denominator(v)));
-                    };
-                    if (rate != nullptr && GST_VALUE_HOLDS_FRACTION(rate)) {
-                        addRate(rate);
-                    } else if (rate != nullptr && GST_VALUE_HOLDS_LIST(rate)) {
-                        for (guint r = 0; r < gst_value_list_get_size(rate); ++r) {
-                            const GValue* v = gst_value_list_get_value(rate, r);
-                            if (GST_VALUE_HOLDS_FRACTION(v))
-                                addRate(v);
-                        }
-                    }
-                    if (rates.empty())
-                        rates.emplace_back(0, "");
-                    for (const auto& [fps, text] : rates)
-                        d.modes.push_back(Mode{{w, h, fps, format}, text.empty() ? base : base + ",framerate=" + text});
-                }
+                d.modes = ModesOfCaps(caps);
                 gst_caps_unref(caps);
             }
             devices_.push_back(std::move(d));  // takes the list's reference
@@ -177,14 +110,7 @@ void GstCaptureSystem::RefreshDeviceList()
         gst_device_monitor_stop(monitor);
     }
     gst_object_unref(monitor);
-
-    Device test{kTestPatternName, Kind::TestPattern, {}, nullptr, {}};
-    for (const auto& [w, h] : {std::pair{320, 240}, std::pair{640, 480}, std::pair{1280, 720}})
-        for (const int fps : {15, 30})
-            test.modes.push_back(Mode{{w, h, fps, FormatNumber("RGB24")},
-                                      "video/x-raw,width=" + std::to_string(w) + ",height=" + std::to_string(h) +
-                                          ",framerate=" + std::to_string(fps) + "/1"});
-    devices_.push_back(std::move(test));
+    devices_.push_back(Device{kTestPatternName, GstSourceKind::TestPattern, {}, nullptr, TestPatternModes()});
 }
 
 int GstCaptureSystem::DeviceCount()
@@ -241,7 +167,7 @@ int GstCaptureSystem::SetMode(const ModeInfo& info)
     if (!Connected())
         return -1;
     const auto& modes = devices_[static_cast<std::size_t>(connected_)].modes;
-    const auto it = std::find_if(modes.begin(), modes.end(), [&](const Mode& m) {
+    const auto it = std::find_if(modes.begin(), modes.end(), [&](const GstMode& m) {
         return m.info.width == info.width && m.info.height == info.height && m.info.fps == info.fps &&
                m.info.format == info.format;
     });
@@ -272,24 +198,7 @@ bool GstCaptureSystem::BuildPipeline()
 {
     DestroyPipeline();
     const Device& d = devices_[static_cast<std::size_t>(connected_)];
-    std::string text;
-    switch (d.kind) {
-        case Kind::Pipeline:
-            text = d.source;
-            break;
-        case Kind::Uri:
-            text = "uridecodebin uri=\"" + d.source + "\"";
-            break;
-        case Kind::Monitor:
-            text = "capsfilter name=filter caps=\"" + mode_.caps + "\" ! decodebin";
-            break;
-        case Kind::TestPattern:
-            text = "videotestsrc is-live=true pattern=ball ! " + mode_.caps + " ! videobalance name=balance";
-            break;
-    }
-    if (fps_ > 0)
-        text += " ! videorate max-rate=" + std::to_string(fps_);
-    text += kRgbTail;
+    const std::string text = PipelineText(d.kind, d.source, mode_.caps, fps_);
     GError* error = nullptr;
     GstElement* built = gst_parse_launch(text.c_str(), &error);
     if (error != nullptr) {
@@ -305,9 +214,9 @@ bool GstCaptureSystem::BuildPipeline()
         return false;
     }
     pipeline_ = built;
-    if (d.kind == Kind::Monitor) {
+    if (d.kind == GstSourceKind::Monitor) {
         GstElement* source = gst_device_create_element(d.device, nullptr);
-        GstElement* filter = gst_bin_get_by_name(GST_BIN(pipeline_), "filter");
+        GstElement* filter = gst_bin_get_by_name(GST_BIN(pipeline_), kFilterName);
         const bool linked = source != nullptr && filter != nullptr && gst_bin_add(GST_BIN(pipeline_), source) &&
                             gst_element_link(source, filter);
         if (filter != nullptr)
@@ -318,9 +227,9 @@ bool GstCaptureSystem::BuildPipeline()
         }
         balance_ = GST_ELEMENT(gst_object_ref(source));
     } else {
-        balance_ = gst_bin_get_by_name(GST_BIN(pipeline_), "balance");
+        balance_ = gst_bin_get_by_name(GST_BIN(pipeline_), kBalanceName);
     }
-    GstElement* appsink = gst_bin_get_by_name(GST_BIN(pipeline_), "sink");
+    GstElement* appsink = gst_bin_get_by_name(GST_BIN(pipeline_), kAppSinkName);
     g_signal_connect(appsink, "new-sample", G_CALLBACK(&GstCaptureSystem::OnNewSample), this);
     g_object_set(appsink, "emit-signals", TRUE, nullptr);
     gst_object_unref(appsink);
@@ -398,8 +307,8 @@ void GstCaptureSystem::StopCapture()
 
 bool GstCaptureSystem::Reconnectable() const
 {
-    const Kind kind = devices_[static_cast<std::size_t>(connected_)].kind;
-    return kind == Kind::Uri || kind == Kind::Pipeline;
+    const GstSourceKind kind = devices_[static_cast<std::size_t>(connected_)].kind;
+    return kind == GstSourceKind::Uri || kind == GstSourceKind::Pipeline;
 }
 
 void GstCaptureSystem::BusLoop()

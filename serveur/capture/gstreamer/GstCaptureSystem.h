@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "serveur/capture/CaptureSystem.h"
+#include "serveur/capture/gstreamer/GstModes.h"
+#include "serveur/capture/gstreamer/GstPipeline.h"
 
 typedef struct _GstElement GstElement;
 typedef struct _GstDevice GstDevice;
@@ -58,17 +60,12 @@ public:
     [[nodiscard]] int ConnectionCount() const { return connections_; }
 
 private:
-    enum class Kind { Pipeline, Uri, Monitor, TestPattern };
-    struct Mode {
-        ModeInfo info;
-        std::string caps;  // caps filter right after the source
-    };
     struct Device {
         std::string name;
-        Kind kind = Kind::TestPattern;
+        GstSourceKind kind = GstSourceKind::TestPattern;
         std::string source;  // pipeline text or URI
         GstDevice* device = nullptr;
-        std::vector<Mode> modes;
+        std::vector<GstMode> modes;
     };
 
     void ClearDevices();
@@ -84,7 +81,7 @@ private:
     std::vector<Device> devices_;
     int connected_ = -1;
     int connections_ = 0;
-    Mode mode_;
+    GstMode mode_;
     int fps_ = 0;
     GstElement* pipeline_ = nullptr;
     GstElement* balance_ = nullptr;  // element with the picture controls

@@ -1,0 +1,91 @@
+// The GStreamer layer without a device: caps become the dialog's modes, and
+// each kind of source becomes its pipeline text.
+#include <gst/gst.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "serveur/capture/FormatNames.h"
+#include "serveur/capture/gstreamer/GstModes.h"
+#include "serveur/capture/gstreamer/GstPipeline.h"
+
+namespace vorlix::capture {
+namespace {
+
+struct CapsDeleter {
+    void operator()(GstCaps* caps) const { gst_caps_unref(caps); }
+};
+using Caps = std::unique_ptr<GstCaps, CapsDeleter>;
+
+Caps Parse(const char* text)
+{
+    gst_init(nullptr, nullptr);
+    return Caps(gst_caps_from_string(text));
+}
+
+TEST(GstModes, EveryRateOfEverySizedStructureIsAMode)
+{
+    const Caps caps = Parse(
+        "video/x-raw,format=YUY2,width=640,height=480,framerate={ 30/1, 15/1 }; "
+        "image/jpeg,width=1280,height=720,framerate=30/1; video/x-raw,format=NV12; "
+        "video/x-raw,format=BGRx,width=320,height=240");
+    ASSERT_NE(caps, nullptr);
+    const std::vector<GstMode> modes = ModesOfCaps(caps.get());
+    ASSERT_EQ(modes.size(), 4U);  // the structure without a size is no mode
+    EXPECT_EQ(modes[0].info.width, 640);
+    EXPECT_EQ(modes[0].info.height, 480);
+    EXPECT_EQ(modes[0].info.fps, 30);
+    EXPECT_EQ(modes[0].info.format, FormatNumber("YUY2"));
+    EXPECT_EQ(modes[0].caps, "video/x-raw,width=640,height=480,format=YUY2,framerate=30/1");
+    EXPECT_EQ(modes[1].info.fps, 15);
+    EXPECT_EQ(modes[2].info.format, FormatNumber("MJPG"));
+    EXPECT_EQ(modes[2].caps, "image/jpeg,width=1280,height=720,framerate=30/1");
+    // Without a rate: one mode of rate 0, and no rate in its filter.
+    EXPECT_EQ(modes[3].info.fps, 0);
+    EXPECT_EQ(modes[3].info.format, FormatNumber("RGB32"));
+    EXPECT_EQ(modes[3].caps, "video/x-raw,width=320,height=240,format=BGRx");
+}
+
+TEST(GstModes, FormatNamesOfTheCommonCaps)
+{
+    const Caps caps = Parse(
+        "video/x-raw,format=RGB; video/x-raw,format=RGBA; video/x-raw,format=RGB16; video/x-raw,format=GRAY8; "
+        "video/x-raw,format=Y41B; video/x-raw,format=I420; video/x-raw,format=NV12; audio/x-raw");
+    ASSERT_NE(caps, nullptr);
+    const auto at = [&](guint i) { return FormatOfCaps(gst_caps_get_structure(caps.get(), i)); };
+    EXPECT_EQ(at(0), FormatNumber("RGB24"));
+    EXPECT_EQ(at(1), FormatNumber("ARGB32"));
+    EXPECT_EQ(at(2), FormatNumber("RGB565"));
+    EXPECT_EQ(at(3), FormatNumber("Y800"));
+    EXPECT_EQ(at(4), FormatNumber("Y411"));
+    EXPECT_EQ(at(5), FormatNumber("I420"));
+    EXPECT_EQ(at(6), 0);  // no name in the table
+    EXPECT_EQ(at(7), 0);
+}
+
+TEST(GstModes, TestCameraHasThreeSizesAtTwoRates)
+{
+    const std::vector<GstMode> modes = TestPatternModes();
+    ASSERT_EQ(modes.size(), 6U);
+    EXPECT_EQ(modes[3].info.width, 640);
+    EXPECT_EQ(modes[3].info.fps, 30);
+    EXPECT_EQ(modes[3].caps, "video/x-raw,width=640,height=480,framerate=30/1");
+}
+
+TEST(GstPipeline, EachSourceEndsInTheRgbAppsink)
+{
+    const std::string tail = " ! videoconvert ! video/x-raw,format=RGB ! appsink name=sink max-buffers=1 drop=true";
+    EXPECT_EQ(PipelineText(GstSourceKind::Pipeline, "videotestsrc", "", 0), "videotestsrc" + tail);
+    EXPECT_EQ(PipelineText(GstSourceKind::Uri, "rtsp://127.0.0.1/cam", "", 0),
+              "uridecodebin uri=\"rtsp://127.0.0.1/cam\"" + tail);
+    EXPECT_EQ(PipelineText(GstSourceKind::Monitor, "", "image/jpeg,width=640,height=480", 0),
+              "capsfilter name=filter caps=\"image/jpeg,width=640,height=480\" ! decodebin" + tail);
+    EXPECT_EQ(PipelineText(GstSourceKind::TestPattern, "", "video/x-raw,width=320,height=240", 5),
+              "videotestsrc is-live=true pattern=ball ! video/x-raw,width=320,height=240 ! videobalance "
+              "name=balance ! videorate max-rate=5" +
+                  tail);
+}
+
+}  // namespace
+}  // namespace vorlix::capture
