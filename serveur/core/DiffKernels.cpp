@@ -5,6 +5,8 @@
 #include <cstring>
 #include <numeric>
 
+#include "serveur/core/DiffRowsPlain.h"
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 #define VORLIX_X86_KERNELS 1
@@ -14,61 +16,11 @@ namespace vorlix {
 
 namespace {
 
-// A sample counts when its difference is at least this: noise + 1, so that
-// below 0 every sample counts and from 255 up none does (256).
-int MinCounted(int noise)
-{
-    return std::clamp(noise, -1, 255) + 1;
-}
+using plain::FastScalar;
+using plain::MinCounted;
+using plain::PatternScalar;
+using plain::StandardScalar;
 
-// ---- Plain loops: the fallback and the tails of the vector loops ------------
-
-RowCount StandardScalar(const std::uint8_t* ref, const std::uint8_t* cur, std::uint8_t* mask, int pixels, int bpp,
-                        int x0, int noise)
-{
-    RowCount r;
-    for (int x = 0; x < pixels; ++x) {
-        for (int c = 0; c < bpp; ++c) {
-            const int o = x * bpp + c;
-            const int d = ref[o] > cur[o] ? ref[o] - cur[o] : cur[o] - ref[o];
-            if (d > noise) {
-                ++r.count;
-                r.sumX += static_cast<std::uint64_t>(x0 + x);
-                if (mask != nullptr)
-                    mask[o] = static_cast<std::uint8_t>(~cur[o]);
-            } else if (mask != nullptr) {
-                mask[o] = 0;
-            }
-        }
-    }
-    return r;
-}
-
-std::uint64_t FastScalar(const std::uint8_t* prev, const std::uint8_t* cur, int pixels, int step, int bpp, int noise)
-{
-    std::uint64_t count = 0;
-    for (int x = 0; x < pixels; x += step) {
-        for (int c = 0; c < bpp; ++c) {
-            const int o = x * bpp + c;
-            const int d = prev[o] > cur[o] ? prev[o] - cur[o] : cur[o] - prev[o];
-            count += d > noise ? 1u : 0u;
-        }
-    }
-    return count;
-}
-
-// Counted samples of bytes [0, n) where `pattern` (cyclic from `phase`) is non-zero.
-std::uint64_t PatternScalar(const std::uint8_t* prev, const std::uint8_t* cur, int n, const std::uint8_t* pattern,
-                            int phase, int noise)
-{
-    std::uint64_t count = 0;
-    for (int j = 0; j < n; ++j) {
-        const int d = prev[j] > cur[j] ? prev[j] - cur[j] : cur[j] - prev[j];
-        const bool selected = pattern == nullptr || pattern[phase + j] != 0;
-        count += (selected && d > noise) ? 1u : 0u;
-    }
-    return count;
-}
 
 // Pixel index inside a block of 64 pixels for each of its samples, per bpp.
 constexpr int kBlockPixels = 64;
