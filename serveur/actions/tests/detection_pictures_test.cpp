@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "libkestrel/testkit/TestKit.h"
 #include "serveur/actions/DetectionPictures.h"
 #include "serveur/actions/Font6x6.h"
 #include "serveur/actions/StampImage.h"
@@ -23,9 +24,7 @@ class DetectionPicturesTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/pictures_test_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        dir_ = temp_.Path();
         frame_.assign(static_cast<std::size_t>(kWidth) * kHeight * 3, 90);
         annotated_.assign(static_cast<std::size_t>(kWidth) * kHeight * 4, 0);
         picture_.rgb = frame_;
@@ -36,14 +35,10 @@ protected:
         local_.tm_min = 5;
         local_.tm_sec = 9;
     }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
 
     static constexpr int kWidth = 160;
     static constexpr int kHeight = 120;
+    kestrel::test::TempDir temp_{"pictures_test"};
     fs::path dir_;
     std::vector<std::uint8_t> frame_;
     std::vector<std::uint8_t> annotated_;

@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "libkestrel/testkit/TestKit.h"
 #include "serveur/actions/EditorLauncher.h"
 
 namespace fs = std::filesystem;
@@ -23,9 +24,7 @@ class EditorFallback : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/editor_test_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        dir_ = temp_.Path();
         SaveVariable("VISUAL", visual_);
         SaveVariable("EDITOR", editor_);
     }
@@ -33,8 +32,6 @@ protected:
     {
         RestoreVariable("VISUAL", visual_);
         RestoreVariable("EDITOR", editor_);
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
     }
     static void SaveVariable(const char* name, std::optional<std::string>& slot)
     {
@@ -60,17 +57,17 @@ protected:
     }
     static std::string Opened(const std::string& script)
     {
-        const fs::path file = script + ".opened";
-        for (int i = 0; i < 250 && !fs::exists(file); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        std::ifstream in(file);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
+        // printf writes the name in one go once the file exists: wait for the bytes.
+        const std::string file = script + ".opened";
+        std::string text;
+        kestrel::test::WaitUntil([&] {
+            text = kestrel::test::ReadFile(file);
+            return !text.empty();
+        });
+        return text;
     }
 
+    kestrel::test::TempDir temp_{"editor_test"};
     fs::path dir_;
     std::optional<std::string> visual_;
     std::optional<std::string> editor_;

@@ -18,6 +18,7 @@
 
 #include "libkestrel/profile/Profile.h"
 #include "libkestrel/trace/QXTrace.h"
+#include "libkestrel/testkit/TestKit.h"
 #include "serveur/actions/FireEvent.h"
 
 namespace fs = std::filesystem;
@@ -67,9 +68,7 @@ class FireEventTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/fire_event_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        dir_ = temp_.Path();
         context_.settingsFile = (dir_ / "Vorlix.ini").string();
         context_.pictureDir = (dir_ / "files").string();
         context_.shots = 7;
@@ -84,10 +83,9 @@ protected:
     void TearDown() override
     {
         SetTracelnFunction(&QXTraceNull);
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
     }
 
+    kestrel::test::TempDir temp_{"fire_event"};
     fs::path dir_;
     EventContext context_;
     EventFiring firing_;
@@ -180,20 +178,13 @@ TEST_F(FireEventTest, ReplayRuleAcrossZonesAndDirections)
 
 std::string WaitForFile(const fs::path& path)
 {
-    for (int i = 0; i < 250 && !fs::exists(path); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
     // the program may still be writing: wait for a complete line
-    for (int i = 0; i < 50; ++i) {
-        std::ifstream in(path);
-        std::stringstream text;
-        text << in.rdbuf();
-        if (text.str().find('\n') != std::string::npos) {
-            return text.str();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return {};
+    std::string text;
+    kestrel::test::WaitUntil([&] {
+        text = kestrel::test::ReadFile(path.string());
+        return text.find('\n') != std::string::npos;
+    });
+    return text.find('\n') != std::string::npos ? text : std::string();
 }
 
 TEST_F(FireEventTest, ExecuteStartsTheApplicationWithTheKeywords)

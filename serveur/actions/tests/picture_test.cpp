@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "libkestrel/testkit/TestKit.h"
 #include "serveur/actions/Font6x6.h"
 #include "serveur/actions/JpegWriter.h"
 #include "serveur/actions/StampImage.h"
@@ -111,14 +112,7 @@ class JpegFiles : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/jpeg_test_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
+        dir_ = temp_.Path();
     }
     std::vector<std::string> Leftovers() const
     {
@@ -130,6 +124,7 @@ protected:
         }
         return names;
     }
+    kestrel::test::TempDir temp_{"jpeg_test"};
     fs::path dir_;
 };
 
