@@ -27,27 +27,6 @@ namespace profile = kestrel::profile;
 namespace vorlix {
 namespace {
 
-std::vector<std::string> g_traces;
-
-void Capture(int /*level*/, const char* format, ...)
-{
-    char buffer[2048];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
-    g_traces.emplace_back(buffer);
-}
-
-int TracesWith(const std::string& part)
-{
-    int count = 0;
-    for (const std::string& line : g_traces) {
-        count += line.find(part) != std::string::npos ? 1 : 0;
-    }
-    return count;
-}
-
 class ListWindow final : public EventsWindow {
 public:
     void AddEntry(const std::string& line) override { lines.push_back(line); }
@@ -77,14 +56,9 @@ protected:
         context_.height = 480;
         context_.camera = 2;
         firing_.SetSoundPlayer(&player_);
-        g_traces.clear();
-        SetTracelnFunction(&Capture);
-    }
-    void TearDown() override
-    {
-        SetTracelnFunction(&QXTraceNull);
     }
 
+    kestrel::test::TraceCapture traces_;
     kestrel::test::TempDir temp_{"fire_event"};
     fs::path dir_;
     EventContext context_;
@@ -131,11 +105,11 @@ TEST_F(FireEventTest, HistoryRestartsAfterNoEvents)
 TEST_F(FireEventTest, MissingSoundBecomesTodefineThenNotDefine)
 {
     firing_.Fire(context_, 2, EventKind::IN, 0, 100);
-    EXPECT_EQ(TracesWith("[WARN ] "), 1);
-    EXPECT_EQ(TracesWith("Sound to define (In zone 3)"), 1);
+    EXPECT_EQ(traces_.Count("[WARN ] "), 1);
+    EXPECT_EQ(traces_.Count("Sound to define (In zone 3)"), 1);
     EXPECT_EQ(profile::GetString(context_.settingsFile, "Vorlix Sound Management", "In zone 3", ""), "todefine");
     firing_.Fire(context_, 2, EventKind::IN, 0, 200);
-    EXPECT_EQ(TracesWith("Sound not define (In zone 3)"), 1);
+    EXPECT_EQ(traces_.Count("Sound not define (In zone 3)"), 1);
     EXPECT_TRUE(player_.played.empty());
 }
 
@@ -148,8 +122,8 @@ TEST_F(FireEventTest, OldKeyIsMovedToTheSoundSection)
     EXPECT_EQ(profile::GetString(context_.settingsFile, "Vorlix Sound Management", "In zone 1 left to right", ""),
               "whoosh.wav");
     EXPECT_FALSE(profile::Read(context_.settingsFile, "Vorlix", "Wav file 1 left to right").has_value());
-    EXPECT_EQ(TracesWith("Z_1_LEFT_TO_RIGHT"), 1);
-    EXPECT_EQ(TracesWith("PlaySound=whoosh.wav"), 1);
+    EXPECT_EQ(traces_.Count("Z_1_LEFT_TO_RIGHT"), 1);
+    EXPECT_EQ(traces_.Count("PlaySound=whoosh.wav"), 1);
     ASSERT_EQ(window_.lines.size(), 2U);
     EXPECT_EQ(window_.lines[1], "      PlaySound=whoosh.wav");
     // ALLZ has no zone: its old key has its own name
@@ -203,7 +177,7 @@ TEST_F(FireEventTest, ExecuteStartsTheApplicationWithTheKeywords)
     firing_.SetEventsWindow(&window_);
     firing_.Fire(context_, 3, EventKind::ALLZ, 0, 100);
     EXPECT_EQ(WaitForFile(out), "[-f][" + context_.pictureDir + "/vorlix_7.jpg][-z][0][-c][2]\n");
-    EXPECT_EQ(TracesWith("Execute " + script.string() + " -f "), 1);
+    EXPECT_EQ(traces_.Count("Execute " + script.string() + " -f "), 1);
     EXPECT_EQ(window_.lines.back(),
               "      Execute=" + script.string() + " -f " + context_.pictureDir + "/vorlix_7.jpg -z 0 -c 2");
 
@@ -225,7 +199,7 @@ TEST_F(FireEventTest, ExecuteStartsTheApplicationWithTheKeywords)
     context_.executeEnabled = true;
     context_.application.clear();
     firing_.Fire(context_, 1, EventKind::AHEAD, 0, 400);
-    EXPECT_EQ(TracesWith("Execute "), 2);
+    EXPECT_EQ(traces_.Count("Execute "), 2);
 }
 
 }  // namespace

@@ -24,35 +24,6 @@
 
 namespace vorlix::capture::fakes {
 
-inline std::mutex g_traceLock;
-inline std::vector<std::string> g_traces;
-
-inline void CaptureTrace(int /*level*/, const char* format, ...)
-{
-    char buffer[2048];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
-    const std::lock_guard lock(g_traceLock);
-    g_traces.emplace_back(buffer);
-}
-
-inline int TracesWith(const std::string& part)
-{
-    const std::lock_guard lock(g_traceLock);
-    int count = 0;
-    for (const auto& line : g_traces)
-        count += line.find(part) != std::string::npos ? 1 : 0;
-    return count;
-}
-
-inline void ClearTraces()
-{
-    const std::lock_guard lock(g_traceLock);
-    g_traces.clear();
-}
-
 class ScriptedDevice final : public V4l2Device {
 public:
     ScriptedDevice(std::uint32_t pixelformat, unsigned width, unsigned height, unsigned bytesPerLine,

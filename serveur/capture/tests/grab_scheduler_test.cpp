@@ -4,6 +4,7 @@
 #include <chrono>
 #include <ctime>
 
+#include "libkestrel/testkit/TestKit.h"
 #include "libkestrel/trace/QXTrace.h"
 #include "serveur/capture/tests/ScriptedV4l2Device.h"
 #include "serveur/capture/v4l2/GrabScheduler.h"
@@ -19,14 +20,12 @@ using Mode = GrabScheduler::Mode;
 
 class Scheduler : public ::testing::Test {
 protected:
+    kestrel::test::TraceCapture traces_;
     void SetUp() override
     {
-        ClearTraces();
-        SetTracelnFunction(&CaptureTrace);
         settings_.frequency = 90ms;
         settings_.refreshSeconds = 60;
     }
-    void TearDown() override { SetTracelnFunction(&QXTraceNull); }
 
     GrabScheduler Make()
     {
@@ -50,7 +49,7 @@ TEST_F(Scheduler, StartArmsHalfASecondThenOneSecondThenTheQuickTimer)
 {
     GrabScheduler s = Make();
     s.Start(t0_);
-    EXPECT_EQ(TracesWith("): launch video timer(id=1)"), 1);
+    EXPECT_EQ(traces_.Count("): launch video timer(id=1)"), 1);
     EXPECT_EQ(s.Tick(t0_), 500ms);
     EXPECT_FALSE(s.Admit(t0_ + 10ms)) << "nobody asked for a frame yet";
     EXPECT_EQ(s.Tick(t0_ + 499ms), 1ms);
@@ -76,7 +75,7 @@ TEST_F(Scheduler, GrabModeTakesOneFramePerExpiryAndDropsTheRest)
     }
     EXPECT_EQ(delivered, 11);
     EXPECT_EQ(s.CurrentMode(), Mode::Grab);
-    EXPECT_EQ(TracesWith("window is open"), 0);
+    EXPECT_EQ(traces_.Count("window is open"), 0);
 }
 
 TEST_F(Scheduler, ShownWindowSwitchesToPreviewAndTheWatchdogSwitchesBack)
@@ -90,8 +89,8 @@ TEST_F(Scheduler, ShownWindowSwitchesToPreviewAndTheWatchdogSwitchesBack)
     EXPECT_TRUE(s.Admit(t0_ + 1520ms));
     s.Tick(t0_ + 1590ms);
     EXPECT_EQ(s.CurrentMode(), Mode::Preview);
-    EXPECT_EQ(TracesWith("[TRACE] "), 1);
-    EXPECT_EQ(TracesWith("): launch the timer lent (id=3, 5 sec) window is open"), 1);
+    EXPECT_EQ(traces_.Count("[TRACE] "), 1);
+    EXPECT_EQ(traces_.Count("): launch the timer lent (id=3, 5 sec) window is open"), 1);
     EXPECT_EQ(s.Tick(t0_ + 1590ms), 5000ms);
 
     // The preview delivers at the rate "Frequency", no faster.
@@ -108,7 +107,7 @@ TEST_F(Scheduler, ShownWindowSwitchesToPreviewAndTheWatchdogSwitchesBack)
     EXPECT_FALSE(s.Admit(t0_ + 7000ms));
     EXPECT_TRUE(ExpireAndOffer(s, 11590ms)) << "back to grabbing at once";
     EXPECT_EQ(s.CurrentMode(), Mode::Grab);
-    EXPECT_EQ(TracesWith("): launch quick timer(id=2, 90 ms), window is close"), 1);
+    EXPECT_EQ(traces_.Count("): launch quick timer(id=2, 90 ms), window is close"), 1);
     EXPECT_EQ(s.Tick(t0_ + 11600ms), 80ms);
 }
 

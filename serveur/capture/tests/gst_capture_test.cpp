@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "libkestrel/testkit/TestKit.h"
 #include "libkestrel/profile/Profile.h"
 #include "libkestrel/trace/QXTrace.h"
 #include "serveur/capture/CaptureServer.h"
@@ -27,29 +28,6 @@ using namespace std::chrono_literals;
 
 namespace vorlix::capture {
 namespace {
-
-std::mutex g_traceLock;
-std::vector<std::string> g_traces;
-
-void Capture(int /*level*/, const char* format, ...)
-{
-    char buffer[2048];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
-    const std::lock_guard lock(g_traceLock);
-    g_traces.emplace_back(buffer);
-}
-
-int TracesWith(const std::string& part)
-{
-    const std::lock_guard lock(g_traceLock);
-    int count = 0;
-    for (const std::string& line : g_traces)
-        count += line.find(part) != std::string::npos ? 1 : 0;
-    return count;
-}
 
 class RecordingCamera final : public CaptureCamera, public FrameSink {
 public:
@@ -105,24 +83,15 @@ private:
 
 class GstCapture : public ::testing::Test {
 protected:
+    kestrel::test::TraceCapture traces_;
     void SetUp() override
     {
-        char pattern[] = "/tmp/capture_test_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        dir_ = temp_.Path();
         unsetenv(kSourceVariable);
-        {
-            const std::lock_guard lock(g_traceLock);
-            g_traces.clear();
-        }
-        SetTracelnFunction(&Capture);
     }
     void TearDown() override
     {
-        SetTracelnFunction(&QXTraceNull);
         unsetenv(kSourceVariable);
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
     }
     std::string Ini() const { return (dir_ / "Vorlix.ini").string(); }
 
@@ -141,12 +110,10 @@ protected:
     }
     static bool WaitFor(RecordingCamera& camera, int frames, std::chrono::milliseconds limit)
     {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (camera.Count() < frames && std::chrono::steady_clock::now() < end)
-            std::this_thread::sleep_for(10ms);
-        return camera.Count() >= frames;
+        return kestrel::test::WaitUntil([&] { return camera.Count() >= frames; }, limit, 5ms);
     }
 
+    kestrel::test::TempDir temp_{"capture_test"};
     fs::path dir_;
 };
 
@@ -157,7 +124,7 @@ TEST_F(GstCapture, TestPatternIsListedLastWithItsModes)
     Start(server);
     const int device = TestPatternIndex(server);
     ASSERT_GE(device, 0);
-    EXPECT_GE(TracesWith(kTestPatternName), 1);
+    EXPECT_GE(traces_.Count(kTestPatternName), 1);
     ASSERT_TRUE(server.SelectDevice(device));
     const std::vector<std::string> expected{"320 x 240 @ 15 fps - RGB24",  "320 x 240 @ 30 fps - RGB24",
                                             "640 x 480 @ 15 fps - RGB24",  "640 x 480 @ 30 fps - RGB24",
@@ -177,7 +144,7 @@ TEST_F(GstCapture, TestPatternDeliversMovingFramesAtTheModeRate)
     EXPECT_EQ(camera.resizedWidth, 640);
     EXPECT_EQ(camera.resizedHeight, 480);
     EXPECT_GE(camera.thresholds, 1);
-    std::this_thread::sleep_for(1500ms);
+    std::this_thread::sleep_for(1500ms);  // a rate is counted over a fixed window
     server.CloseDevice();
     const int count = camera.Count();
     EXPECT_GE(count, 10) << "30 fps for 1.5 s";  // loose: the machine is shared
@@ -191,7 +158,7 @@ TEST_F(GstCapture, TestPatternDeliversMovingFramesAtTheModeRate)
     // Nothing arrives after the device is closed.
     const int after = camera.count;
     camera.mutex.unlock();
-    std::this_thread::sleep_for(100ms);
+    std::this_thread::sleep_for(100ms);  // nothing may arrive: a window, not a wait
     camera.mutex.lock();
     EXPECT_EQ(camera.count, after);
 }
@@ -208,7 +175,7 @@ TEST_F(GstCapture, ConfiguredDeviceAndModeAreUsed)
     EXPECT_EQ(server.ModeIndex(), 2);
     EXPECT_EQ(camera.resizedWidth, 640);
     EXPECT_FALSE(server.StartConfigured(device, 6));
-    EXPECT_EQ(TracesWith("Failed to GET mode info!"), 1);
+    EXPECT_EQ(traces_.Count("Failed to GET mode info!"), 1);
 }
 
 TEST_F(GstCapture, ModeBeyondTheCountLeavesTheDeviceConnectedNotCapturing)
@@ -219,12 +186,12 @@ TEST_F(GstCapture, ModeBeyondTheCountLeavesTheDeviceConnectedNotCapturing)
     const int device = TestPatternIndex(server);
     ASSERT_GE(device, 0);
     EXPECT_FALSE(server.StartCapture(device, 6));
-    EXPECT_EQ(TracesWith("[ERROR] "), 1);
-    EXPECT_EQ(TracesWith("Failed to GET mode info!</COLOR>"), 1);
+    EXPECT_EQ(traces_.Count("[ERROR] "), 1);
+    EXPECT_EQ(traces_.Count("Failed to GET mode info!</COLOR>"), 1);
     EXPECT_TRUE(system->Connected());
     EXPECT_FALSE(system->Capturing());
     EXPECT_FALSE(server.Running());
-    std::this_thread::sleep_for(100ms);
+    std::this_thread::sleep_for(100ms);  // nothing may arrive: a window, not a wait
     EXPECT_EQ(camera.Count(), 0);
 }
 
@@ -244,7 +211,7 @@ TEST_F(GstCapture, SelectingTheConnectedDeviceDoesNotReconnect)
     EXPECT_EQ(system->ConnectionCount(), 1);
     EXPECT_EQ(server.ModeIndex(), 1);
     EXPECT_FALSE(server.SelectDevice(device + 1));
-    EXPECT_EQ(TracesWith("Could not connect to device!"), 1);
+    EXPECT_EQ(traces_.Count("Could not connect to device!"), 1);
 }
 
 TEST_F(GstCapture, StoredPropertiesAreAppliedAndMissingOnesLeftAlone)
@@ -272,8 +239,8 @@ TEST_F(GstCapture, StoredPropertiesAreAppliedAndMissingOnesLeftAlone)
     EXPECT_EQ(kestrel::profile::GetInt(Ini(), kFormatSection, "Contrast", -9999), 120);
     EXPECT_EQ(kestrel::profile::GetInt(Ini(), kFormatSection, "Brightness", -9999), 300);
     EXPECT_FALSE(kestrel::profile::Read(Ini(), kFormatSection, "Sharpness").has_value());
-    EXPECT_EQ(TracesWith("): Contrast=120"), 1);
-    EXPECT_EQ(TracesWith("): Hue=0"), 1);
+    EXPECT_EQ(traces_.Count("): Contrast=120"), 1);
+    EXPECT_EQ(traces_.Count("): Hue=0"), 1);
 }
 
 // Writes `count` frames of a moving ball as PNG files, and decodes them again
@@ -353,8 +320,8 @@ TEST_F(GstCapture, LostSourceIsReopenedWithAWarning)
     ASSERT_TRUE(server.StartCapture(0, 0));
     EXPECT_TRUE(WaitFor(camera, 7, 5s)) << "frames come again after the source ended";
     server.CloseDevice();
-    EXPECT_GE(TracesWith("[WARN ] "), 2);
-    EXPECT_GE(TracesWith("lost (end of stream), reconnecting in 0 s"), 2);
+    EXPECT_GE(traces_.Count("[WARN ] "), 2);
+    EXPECT_GE(traces_.Count("lost (end of stream), reconnecting in 0 s"), 2);
 }
 
 TEST_F(GstCapture, BrokenSourcePipelineFailsToSetTheMode)
@@ -364,7 +331,7 @@ TEST_F(GstCapture, BrokenSourcePipelineFailsToSetTheMode)
     CaptureServer server(camera);
     Start(server);
     EXPECT_FALSE(server.StartCapture(0, 0));
-    EXPECT_EQ(TracesWith("Failed to set mode!"), 1);
+    EXPECT_EQ(traces_.Count("Failed to set mode!"), 1);
     EXPECT_FALSE(server.Running());
 }
 

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "libkestrel/testkit/TestKit.h"
 #include "libkestrel/trace/QXTrace.h"
 #include "serveur/capture/tests/ScriptedV4l2Device.h"
 #include "serveur/capture/v4l2/V4l2Capture.h"
@@ -19,18 +20,12 @@ using namespace fakes;
 
 void WaitFrames(Recorder& r, std::size_t n)
 {
-    for (int i = 0; i < 200 && r.Count() < n; ++i)
-        std::this_thread::sleep_for(5ms);
+    kestrel::test::WaitUntil([&] { return r.Count() >= n; }, 1s);
 }
 
 class V4l2 : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ClearTraces();
-        SetTracelnFunction(&CaptureTrace);
-    }
-    void TearDown() override { SetTracelnFunction(&QXTraceNull); }
+    kestrel::test::TraceCapture traces_;
 };
 
 struct FormatCase {
@@ -105,12 +100,11 @@ TEST_F(V4l2, VanishedDeviceIsTracedAndCaptureStops)
     ASSERT_TRUE(capture.Connect(0));
     Recorder recorder;
     ASSERT_TRUE(capture.Start(recorder));
-    for (int i = 0; i < 200 && capture.Capturing(); ++i)
-        std::this_thread::sleep_for(5ms);
+    kestrel::test::WaitUntil([&] { return !capture.Capturing(); }, 1s);
     EXPECT_FALSE(capture.Capturing());
     EXPECT_EQ(recorder.Count(), 1U);
-    EXPECT_EQ(TracesWith("[ERROR] "), 2);  // the line and its detail
-    EXPECT_EQ(TracesWith("Video device /dev/video0 lost, capture stopped"), 1);
+    EXPECT_EQ(traces_.Count("[ERROR] "), 2);  // the line and its detail
+    EXPECT_EQ(traces_.Count("Video device /dev/video0 lost, capture stopped"), 1);
     capture.Stop();
     capture.Disconnect();
     EXPECT_FALSE(fake->opened);
@@ -121,7 +115,7 @@ TEST_F(V4l2, MissingDeviceAndUnknownFormatFailToConnect)
 {
     V4l2Capture missing(std::make_unique<ScriptedDevice>(V4L2_PIX_FMT_YUYV, 4, 2, 8, 16));
     EXPECT_FALSE(missing.Connect(9));
-    EXPECT_EQ(TracesWith("Cannot open /dev/video9"), 1);
+    EXPECT_EQ(traces_.Count("Cannot open /dev/video9"), 1);
     auto device = std::make_unique<ScriptedDevice>(V4L2_PIX_FMT_MJPEG, 4, 2, 8, 16);
     ScriptedDevice* fake = device.get();
     V4l2Capture mjpeg(std::move(device));
@@ -140,7 +134,7 @@ TEST_F(V4l2, CompressedFormatIsSwitchedToYuyvWhereTheDeviceOffersIt)
     V4l2Capture capture(std::move(device));
     ASSERT_TRUE(capture.Connect(0));
     EXPECT_EQ(capture.Format(), kFourccYuy2);
-    EXPECT_EQ(TracesWith("switched from format 0x47504A4D to YUYV"), 1);
+    EXPECT_EQ(traces_.Count("switched from format 0x47504A4D to YUYV"), 1);
     Recorder recorder;
     ASSERT_TRUE(capture.Start(recorder));
     WaitFrames(recorder, 1);
