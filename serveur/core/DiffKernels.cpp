@@ -21,7 +21,6 @@ using plain::MinCounted;
 using plain::PatternScalar;
 using plain::StandardScalar;
 
-
 // Pixel index inside a block of 64 pixels for each of its samples, per bpp.
 constexpr int kBlockPixels = 64;
 using WeightTable = std::array<std::uint8_t, kBlockPixels * 4>;

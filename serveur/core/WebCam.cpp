@@ -201,8 +201,7 @@ bool WebCam::Detect(const DetectionRoad* road, DisplayHook* display, bool displa
     return overlayDrawn;
 }
 
-Detection WebCam::NewDetection(const ZoneSnapshot& snap, std::time_t now, int matched, int detected, int sum,
-                               bool all)
+Detection WebCam::NewDetection(const ZoneSnapshot& snap, std::time_t now, int matched, int detected, int sum, bool all)
 {
     Detection d;
     d.zone = detected;

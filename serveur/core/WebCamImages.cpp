@@ -55,9 +55,8 @@ int WebCam::ReferencePass(int slot, const ZoneCorners& zone, bool writeMask)
                     static_cast<unsigned long>(fmt));
         return 0;
     }
-    const std::optional<StandardMeasure> m =
-        MeasureStandard(Measured(), reference_, writeMask ? std::span<std::uint8_t>(mask_) : std::span<std::uint8_t>(),
-                        zone);
+    const std::optional<StandardMeasure> m = MeasureStandard(
+        Measured(), reference_, writeMask ? std::span<std::uint8_t>(mask_) : std::span<std::uint8_t>(), zone);
     if (!m)
         return 0;
     auto& st = state_[static_cast<std::size_t>(slot)];

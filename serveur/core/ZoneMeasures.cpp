@@ -15,7 +15,7 @@ enum class RunState { Unmeasurable, Empty, Ready };
 // The zone of the three images at the same offset. Unmeasurable: unknown
 // format or images too short for the picture.
 RunState MakeZoneRun(const MeasuredPicture& picture, std::span<const std::uint8_t> base, std::span<std::uint8_t> mask,
-                 const ZoneCorners& zone, ZoneRun& run)
+                     const ZoneCorners& zone, ZoneRun& run)
 {
     const int bpp = BytesPerPixel(picture.format);
     const std::size_t needed = RowBytes(picture.format, picture.width) * static_cast<std::size_t>(picture.height);
@@ -52,9 +52,8 @@ int MeasureFast(const MeasuredPicture& picture, std::span<const std::uint8_t> pr
     return static_cast<int>(count * static_cast<std::uint64_t>((step * 3) / std::min(run.bpp, 3)));
 }
 
-std::optional<StandardMeasure> MeasureStandard(const MeasuredPicture& picture,
-                                               std::span<const std::uint8_t> reference, std::span<std::uint8_t> mask,
-                                               const ZoneCorners& zone)
+std::optional<StandardMeasure> MeasureStandard(const MeasuredPicture& picture, std::span<const std::uint8_t> reference,
+                                               std::span<std::uint8_t> mask, const ZoneCorners& zone)
 {
     ZoneRun run;
     const RunState state = MakeZoneRun(picture, reference, mask, zone, run);

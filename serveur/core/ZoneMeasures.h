@@ -35,8 +35,7 @@ int MeasureFast(const MeasuredPicture& picture, std::span<const std::uint8_t> pr
 // centre. `mask` (empty: not written) gets ~current where changed, else 0,
 // inside the zone only. Nothing for an unknown format or images too short
 // for the picture; zeros for a zone that covers nothing.
-std::optional<StandardMeasure> MeasureStandard(const MeasuredPicture& picture,
-                                               std::span<const std::uint8_t> reference, std::span<std::uint8_t> mask,
-                                               const ZoneCorners& zone);
+std::optional<StandardMeasure> MeasureStandard(const MeasuredPicture& picture, std::span<const std::uint8_t> reference,
+                                               std::span<std::uint8_t> mask, const ZoneCorners& zone);
 
 }  // namespace vorlix

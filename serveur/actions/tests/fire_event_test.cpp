@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "libkestrel/profile/Profile.h"
-#include "libkestrel/trace/QXTrace.h"
 #include "libkestrel/testkit/TestKit.h"
+#include "libkestrel/trace/QXTrace.h"
 #include "serveur/actions/FireEvent.h"
 
 namespace fs = std::filesystem;

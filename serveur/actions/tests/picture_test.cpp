@@ -110,10 +110,7 @@ TEST(Stamp, TextAndColumn)
 
 class JpegFiles : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        dir_ = temp_.Path();
-    }
+    void SetUp() override { dir_ = temp_.Path(); }
     std::vector<std::string> Leftovers() const
     {
         std::vector<std::string> names;

@@ -60,8 +60,8 @@ public:
     int WaitExit(std::chrono::milliseconds limit)
     {
         int status = 0;
-        const bool ended = kestrel::test::WaitUntil(
-            [&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, limit, std::chrono::milliseconds(5));
+        const bool ended = kestrel::test::WaitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, limit,
+                                                    std::chrono::milliseconds(5));
         if (!ended) {
             return -1;
         }

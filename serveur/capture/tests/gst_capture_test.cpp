@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "libkestrel/testkit/TestKit.h"
 #include "libkestrel/profile/Profile.h"
+#include "libkestrel/testkit/TestKit.h"
 #include "libkestrel/trace/QXTrace.h"
 #include "serveur/capture/CaptureServer.h"
 #include "serveur/capture/gstreamer/GstCaptureSystem.h"
@@ -89,10 +89,7 @@ protected:
         dir_ = temp_.Path();
         unsetenv(kSourceVariable);
     }
-    void TearDown() override
-    {
-        unsetenv(kSourceVariable);
-    }
+    void TearDown() override { unsetenv(kSourceVariable); }
     std::string Ini() const { return (dir_ / "Vorlix.ini").string(); }
 
     // Starts the server operations on a fresh GStreamer layer.

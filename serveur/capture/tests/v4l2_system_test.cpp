@@ -11,8 +11,8 @@
 #include <memory>
 #include <thread>
 
-#include "libkestrel/testkit/TestKit.h"
 #include "libkestrel/profile/Profile.h"
+#include "libkestrel/testkit/TestKit.h"
 #include "libkestrel/trace/QXTrace.h"
 #include "serveur/capture/CaptureServer.h"
 #include "serveur/capture/tests/ScriptedV4l2Device.h"

@@ -125,8 +125,8 @@ TEST(WebCamCapture, TestPatternAt640x480DeliversAtTheModeRateAndTheBallIsDetecte
         std::this_thread::sleep_for(2s);
         const int inTwoSeconds = camera.frames;
         // Detection waits for a reference image; give the ball time to be seen.
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            start + 8s - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(start + 8s - std::chrono::steady_clock::now());
         kestrel::test::WaitUntil([&] { return PictureFiles(pictures) >= 2; }, std::max(left, 1ms), 20ms);
         server.CloseDevice();
         cam.SetCaptureRunning(false);

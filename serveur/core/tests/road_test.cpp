@@ -326,13 +326,12 @@ TEST_F(Road, RefreshSaveQuietFramesAndReferenceImagesReachEveryConsumerInOrder)
     const std::vector<std::uint8_t> still = FlatFrame(kW, kH, 40);
     Feed(still);  // the first frame: a new reference, then the refresh picture
     const std::string files = dir_.Path() + "/files";
-    EXPECT_EQ(calls_, (std::vector<std::string>{"first reference", "second reference",
-                                                "first refresh " + files + "/last.jpg",
-                                                "second refresh " + files + "/last.jpg"}));
+    EXPECT_EQ(calls_,
+              (std::vector<std::string>{"first reference", "second reference", "first refresh " + files + "/last.jpg",
+                                        "second refresh " + files + "/last.jpg"}));
     calls_.clear();
     Feed(still);  // calm, and long after the last detection: a new reference image
-    EXPECT_EQ(calls_,
-              (std::vector<std::string>{"first reference", "second reference", "first quiet", "second quiet"}));
+    EXPECT_EQ(calls_, (std::vector<std::string>{"first reference", "second reference", "first quiet", "second quiet"}));
     calls_.clear();
     cam_.saveCounter.store(4);
     cam_.RequestSaveImage();
