@@ -105,6 +105,7 @@ void WebCam::ProcessFrame(const Frame& frame)
 bool WebCam::Detect(const DetectionRoad* road, DisplayHook* display, bool displayOn)
 {
     const ZoneSnapshot snap = zones_.Snapshot();
+    const MeasuredPicture picture = Measured();
     const std::time_t now = Now();
     int matched = 0;
     int sum = 0;
@@ -114,7 +115,7 @@ bool WebCam::Detect(const DetectionRoad* road, DisplayHook* display, bool displa
     int fired = -1;
     for (int i = 0; i < snap.count; ++i) {
         auto& st = state_[static_cast<std::size_t>(i)];
-        const int m = FastPass(snap.slots[static_cast<std::size_t>(i)], st.step.load());
+        const int m = FastPass(picture, snap.slots[static_cast<std::size_t>(i)], st.step.load());
         st.measure.store(m);
         if (m > st.threshold.load()) {
             fired = i;
@@ -140,7 +141,7 @@ bool WebCam::Detect(const DetectionRoad* road, DisplayHook* display, bool displa
         sum = 0;
         for (int j = 0; j < snap.count; ++j) {
             auto& st = state_[static_cast<std::size_t>(j)];
-            const int r = ReferencePass(j, snap.slots[static_cast<std::size_t>(j)], true);
+            const int r = ReferencePass(picture, j, snap.slots[static_cast<std::size_t>(j)], true);
             st.measure.store(r);
             if (r > st.threshold.load()) {
                 TRACE_LEVEL(kestrel::kLevelUser2, "la zone %d match (reference image)(%d > %d)", j + 1, r,
@@ -173,7 +174,7 @@ bool WebCam::Detect(const DetectionRoad* road, DisplayHook* display, bool displa
 
     // 11. Detection: measured and numbered here, named by the classifier,
     // then handed to every consumer.
-    Detection d = NewDetection(snap, now, matched, detected, sum, all);
+    Detection d = NewDetection(picture, snap, now, matched, detected, sum, all);
     if (road != nullptr && road->Classifier() != nullptr)
         road->Classifier()->Classify(d);
     if (matched > 1)
@@ -201,7 +202,8 @@ bool WebCam::Detect(const DetectionRoad* road, DisplayHook* display, bool displa
     return overlayDrawn;
 }
 
-Detection WebCam::NewDetection(const ZoneSnapshot& snap, std::time_t now, int matched, int detected, int sum, bool all)
+Detection WebCam::NewDetection(const MeasuredPicture& picture, const ZoneSnapshot& snap, std::time_t now, int matched,
+                               int detected, int sum, bool all)
 {
     Detection d;
     d.zone = detected;
@@ -227,14 +229,24 @@ Detection WebCam::NewDetection(const ZoneSnapshot& snap, std::time_t now, int ma
 
     char buf[160];
     if (matched == 1) {
-        // The enlarged zone, measured in the scratch slot without the change
-        // mask: classification tells IN from AHEAD and NEAR by it.
+        // The enlarged zone, measured without the change mask (classification
+        // tells IN from AHEAD and NEAR by it): the zone's own tally of the
+        // reference pass plus the band around it. Its results also go to the
+        // scratch slot, where the window's overlay reads them.
         const int scratch = std::min(snap.count, kZoneSlots - 1);
+        const ZoneCorners& zone = snap.slots[static_cast<std::size_t>(detected)];
         ZoneReading& e = d.enlarged;
-        e.zone = EnlargedZone(snap.slots[static_cast<std::size_t>(detected)], d.width, d.height);
-        e.measure = ReferencePass(scratch, e.zone, false);
-        e.centreX = ZoneCentreX(scratch);
-        e.centreY = ZoneCentreY(scratch);
+        e.zone = EnlargedZone(zone, d.width, d.height);
+        if (const std::optional<StandardMeasure> m =
+                MeasureAround(picture, reference_, zone, tallies_[static_cast<std::size_t>(detected)], e.zone)) {
+            auto& st = state_[static_cast<std::size_t>(scratch)];
+            st.centreX.store(m->centreX);
+            st.centreY.store(m->centreY);
+            st.lastStandard.store(m->measure);
+            e.measure = m->measure;
+            e.centreX = m->centreX;
+            e.centreY = m->centreY;
+        }
         d.kind = EventKind::IN;
         std::snprintf(buf, sizeof buf, "%s%d (%d) ", Translate("IN").c_str(), detected + 1, sum);
         d.label = buf;

@@ -172,14 +172,16 @@ private:
     void ReadConfiguration(bool takeShotCounter);
     void LoadZones(const CameraSettings& s);
     void CopyFrameInto(std::vector<std::uint8_t>& image);
+    // The current frame as the measures see it, with "Noise" read once.
     MeasuredPicture Measured() const;
-    int FastPass(const ZoneCorners& zone, int step);
-    int ReferencePass(int slot, const ZoneCorners& zone, bool writeMask);
+    int FastPass(const MeasuredPicture& picture, const ZoneCorners& zone, int step);
+    int ReferencePass(const MeasuredPicture& picture, int slot, const ZoneCorners& zone, bool writeMask);
     void StoreFrameSize();
     // Steps 6 to 11 of a frame; true when the detection overlay was drawn.
     bool Detect(const DetectionRoad* road, DisplayHook* display, bool displayOn);
     // Step 11: the value of one detection, measured and numbered, not yet named.
-    Detection NewDetection(const ZoneSnapshot& snap, std::time_t now, int matched, int detected, int sum, bool all);
+    Detection NewDetection(const MeasuredPicture& picture, const ZoneSnapshot& snap, std::time_t now, int matched,
+                           int detected, int sum, bool all);
     PictureRequest NewRequest(std::string path, std::time_t now);
     bool AllocateImages(int width, int height);
     void WriteZoneCorners(int count);
@@ -204,6 +206,7 @@ private:
 
     ZoneTable zones_;
     std::array<ZoneState, kZoneSlots> state_{};
+    std::array<StandardMeasure, kZoneSlots> tallies_{};  // of the last reference pass, capture thread only
 
     std::atomic<int> maxJpg_{500}, noise_{50}, maxDiff_{500}, referenceSeconds_{30};
     std::atomic<bool> followDetection_{false};

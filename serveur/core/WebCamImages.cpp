@@ -29,7 +29,7 @@ MeasuredPicture WebCam::Measured() const
     return MeasuredPicture{current_, Width(), Height(), Format(), Noise()};
 }
 
-int WebCam::FastPass(const ZoneCorners& zone, int step)
+int WebCam::FastPass(const MeasuredPicture& picture, const ZoneCorners& zone, int step)
 {
     const int fmt = Format();
     if (BytesPerPixel(fmt) == 0) {
@@ -37,17 +37,17 @@ int WebCam::FastPass(const ZoneCorners& zone, int step)
                     static_cast<unsigned long>(fmt));
         return 0;
     }
-    return MeasureFast(Measured(), previous_, zone, step);
+    return MeasureFast(picture, previous_, zone, step);
 }
 
 int WebCam::alg_diff_fast(int slot)
 {
     if (slot < 0 || slot >= kZoneSlots)
         return 0;
-    return FastPass(zones_.Zone(slot), ZoneStep(slot));
+    return FastPass(Measured(), zones_.Zone(slot), ZoneStep(slot));
 }
 
-int WebCam::ReferencePass(int slot, const ZoneCorners& zone, bool writeMask)
+int WebCam::ReferencePass(const MeasuredPicture& picture, int slot, const ZoneCorners& zone, bool writeMask)
 {
     const int fmt = Format();
     if (BytesPerPixel(fmt) == 0) {
@@ -56,9 +56,10 @@ int WebCam::ReferencePass(int slot, const ZoneCorners& zone, bool writeMask)
         return 0;
     }
     const std::optional<StandardMeasure> m = MeasureStandard(
-        Measured(), reference_, writeMask ? std::span<std::uint8_t>(mask_) : std::span<std::uint8_t>(), zone);
+        picture, reference_, writeMask ? std::span<std::uint8_t>(mask_) : std::span<std::uint8_t>(), zone);
     if (!m)
         return 0;
+    tallies_[static_cast<std::size_t>(slot)] = *m;
     auto& st = state_[static_cast<std::size_t>(slot)];
     st.centreX.store(m->centreX);
     st.centreY.store(m->centreY);
@@ -70,7 +71,7 @@ int WebCam::alg_diff_standard(int slot)
 {
     if (slot < 0 || slot >= kZoneSlots)
         return 0;
-    return ReferencePass(slot, zones_.Zone(slot), MaskWriting());
+    return ReferencePass(Measured(), slot, zones_.Zone(slot), MaskWriting());
 }
 
 void WebCam::CopyFrameInto(std::vector<std::uint8_t>& image)

@@ -39,6 +39,24 @@ RunState MakeZoneRun(const MeasuredPicture& picture, std::span<const std::uint8_
     return RunState::Ready;
 }
 
+StandardMeasure FromTally(std::uint64_t count, std::uint64_t sumX, std::uint64_t sumY, int bpp)
+{
+    const std::uint64_t divisor = std::max<std::uint64_t>(count, 1);
+    StandardMeasure out;
+    out.count = count;
+    out.sumX = sumX;
+    out.sumY = sumY;
+    out.centreX = static_cast<int>(sumX / divisor);
+    out.centreY = static_cast<int>(sumY / divisor);
+    out.measure = static_cast<int>(((30 / std::min(bpp, 3)) * count) / 10);
+    return out;
+}
+
+bool Inside(const ZoneCorners& in, const ZoneCorners& out)
+{
+    return in.x0 >= out.x0 && in.x1 <= out.x1 && in.y0 >= out.y0 && in.y1 <= out.y1;
+}
+
 }  // namespace
 
 int MeasureFast(const MeasuredPicture& picture, std::span<const std::uint8_t> previous, const ZoneCorners& zone,
@@ -62,12 +80,38 @@ std::optional<StandardMeasure> MeasureStandard(const MeasuredPicture& picture, s
     if (state == RunState::Empty)
         return StandardMeasure{};
     const ZoneTally c = DiffZoneStandard(run, picture.noise);
-    const std::uint64_t divisor = std::max<std::uint64_t>(c.count, 1);
-    StandardMeasure out;
-    out.centreX = static_cast<int>(c.sumX / divisor);
-    out.centreY = static_cast<int>(c.sumY / divisor);
-    out.measure = static_cast<int>(((30 / std::min(run.bpp, 3)) * c.count) / 10);
-    return out;
+    return FromTally(c.count, c.sumX, c.sumY, run.bpp);
+}
+
+std::optional<StandardMeasure> MeasureAround(const MeasuredPicture& picture, std::span<const std::uint8_t> reference,
+                                             const ZoneCorners& inner, const StandardMeasure& innerMeasure,
+                                             const ZoneCorners& outer)
+{
+    if (BytesPerPixel(picture.format) == 0)
+        return std::nullopt;
+    const ZoneCorners in = Clipped(inner, picture.width, picture.height);
+    const ZoneCorners out = Clipped(outer, picture.width, picture.height);
+    if (in.x1 <= in.x0 || in.y1 <= in.y0 || !Inside(in, out))
+        return MeasureStandard(picture, reference, {}, outer);
+    std::uint64_t count = innerMeasure.count, sumX = innerMeasure.sumX, sumY = innerMeasure.sumY;
+    // The band: above and below across the whole width, then left and right beside the inner zone.
+    const ZoneCorners band[] = {{out.x0, out.y0, out.x1, in.y0, false},
+                                {out.x0, in.y1, out.x1, out.y1, false},
+                                {out.x0, in.y0, in.x0, in.y1, false},
+                                {in.x1, in.y0, out.x1, in.y1, false}};
+    for (const ZoneCorners& part : band) {
+        ZoneRun run;
+        const RunState state = MakeZoneRun(picture, reference, {}, part, run);
+        if (state == RunState::Unmeasurable)
+            return std::nullopt;
+        if (state == RunState::Empty)
+            continue;
+        const ZoneTally c = DiffZoneStandard(run, picture.noise);
+        count += c.count;
+        sumX += c.sumX;
+        sumY += c.sumY;
+    }
+    return FromTally(count, sumX, sumY, BytesPerPixel(picture.format));
 }
 
 }  // namespace vorlix

@@ -24,6 +24,8 @@ struct StandardMeasure {
     int measure = 0;
     int centreX = 0;  // mean column of the changed samples (0 when none)
     int centreY = 0;
+    // The tally behind them: changed samples and the sums of their columns and rows.
+    std::uint64_t count = 0, sumX = 0, sumY = 0;
 };
 
 // Changed samples of every step-th pixel against `previous`, scaled to the
@@ -37,5 +39,12 @@ int MeasureFast(const MeasuredPicture& picture, std::span<const std::uint8_t> pr
 // for the picture; zeros for a zone that covers nothing.
 std::optional<StandardMeasure> MeasureStandard(const MeasuredPicture& picture, std::span<const std::uint8_t> reference,
                                                std::span<std::uint8_t> mask, const ZoneCorners& zone);
+
+// MeasureStandard of `outer` without the mask, from the measure already made
+// of `inner` (inside it) and the band around it: the same result as a whole
+// measure of `outer`, for the cost of the band alone.
+std::optional<StandardMeasure> MeasureAround(const MeasuredPicture& picture, std::span<const std::uint8_t> reference,
+                                             const ZoneCorners& inner, const StandardMeasure& innerMeasure,
+                                             const ZoneCorners& outer);
 
 }  // namespace vorlix

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "serveur/core/PixelFormat.h"
 #include "serveur/core/WebCam.h"
 #include "serveur/core/ZoneMath.h"
+#include "serveur/core/ZoneMeasures.h"
 #include "serveur/core/tests/TestSupport.h"
 
 namespace vorlix {
@@ -152,6 +154,46 @@ TEST(ZoneMath, ThresholdsOfAQuarterAndTheZonesThatCannotCount)
     table.count = 1;
     table.slots[0] = {5, 5, 5, 50, false};
     EXPECT_EQ(ComputeThresholds(table, 320, 240, 500).count, 0);
+}
+
+TEST(ZoneMeasuresAround, TheBandAroundAMeasuredZoneGivesTheWholeMeasureOfTheLargerOne)
+{
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int> byte(0, 255);
+    const int w = 97, h = 61;
+    for (const int format : {kFormatRgb24, kFormatRgb16, kFormatRgb32, kFourccYuy2, kFourccI420}) {
+        SCOPED_TRACE(format);
+        std::vector<std::uint8_t> reference(FrameBytes(format, w, h)), current(reference.size());
+        for (std::size_t i = 0; i < reference.size(); ++i) {
+            reference[i] = static_cast<std::uint8_t>(byte(rng));
+            current[i] = static_cast<std::uint8_t>(i % 3 == 0 ? byte(rng) : reference[i]);
+        }
+        const MeasuredPicture picture{current, w, h, format, 50};
+        for (const ZoneCorners& zone :
+             {ZoneCorners{30, 20, 50, 40, false}, ZoneCorners{0, 0, 97, 61, false}, ZoneCorners{80, 50, 97, 61, false},
+              ZoneCorners{3, 0, 4, 1, false}, ZoneCorners{10, 10, 10, 30, false}}) {
+            const ZoneCorners outer = EnlargedZone(zone, w, h);
+            const auto inner = MeasureStandard(picture, reference, {}, zone);
+            const auto whole = MeasureStandard(picture, reference, {}, outer);
+            const auto around = MeasureAround(picture, reference, zone, *inner, outer);
+            ASSERT_TRUE(inner && whole && around);
+            EXPECT_EQ(around->measure, whole->measure);
+            EXPECT_EQ(around->count, whole->count);
+            EXPECT_EQ(around->sumX, whole->sumX);
+            EXPECT_EQ(around->sumY, whole->sumY);
+            EXPECT_EQ(around->centreX, whole->centreX);
+            EXPECT_EQ(around->centreY, whole->centreY);
+        }
+        // A zone that is not inside the larger one is measured whole.
+        const ZoneCorners apart{0, 0, 10, 10, false};
+        const auto inner = MeasureStandard(picture, reference, {}, apart);
+        const ZoneCorners other{50, 30, 90, 60, false};
+        EXPECT_EQ(MeasureAround(picture, reference, apart, *inner, other)->count,
+                  MeasureStandard(picture, reference, {}, other)->count);
+        // Images too short for the picture are not measured.
+        EXPECT_FALSE(MeasureAround(MeasuredPicture{std::span(current).first(10), w, h, format, 50}, reference,
+                                   ZoneCorners{30, 20, 50, 40, false}, *inner, ZoneCorners{20, 10, 60, 50, false}));
+    }
 }
 
 // ---- The values of the road -----------------------------------------------------------------
