@@ -139,15 +139,20 @@ std::vector<std::uint8_t> Scene(int width, int height, int format, int block)
 {
     std::vector<std::uint8_t> f(vorlix::FrameBytes(format, width, height), 0x50);
     const std::size_t bpp = static_cast<std::size_t>(vorlix::BytesPerPixel(format));
-    if (format == vorlix::kFourccI420)
+    if (format == vorlix::kFourccI420) {
         std::fill(f.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(width) * height), f.end(), 0x80);
-    if (block < 0)
+    }
+    if (block < 0) {
         return f;
+    }
     const int x0 = width / 8 + block * width / 2, y0 = height / 3;
-    for (int y = y0; y < y0 + height / 4; ++y)
-        for (int x = x0; x < x0 + width / 4; ++x)
-            for (std::size_t c = 0; c < bpp; ++c)
+    for (int y = y0; y < y0 + height / 4; ++y) {
+        for (int x = x0; x < x0 + width / 4; ++x) {
+            for (std::size_t c = 0; c < bpp; ++c) {
                 f[(static_cast<std::size_t>(y) * width + x) * bpp + c] = 0xE0;
+            }
+        }
+    }
     return f;
 }
 
@@ -185,8 +190,9 @@ void RoadDetection(benchmark::State& state, int format)
             now += 10;  // no tracking across frames: every detection is the same work
             feed(moved[i++ & 1U]);
         }
-        if (cam.shots.load() - before != static_cast<int>(state.iterations()))
+        if (cam.shots.load() - before != static_cast<int>(state.iterations())) {
             state.SkipWithError("not every frame was a detection");
+        }
         cam.SetRoad(nullptr);
     }
     std::error_code ignored;

@@ -37,13 +37,15 @@ std::vector<std::uint8_t> Scene(const Size& s, unsigned seed)
     std::vector<std::uint8_t> f(static_cast<std::size_t>(s.width) * s.height * 3);
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> noise(-6, 6);
-    for (int y = 0; y < s.height; ++y)
-        for (int x = 0; x < s.width; ++x)
+    for (int y = 0; y < s.height; ++y) {
+        for (int x = 0; x < s.width; ++x) {
             for (int c = 0; c < 3; ++c) {
                 const int base = 60 + (x * 150 / s.width + y * 40 / s.height + c * 20) % 160;
                 f[(static_cast<std::size_t>(y) * s.width + x) * 3 + c] =
                     static_cast<std::uint8_t>(base + noise(random));
             }
+        }
+    }
     return f;
 }
 
@@ -57,8 +59,9 @@ std::vector<std::uint8_t> WithBlock(const Size& s, const std::vector<std::uint8_
     // Every byte of the block differs from the scene by 128, far above "Noise".
     for (int y = y0; y < y0 + bh; ++y) {
         std::uint8_t* row = f.data() + (static_cast<std::size_t>(y) * s.width + x0) * 3;
-        for (int i = 0; i < bw * 3; ++i)
+        for (int i = 0; i < bw * 3; ++i) {
             row[i] = static_cast<std::uint8_t>(row[i] ^ 0x80);
+        }
     }
     return f;
 }
@@ -124,10 +127,12 @@ void Calm(benchmark::State& state, Size s, int zones)
     const std::vector<std::uint8_t> frames[2] = {Scene(s, 1), Scene(s, 2)};
     Camera c(s, zones, frames[0]);
     std::size_t i = 0;
-    for (auto _ : state)
+    for (auto _ : state) {
         c.Feed(s, frames[++i & 1]);
-    if (c.cam.LastDetectionTime() != 100000)
+    }
+    if (c.cam.LastDetectionTime() != 100000) {
         state.SkipWithError("a calm frame was taken for motion");
+    }
 }
 
 void Moving(benchmark::State& state, Size s, int zones)
@@ -138,12 +143,14 @@ void Moving(benchmark::State& state, Size s, int zones)
     const std::vector<std::vector<std::uint8_t>> frames = {WithBlock(s, scene, 1), WithBlock(s, scene, 5)};
     Camera c(s, zones, scene);
     std::size_t i = 0;
-    for (auto _ : state)
+    for (auto _ : state) {
         c.Feed(s, frames[i++ % frames.size()]);
-    if (c.hooks.detections != static_cast<long>(state.iterations()))
+    }
+    if (c.hooks.detections != static_cast<long>(state.iterations())) {
         state.SkipWithError(("not every frame was a detection " + std::to_string(c.hooks.detections) + " of " +
                              std::to_string(state.iterations()))
                                 .c_str());
+    }
 }
 
 void ReferencePass(benchmark::State& state, Size s)
@@ -159,8 +166,9 @@ void ReferencePass(benchmark::State& state, Size s)
     }
     c.cam.SetCurrentFrame({});
     const int expected = (s.width / 8) * (s.height / 4) * 3;
-    if (result < expected)
+    if (result < expected) {
         state.SkipWithError("the block was not counted");
+    }
 }
 
 // The reference pass row by row over the whole picture with one instruction set.
@@ -173,10 +181,11 @@ void RowKernel(benchmark::State& state, Size s, vorlix::KernelIsa isa)
     std::uint64_t count = 0;
     for (auto _ : state) {
         count = 0;
-        for (int y = 0; y < s.height; ++y)
+        for (int y = 0; y < s.height; ++y) {
             count += vorlix::DiffRowStandardWith(isa, scene.data() + y * row, moved.data() + y * row,
                                                  mask.data() + y * row, s.width, 3, 0, 50)
                          .count;
+        }
         benchmark::DoNotOptimize(count);
     }
 }
@@ -194,19 +203,22 @@ public:
                 shown.push_back(r);
                 continue;
             }
-            if (r.error_occurred)
+            if (r.error_occurred) {
                 continue;
+            }
             std::string name = r.benchmark_name();
             name = name.substr(0, name.find("/min_time:"));
             const double t = r.GetAdjustedCPUTime();
             const auto it = times.find(name);
-            if (it == times.end() || t < it->second)
+            if (it == times.end() || t < it->second) {
                 times[name] = t;
+            }
         }
-        if (!shown.empty())
+        if (!shown.empty()) {
             ConsoleReporter::ReportRuns(shown);
-        else
+        } else {
             ConsoleReporter::ReportRuns(runs);
+        }
     }
     std::map<std::string, double> times;
 };
@@ -247,8 +259,9 @@ int main(int argc, char** argv)
     for (const Size& s : kSizes) {
         const std::string n = s.Name();
         const auto it = reporter.times.find("memcpy/" + n);
-        if (it == reporter.times.end() || it->second <= 0)
+        if (it == reporter.times.end() || it->second <= 0) {
             continue;
+        }
         const auto ratio = [&](const std::string& name) {
             const auto r = reporter.times.find(name);
             return r == reporter.times.end() ? -1.0 : r->second / it->second;

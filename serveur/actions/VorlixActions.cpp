@@ -37,8 +37,9 @@ void DetectionNaming::Classify(Detection& d)
                    d.pictureNumber);
         return;
     }
-    if (d.kind != EventKind::SOMEZ)
+    if (d.kind != EventKind::SOMEZ) {
         return;
+    }
     for (int j = 0; j < d.zoneCount; ++j) {
         const ZoneReading& zone = d.Zone(j);
         if (zone.Matched()) {

@@ -36,17 +36,20 @@ bool CaptureServer::StartSystem(std::unique_ptr<CaptureSystem> system)
         TRACE_ERROR("Error refreshing device list.");
         return false;
     }
-    for (int i = 0; i < count; ++i)
+    for (int i = 0; i < count; ++i) {
         TRACE_TRACE("%s", system_->DeviceName(i).c_str());
+    }
     return true;
 }
 
 bool CaptureServer::Connect(int device)
 {
-    if (system_->Connected() && system_->ConnectedIndex() == device)
+    if (system_->Connected() && system_->ConnectedIndex() == device) {
         return true;
-    if (system_->Connected())
+    }
+    if (system_->Connected()) {
         system_->DisconnectDevice();
+    }
     if (system_->ConnectDevice(device) < 0) {
         TRACE_ERROR("Could not connect to device!");
         return false;
@@ -56,14 +59,17 @@ bool CaptureServer::Connect(int device)
 
 bool CaptureServer::StartCapture(std::optional<int> device, int mode)
 {
-    if (!system_)
+    if (!system_) {
         return false;
-    if (system_->Capturing())
+    }
+    if (system_->Capturing()) {
         system_->StopCapture();
+    }
     running_ = false;
     if (device) {
-        if (!Connect(*device))
+        if (!Connect(*device)) {
             return false;
+        }
         deviceIndex_ = *device;
     }
     modeIndex_ = mode;
@@ -96,27 +102,32 @@ bool CaptureServer::StartCapture(std::optional<int> device, int mode)
 
 bool CaptureServer::StartConfigured(int videoDevice, int videoFormat)
 {
-    if (system_ && !system_->HasDeviceSettings())
+    if (system_ && !system_->HasDeviceSettings()) {
         return StartCapture(0, 0);
+    }
     return StartCapture(videoDevice, videoFormat);
 }
 
 void CaptureServer::CloseDevice()
 {
-    if (!system_)
+    if (!system_) {
         return;
-    if (system_->Capturing())
+    }
+    if (system_->Capturing()) {
         system_->StopCapture();
+    }
     running_ = false;
-    if (system_->Connected())
+    if (system_->Connected()) {
         system_->DisconnectDevice();
+    }
 }
 
 std::vector<std::string> CaptureServer::DeviceList()
 {
     std::vector<std::string> names;
-    if (!system_)
+    if (!system_) {
         return names;
+    }
     system_->RefreshDeviceList();
     const int count = system_->DeviceCount();
     if (count < 0) {
@@ -154,29 +165,35 @@ std::vector<std::string> CaptureServer::ModeList()
 
 bool CaptureServer::SelectDevice(int device)
 {
-    if (!system_)
+    if (!system_) {
         return false;
-    if (system_->Connected() && system_->ConnectedIndex() == device)
+    }
+    if (system_->Connected() && system_->ConnectedIndex() == device) {
         return true;
-    if (system_->Capturing())
+    }
+    if (system_->Capturing()) {
         system_->StopCapture();
+    }
     running_ = false;
-    if (!Connect(device))
+    if (!Connect(device)) {
         return false;
+    }
     deviceIndex_ = device;
     return true;
 }
 
 void CaptureServer::SaveProperties()
 {
-    if (!system_ || !system_->Connected())
+    if (!system_ || !system_->Connected()) {
         return;
+    }
     const std::string ini = camera_.IniFile();
     for (int i = 0; i < kPropertyCount; ++i) {
         const std::string name = CaptureSystem::PropertyName(i);
         PropertyValue value;
-        if (system_->GetProperty(i, value) != 0)
+        if (system_->GetProperty(i, value) != 0) {
             continue;
+        }
         kestrel::profile::WriteInt(ini, kFormatSection, name, value.value);
         TRACE_TRACE("%s=%d", name.c_str(), value.value);
     }
@@ -184,21 +201,24 @@ void CaptureServer::SaveProperties()
 
 void CaptureServer::ApplyProperties()
 {
-    if (!system_ || !system_->Connected())
+    if (!system_ || !system_->Connected()) {
         return;
+    }
     const std::string ini = camera_.IniFile();
     for (int i = 0; i < kPropertyCount; ++i) {
         const std::string name = CaptureSystem::PropertyName(i);
-        if (!kestrel::profile::Read(ini, kFormatSection, name))
+        if (!kestrel::profile::Read(ini, kFormatSection, name)) {
             continue;
+        }
         system_->SetProperty(i, kestrel::profile::GetInt(ini, kFormatSection, name, 0));
     }
 }
 
 void CaptureServer::FormatButton()
 {
-    if (!system_ || !system_->Connected())
+    if (!system_ || !system_->Connected()) {
         return;
+    }
     system_->FormatDialog();
     int width = 0;
     int height = 0;
@@ -208,14 +228,16 @@ void CaptureServer::FormatButton()
 
 void CaptureServer::SetWindowShown(bool shown)
 {
-    if (system_)
+    if (system_) {
         system_->SetWindowShown(shown);
+    }
 }
 
 void CaptureServer::Resize(int width, int height)
 {
-    if (width <= 0 || height <= 0)
+    if (width <= 0 || height <= 0) {
         return;  // learnt from the first frame
+    }
     camera_.ResizeBuffers(width, height);
     camera_.ComputeZoneThresholds();
 }

@@ -24,23 +24,27 @@ constexpr std::array<std::string_view, kPropertyCount> kPropertyNames{
 
 std::string_view FormatName(int number)
 {
-    if (number < 0 || number >= kFormatNameCount)
+    if (number < 0 || number >= kFormatNameCount) {
         return kNames[0];
+    }
     return kNames[static_cast<std::size_t>(number)];
 }
 
 int FormatNumber(std::string_view name)
 {
-    for (std::size_t i = 0; i < kNames.size(); ++i)
-        if (kNames[i] == name)
+    for (std::size_t i = 0; i < kNames.size(); ++i) {
+        if (kNames[i] == name) {
             return static_cast<int>(i);
+        }
+    }
     return 0;
 }
 
 std::string CaptureSystem::PropertyName(int index)
 {
-    if (index < 0 || index >= kPropertyCount)
+    if (index < 0 || index >= kPropertyCount) {
         return {};
+    }
     return std::string(kPropertyNames[static_cast<std::size_t>(index)]);
 }
 

@@ -10,8 +10,9 @@ namespace vorlix {
 
 CameraPaths MakeCameraPaths(const std::string& workDir, int camera)
 {
-    if (camera < 0 || camera > 4)
+    if (camera < 0 || camera > 4) {
         camera = 0;
+    }
     CameraPaths p;
     p.workDir = workDir;
     p.camera = camera;
@@ -26,8 +27,9 @@ CameraPaths MakeCameraPaths(const std::string& workDir, int camera)
 
 int CameraFromArgument(const char* word)
 {
-    if (word == nullptr)
+    if (word == nullptr) {
         return 0;
+    }
     const int n = std::atoi(word);
     return n > 0 ? n : 0;
 }

@@ -11,16 +11,18 @@ std::map<std::string, int> ReadFormatProperties(const std::string& settingsFile)
     std::map<std::string, int> out;
     for (const char* name : kFormatProperties) {
         const int v = prof::GetInt(settingsFile, "Vorlix Format", name, kSentinel);
-        if (v != kSentinel)
+        if (v != kSentinel) {
             out[name] = v;
+        }
     }
     return out;
 }
 
 void WriteFormatProperties(const std::string& settingsFile, const std::map<std::string, int>& values)
 {
-    for (const auto& [name, v] : values)
+    for (const auto& [name, v] : values) {
         prof::WriteInt(settingsFile, "Vorlix Format", name, v);
+    }
 }
 
 int NormalisedJpegQuality(int quality)

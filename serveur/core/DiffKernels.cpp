@@ -27,8 +27,9 @@ using WeightTable = std::array<std::uint8_t, kBlockPixels * 4>;
 constexpr WeightTable MakeWeights(int bpp)
 {
     WeightTable w{};
-    for (int i = 0; i < kBlockPixels * bpp; ++i)
+    for (int i = 0; i < kBlockPixels * bpp; ++i) {
         w[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i / bpp);
+    }
     return w;
 }
 alignas(64) constexpr std::array<WeightTable, 5> kWeights = {WeightTable{}, MakeWeights(1), MakeWeights(2),
@@ -55,8 +56,9 @@ const StridePattern& PatternFor(int step, int bpp)
         p.length = std::lcm(period, 32);
         // 32 more bytes repeat the start: any 32-byte window from inside the period is contiguous.
         p.bytes.assign(static_cast<std::size_t>(p.length + 32), 0);
-        for (int i = 0; i < p.length + 32; i += period)
+        for (int i = 0; i < p.length + 32; i += period) {
             std::fill_n(p.bytes.begin() + i, std::min(bpp, p.length + 32 - i), std::uint8_t{0xFF});
+        }
     }
     return p;
 }
@@ -64,8 +66,9 @@ const StridePattern& PatternFor(int step, int bpp)
 // A 32-byte window at kFreshTail + r keeps its last r bytes (1 <= r <= 32).
 alignas(64) constexpr std::array<std::uint8_t, 64> kFreshTailBytes = [] {
     std::array<std::uint8_t, 64> t{};
-    for (std::size_t i = 32; i < 64; ++i)
+    for (std::size_t i = 32; i < 64; ++i) {
         t[i] = 0xFF;
+    }
     return t;
 }();
 const std::uint8_t* const kFreshTail = kFreshTailBytes.data();
@@ -80,8 +83,9 @@ RowCount StandardSse2(const std::uint8_t* ref, const std::uint8_t* cur, std::uin
 {
     const int t1 = MinCounted(noise);
     if (t1 > 255) {
-        if constexpr (WriteMask)
+        if constexpr (WriteMask) {
             std::memset(mask, 0, static_cast<std::size_t>(pixels) * static_cast<std::size_t>(bpp));
+        }
         return {};
     }
     const int n = pixels * bpp;
@@ -99,8 +103,9 @@ RowCount StandardSse2(const std::uint8_t* ref, const std::uint8_t* cur, std::uin
             const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cur + i + k));
             const __m128i d = _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
             const __m128i m = _mm_cmpeq_epi8(_mm_max_epu8(d, vt), d);
-            if constexpr (WriteMask)
+            if constexpr (WriteMask) {
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(mask + i + k), _mm_andnot_si128(b, m));
+            }
             counts = _mm_sub_epi8(counts, m);
             const __m128i w = _mm_load_si128(reinterpret_cast<const __m128i*>(weights + k));
             within = _mm_add_epi64(within, _mm_sad_epu8(_mm_and_si128(m, w), zero));
@@ -125,8 +130,9 @@ std::uint64_t FastSse2(const std::uint8_t* prev, const std::uint8_t* cur, int n,
                        int noise)
 {
     const int t1 = MinCounted(noise);
-    if (t1 > 255)
+    if (t1 > 255) {
         return 0;
+    }
     const __m128i vt = _mm_set1_epi8(static_cast<char>(t1));
     const __m128i zero = _mm_setzero_si128();
     __m128i total = zero, counts = zero;
@@ -139,8 +145,9 @@ std::uint64_t FastSse2(const std::uint8_t* prev, const std::uint8_t* cur, int n,
         if constexpr (Patterned) {
             m = _mm_and_si128(m, _mm_loadu_si128(reinterpret_cast<const __m128i*>(pattern->bytes.data() + phase)));
             phase += 16;
-            if (phase == pattern->length)
+            if (phase == pattern->length) {
                 phase = 0;
+            }
         }
         counts = _mm_sub_epi8(counts, m);
         if (++rounds == 255) {
@@ -191,8 +198,9 @@ __attribute__((target("avx2"))) ZoneTally StandardZoneAvx2(const ZoneRun& z, int
     const __m256i vt = _mm256_set1_epi8(static_cast<char>(MinCounted(noise)));
     const __m256i zero = _mm256_setzero_si256();
     __m256i lanes[kVectors];
-    for (auto& l : lanes)
+    for (auto& l : lanes) {
         l = zero;
+    }
     __m256i within = zero, totalCount = zero, totalX = zero, totalY = zero;
     int pending = 0;
     ZoneTally r;
@@ -214,8 +222,9 @@ __attribute__((target("avx2"))) ZoneTally StandardZoneAvx2(const ZoneRun& z, int
                     const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cur + j + 32 * k));
                     const __m256i d = _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
                     const __m256i m = _mm256_cmpeq_epi8(_mm256_max_epu8(d, vt), d);
-                    if constexpr (WriteMask)
+                    if constexpr (WriteMask) {
                         _mm256_storeu_si256(reinterpret_cast<__m256i*>(mask + j + 32 * k), _mm256_andnot_si256(b, m));
+                    }
                     counts = _mm256_sub_epi8(counts, m);
                     lanes[k] = _mm256_sub_epi8(lanes[k], m);
                 }
@@ -229,8 +238,9 @@ __attribute__((target("avx2"))) ZoneTally StandardZoneAvx2(const ZoneRun& z, int
                 pending = 0;
             }
             j += 32 * vectors;
-            if (vectors < kVectors)
+            if (vectors < kVectors) {
                 break;  // the rest belongs to this block
+            }
             blockStart = j;
             xb += kBlockPixels;
         }
@@ -241,8 +251,9 @@ __attribute__((target("avx2"))) ZoneTally StandardZoneAvx2(const ZoneRun& z, int
                 ++r.count;
                 r.sumX += static_cast<std::uint64_t>(xb + (j - blockStart) / Bpp);
                 r.sumY += static_cast<std::uint64_t>(y);
-                if constexpr (WriteMask)
+                if constexpr (WriteMask) {
                     mask[j] = static_cast<std::uint8_t>(~cur[j]);
+                }
             } else if constexpr (WriteMask) {
                 mask[j] = 0;
             }
@@ -299,8 +310,9 @@ __attribute__((target("avx2"))) std::uint64_t FastZoneAvx2(const ZoneRun& z, int
                 m = _mm256_and_si256(
                     m, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pattern->bytes.data() + phase)));
                 phase += 32;
-                if (phase == pattern->length)
+                if (phase == pattern->length) {
                     phase = 0;
+                }
             }
             counts = _mm256_sub_epi8(counts, m);
             if (++rounds == 255) {
@@ -317,9 +329,10 @@ __attribute__((target("avx2"))) std::uint64_t FastZoneAvx2(const ZoneRun& z, int
             const __m256i d = _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
             __m256i m = _mm256_cmpeq_epi8(_mm256_max_epu8(d, vt), d);
             m = _mm256_and_si256(m, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kFreshTail + (n - i))));
-            if constexpr (Patterned)
+            if constexpr (Patterned) {
                 m = _mm256_and_si256(m, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pattern->bytes.data() +
                                                                                             start % pattern->length)));
+            }
             counts = _mm256_sub_epi8(counts, m);
             if (++rounds == 255) {
                 total = _mm256_add_epi64(total, _mm256_sad_epu8(counts, zero));
@@ -355,27 +368,32 @@ std::vector<KernelIsa> AvailableKernelIsas()
     std::vector<KernelIsa> out{KernelIsa::Scalar};
 #if VORLIX_X86_KERNELS
     out.push_back(KernelIsa::Sse2);
-    if (BestIsa() == KernelIsa::Avx2)
+    if (BestIsa() == KernelIsa::Avx2) {
         out.push_back(KernelIsa::Avx2);
+    }
 #endif
     return out;
 }
 
 ZoneTally DiffZoneStandardWith(KernelIsa isa, const ZoneRun& z, int noise)
 {
-    if (z.pixels <= 0 || z.rows <= 0 || z.bpp < 1 || z.bpp > 4)
+    if (z.pixels <= 0 || z.rows <= 0 || z.bpp < 1 || z.bpp > 4) {
         return {};
+    }
     if (MinCounted(noise) > 255) {
-        if (z.mask != nullptr)
-            for (int row = 0; row < z.rows; ++row)
+        if (z.mask != nullptr) {
+            for (int row = 0; row < z.rows; ++row) {
                 std::memset(z.mask + static_cast<std::size_t>(row) * z.stride, 0,
                             static_cast<std::size_t>(z.pixels) * static_cast<std::size_t>(z.bpp));
+            }
+        }
         return {};
     }
 #if VORLIX_X86_KERNELS
     // The block sums take rows of at most 16384 pixels (the widest picture).
-    if (isa == KernelIsa::Avx2 && z.pixels <= kMaxPictureWidth)
+    if (isa == KernelIsa::Avx2 && z.pixels <= kMaxPictureWidth) {
         return z.mask != nullptr ? StandardAvx2<true>(z, noise) : StandardAvx2<false>(z, noise);
+    }
 #endif
     ZoneTally r;
     for (int row = 0; row < z.rows; ++row) {
@@ -383,12 +401,14 @@ ZoneTally DiffZoneStandardWith(KernelIsa isa, const ZoneRun& z, int noise)
         std::uint8_t* mask = z.mask != nullptr ? z.mask + o : nullptr;
         RowCount c;
 #if VORLIX_X86_KERNELS
-        if (isa != KernelIsa::Scalar)
+        if (isa != KernelIsa::Scalar) {
             c = mask != nullptr ? StandardSse2<true>(z.a + o, z.b + o, mask, z.pixels, z.bpp, z.x0, noise)
                                 : StandardSse2<false>(z.a + o, z.b + o, nullptr, z.pixels, z.bpp, z.x0, noise);
-        else
+        } else
 #endif
+        {
             c = StandardScalar(z.a + o, z.b + o, mask, z.pixels, z.bpp, z.x0, noise);
+        }
         r.count += c.count;
         r.sumX += c.sumX;
         r.sumY += c.count * static_cast<std::uint64_t>(z.y0 + row);
@@ -398,8 +418,9 @@ ZoneTally DiffZoneStandardWith(KernelIsa isa, const ZoneRun& z, int noise)
 
 std::uint64_t DiffZoneFastWith(KernelIsa isa, const ZoneRun& z, int step, int noise)
 {
-    if (z.pixels <= 0 || z.rows <= 0 || z.bpp < 1 || z.bpp > 4 || MinCounted(noise) > 255)
+    if (z.pixels <= 0 || z.rows <= 0 || z.bpp < 1 || z.bpp > 4 || MinCounted(noise) > 255) {
         return 0;
+    }
     step = std::max(step, 1);
 #if VORLIX_X86_KERNELS
     if (isa != KernelIsa::Scalar && step * z.bpp <= kMaxPatternPeriod) {
@@ -408,9 +429,10 @@ std::uint64_t DiffZoneFastWith(KernelIsa isa, const ZoneRun& z, int step, int no
         // after its last selected pixel.
         const int n = ((z.pixels - 1) / step * step + 1) * z.bpp;
         const StridePattern* pattern = step == 1 ? nullptr : &PatternFor(step, z.bpp);
-        if (isa == KernelIsa::Avx2)
+        if (isa == KernelIsa::Avx2) {
             return pattern == nullptr ? FastZoneAvx2<false>(z, n, nullptr, noise)
                                       : FastZoneAvx2<true>(z, n, pattern, noise);
+        }
         std::uint64_t count = 0;
         for (int row = 0; row < z.rows; ++row) {
             const std::size_t o = static_cast<std::size_t>(row) * z.stride;

@@ -20,8 +20,9 @@ RowCount StandardScalar(const std::uint8_t* ref, const std::uint8_t* cur, std::u
             if (d > noise) {
                 ++r.count;
                 r.sumX += static_cast<std::uint64_t>(x0 + x);
-                if (mask != nullptr)
+                if (mask != nullptr) {
                     mask[o] = static_cast<std::uint8_t>(~cur[o]);
+                }
             } else if (mask != nullptr) {
                 mask[o] = 0;
             }

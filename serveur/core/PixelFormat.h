@@ -38,11 +38,13 @@ constexpr std::size_t RowBytes(int format, int width)
 // or an empty size.
 constexpr std::size_t FrameBytes(int format, int width, int height)
 {
-    if (width <= 0 || height <= 0)
+    if (width <= 0 || height <= 0) {
         return 0;
+    }
     const std::size_t plane = RowBytes(format, width) * static_cast<std::size_t>(height);
-    if (format != kFourccI420)
+    if (format != kFourccI420) {
         return plane;
+    }
     const auto chromaWidth = static_cast<std::size_t>((width + 1) / 2);
     const auto chromaHeight = static_cast<std::size_t>((height + 1) / 2);
     return plane + 2 * chromaWidth * chromaHeight;

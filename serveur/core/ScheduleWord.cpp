@@ -22,8 +22,9 @@ int EncodeScheduleWord(const ScheduleWord& word)
 {
     const auto clampMinutes = [](int m) { return static_cast<unsigned>(std::clamp(m, 0, 1440)); };
     unsigned u = static_cast<unsigned>(word.days) & 0x7Fu;
-    if (word.outside)
+    if (word.outside) {
         u |= 0x80u;
+    }
     u |= clampMinutes(word.endMinutes) << 9;
     u |= clampMinutes(word.beginMinutes) << 20;
     return static_cast<int>(u);

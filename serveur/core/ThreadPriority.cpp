@@ -44,8 +44,9 @@ int NiceFromPriority(int priority)
 bool SetThreadPriorityFromIni(const std::string& settingsFile, const std::string& section)
 {
     const int priority = kestrel::profile::GetInt(settingsFile, section, "Priority", kAbsent);
-    if (priority == kAbsent)
+    if (priority == kAbsent) {
         return true;
+    }
     const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
     if (::setpriority(PRIO_PROCESS, tid, NiceFromPriority(priority)) != 0) {
         const int err = errno;

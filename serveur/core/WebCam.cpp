@@ -48,11 +48,13 @@ void WebCam::ProcessFrame(const Frame& frame)
     if (frame.width != Width() || frame.height != Height() || reference_.empty()) {
         // A size already refused is not retried on every frame.
         const bool refusedAgain = frame.width == refusedWidth_ && frame.height == refusedHeight_;
-        if (!refusedAgain && ResizeBuffers(frame.width, frame.height))
+        if (!refusedAgain && ResizeBuffers(frame.width, frame.height)) {
             ComputeZoneThresholds();
+        }
     }
-    if (processingStopped_.load())
+    if (processingStopped_.load()) {
         return;
+    }
     topDown_.store(frame.topDown);
     current_ = frame.data;
     struct ClearCurrent {
@@ -67,26 +69,30 @@ void WebCam::ProcessFrame(const Frame& frame)
         if (road != nullptr) {
             const int saved = saveCounter.load();
             const PictureRequest request = NewRequest(SavedPicturePath(PictureDir(), saved, MaxJpg()), Now());
-            for (DetectionConsumer* consumer : road->Consumers())
+            for (DetectionConsumer* consumer : road->Consumers()) {
                 consumer->OnSaveImage(request);
+            }
             saveCounter.store(saved + 1);
         }
         return;
     }
     // 3. Processing switched off: no detection, no display.
-    if (MaxDiff() == 0)
+    if (MaxDiff() == 0) {
         return;
+    }
 
     // 4. Client refresh.
     if (clientRefresh_.exchange(false)) {
         TRACE_LEVEL(kestrel::kLevelUser2, "refresh current image for a possible client");
-        if (lastDetection_.load() == 0)
+        if (lastDetection_.load() == 0) {
             CreateReferenceImage();
+        }
         CopyFrameInto(annotated_);
         if (road != nullptr) {
             const PictureRequest request = NewRequest(RefreshPicturePath(PictureDir()), Now());
-            for (DetectionConsumer* consumer : road->Consumers())
+            for (DetectionConsumer* consumer : road->Consumers()) {
                 consumer->OnClientRefresh(request);
+            }
         }
         return;
     }
@@ -95,11 +101,13 @@ void WebCam::ProcessFrame(const Frame& frame)
     const bool displayOn = DisplayOn() && display != nullptr;
     bool overlayDrawn = false;
     // 5. Detection off: only the display.
-    if (DetectionOn())
+    if (DetectionOn()) {
         overlayDrawn = Detect(road, display, displayOn);
+    }
     // 12. Display.
-    if (displayOn)
+    if (displayOn) {
         display->Paint(frame, annotated_, overlayDrawn);
+    }
 }
 
 bool WebCam::Detect(const DetectionRoad* road, DisplayHook* display, bool displayOn)
@@ -160,27 +168,34 @@ bool WebCam::Detect(const DetectionRoad* road, DisplayHook* display, bool displa
         }
     }
     // 9. Activity bar.
-    if (displayOn)
+    if (displayOn) {
         display->SetActivityPosition(std::min(sum, 5000));
+    }
     if (matched == 0) {
         // 10. A quiet frame.
-        if (road != nullptr)
-            for (DetectionConsumer* consumer : road->Consumers())
+        if (road != nullptr) {
+            for (DetectionConsumer* consumer : road->Consumers()) {
                 consumer->OnQuietFrame();
-        if (displayOn)
+            }
+        }
+        if (displayOn) {
             display->SetActivityColour(kActivityGreen);
+        }
         return false;
     }
 
     // 11. Detection: measured and numbered here, named by the classifier,
     // then handed to every consumer.
     Detection d = NewDetection(picture, snap, now, matched, detected, sum, all);
-    if (road != nullptr && road->Classifier() != nullptr)
+    if (road != nullptr && road->Classifier() != nullptr) {
         road->Classifier()->Classify(d);
-    if (matched > 1)
+    }
+    if (matched > 1) {
         TRACE_INFO("%s (%d)", d.label.c_str(), (d.shotsBefore + 1) % std::max(MaxJpg(), 1));
-    if (displayOn)
+    }
+    if (displayOn) {
         display->SetActivityColour(kActivityBlue);
+    }
     CopyFrameInto(previous_);
     previousValid_ = true;
     bool overlayDrawn = false;
@@ -193,12 +208,14 @@ bool WebCam::Detect(const DetectionRoad* road, DisplayHook* display, bool displa
     }
     if (road != nullptr && !road->Consumers().empty()) {
         d.picture = Picture();
-        for (DetectionConsumer* consumer : road->Consumers())
+        for (DetectionConsumer* consumer : road->Consumers()) {
             consumer->OnDetection(d);
+        }
     }
     // A failed write still counts: the slot's previous picture stays in place.
-    if (road != nullptr)
+    if (road != nullptr) {
         shots.store(d.shot);
+    }
     return overlayDrawn;
 }
 

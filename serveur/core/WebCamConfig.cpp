@@ -24,8 +24,9 @@ constexpr const char* kExecute = "Vorlix Execute";
 std::string CurrentDirectory()
 {
     std::string buf(PATH_MAX, '\0');
-    if (::getcwd(buf.data(), buf.size()) == nullptr)
+    if (::getcwd(buf.data(), buf.size()) == nullptr) {
         return ".";
+    }
     buf.resize(std::char_traits<char>::length(buf.c_str()));
     return buf;
 }
@@ -278,8 +279,9 @@ void WebCam::SaveZones()
             const bool whole = z.x0 == 0 && z.y0 == 0 && z.x1 == width && z.y1 == height;
             prof::WriteString(f, kMain, "xy_" + n, whole ? "1" : "0");
         } else {
-            for (const char* k : {"x0_", "y0_", "x1_", "y1_", "xy_"})
+            for (const char* k : {"x0_", "y0_", "x1_", "y1_", "xy_"}) {
                 prof::DeleteKey(f, kMain, k + n);
+            }
         }
     }
     const CameraSettings s = SettingsCopy();

@@ -42,8 +42,9 @@ int WebCam::FastPass(const MeasuredPicture& picture, const ZoneCorners& zone, in
 
 int WebCam::alg_diff_fast(int slot)
 {
-    if (slot < 0 || slot >= kZoneSlots)
+    if (slot < 0 || slot >= kZoneSlots) {
         return 0;
+    }
     return FastPass(Measured(), zones_.Zone(slot), ZoneStep(slot));
 }
 
@@ -57,8 +58,9 @@ int WebCam::ReferencePass(const MeasuredPicture& picture, int slot, const ZoneCo
     }
     const std::optional<StandardMeasure> m = MeasureStandard(
         picture, reference_, writeMask ? std::span<std::uint8_t>(mask_) : std::span<std::uint8_t>(), zone);
-    if (!m)
+    if (!m) {
         return 0;
+    }
     tallies_[static_cast<std::size_t>(slot)] = *m;
     auto& st = state_[static_cast<std::size_t>(slot)];
     st.centreX.store(m->centreX);
@@ -69,16 +71,18 @@ int WebCam::ReferencePass(const MeasuredPicture& picture, int slot, const ZoneCo
 
 int WebCam::alg_diff_standard(int slot)
 {
-    if (slot < 0 || slot >= kZoneSlots)
+    if (slot < 0 || slot >= kZoneSlots) {
         return 0;
+    }
     return ReferencePass(Measured(), slot, zones_.Zone(slot), MaskWriting());
 }
 
 void WebCam::CopyFrameInto(std::vector<std::uint8_t>& image)
 {
     const std::size_t n = std::min({current_.size(), image.size(), static_cast<std::size_t>(FrameSize())});
-    if (n > 0)
+    if (n > 0) {
         std::memcpy(image.data(), current_.data(), n);
+    }
 }
 
 FramePicture WebCam::Picture()
@@ -108,26 +112,31 @@ void WebCam::CreateReferenceImage()
         previousValid_ = true;
     }
     std::fill(mask_.begin(), mask_.end(), std::uint8_t{0});
-    for (auto& st : state_)
+    for (auto& st : state_) {
         st.lastStandard.store(0);
-    if (const DetectionRoad* road = road_.load())
-        for (DetectionConsumer* consumer : road->Consumers())
+    }
+    if (const DetectionRoad* road = road_.load()) {
+        for (DetectionConsumer* consumer : road->Consumers()) {
             consumer->OnNewReference();
+        }
+    }
     TRACE_LEVEL(kestrel::kLevelUser2, "creation reference image");
 }
 
 void WebCam::ComputeZoneThresholds()
 {
-    if (!CaptureRunning())
+    if (!CaptureRunning()) {
         return;
+    }
     for (int i = 0; i < kMaxZones; ++i) {
         state_[static_cast<std::size_t>(i)].shareOfZones.store(0);
         state_[static_cast<std::size_t>(i)].shareOfPicture.store(0);
     }
     const ZoneSnapshot snap = zones_.Snapshot();
     const ZoneThresholds t = ComputeThresholds(snap, Width(), Height(), MaxDiff());
-    if (t.count != zones_.Count())
+    if (t.count != zones_.Count()) {
         zones_.SetCount(t.count);
+    }
     TRACE_TRACE("Tout = %d chgt", MaxDiff());
     for (int k = 0; k < t.count; ++k) {
         const vorlix::ZoneThreshold& z = t.zones[static_cast<std::size_t>(k)];
@@ -141,14 +150,16 @@ void WebCam::ComputeZoneThresholds()
                     z.shareOfPicture, z.threshold, z.step);
         TRACE_TRACE("Zone %d = %d,%d     %d,%d", k + 1, corners.x0, corners.y0, corners.x1, corners.y1);
     }
-    if (const DetectionRoad* road = road_.load(); road != nullptr && road->Display() != nullptr)
+    if (const DetectionRoad* road = road_.load(); road != nullptr && road->Display() != nullptr) {
         road->Display()->SetActivityRange(0, t.largest);
+    }
 }
 
 void WebCam::WriteZoneCorners(int count)
 {
-    if (paths_.settingsFile.empty())
+    if (paths_.settingsFile.empty()) {
         return;
+    }
     const std::string& f = paths_.settingsFile;
     const ZoneSnapshot snap = zones_.Snapshot();
     for (int i = 0; i < count; ++i) {
@@ -176,8 +187,9 @@ bool WebCam::AllocateImages(int width, int height)
 {
     const std::size_t bytes = ImageBytes(width, height);
     const std::size_t limit = imageMemoryLimit_.load();
-    if (limit != 0 && bytes * 4 > limit)
+    if (limit != 0 && bytes * 4 > limit) {
         return false;
+    }
     try {
         std::vector<std::uint8_t> ref(bytes), prev(bytes), ann(bytes), mask(bytes);
         reference_.swap(ref);
@@ -231,8 +243,9 @@ bool WebCam::ResizeBuffers(int width, int height)
         settings_.savedHeight = height;
         published_ = std::make_shared<const CameraSettings>(settings_);
     }
-    if (!hadSaved || changed)
+    if (!hadSaved || changed) {
         WriteZoneCorners(snap.count);
+    }
     return true;
 }
 

@@ -53,8 +53,9 @@ bool RescaleZones(ZoneSnapshot& table, int savedWidth, int savedHeight, int widt
         }
         changed = changed || !(z == before);
     }
-    if (table.count < kZoneSlots)
+    if (table.count < kZoneSlots) {
         table.slots[static_cast<std::size_t>(table.count)] = {0, 0, width, height, false};
+    }
     return changed;
 }
 
@@ -75,8 +76,9 @@ ZoneThresholds ComputeThresholds(const ZoneSnapshot& table, int width, int heigh
         }
         total += area(z);
     }
-    if (total == 0)
+    if (total == 0) {
         out.count = 0;
+    }
     for (int k = 0; k < out.count; ++k) {
         const double scaled = static_cast<double>(area(table.slots[static_cast<std::size_t>(k)])) * 10000.0;
         ZoneThreshold& t = out.zones[static_cast<std::size_t>(k)];

@@ -19,11 +19,14 @@ RunState MakeZoneRun(const MeasuredPicture& picture, std::span<const std::uint8_
 {
     const int bpp = BytesPerPixel(picture.format);
     const std::size_t needed = RowBytes(picture.format, picture.width) * static_cast<std::size_t>(picture.height);
-    if (bpp == 0 || picture.current.size() < needed || base.size() < needed || (!mask.empty() && mask.size() < needed))
+    if (bpp == 0 || picture.current.size() < needed || base.size() < needed ||
+        (!mask.empty() && mask.size() < needed)) {
         return RunState::Unmeasurable;
+    }
     const ZoneCorners z = Clipped(zone, picture.width, picture.height);
-    if (z.x1 <= z.x0 || z.y1 <= z.y0)
+    if (z.x1 <= z.x0 || z.y1 <= z.y0) {
         return RunState::Empty;
+    }
     const std::size_t offset =
         (static_cast<std::size_t>(z.y0) * static_cast<std::size_t>(picture.width) + static_cast<std::size_t>(z.x0)) *
         static_cast<std::size_t>(bpp);
@@ -63,8 +66,9 @@ int MeasureFast(const MeasuredPicture& picture, std::span<const std::uint8_t> pr
                 int step)
 {
     ZoneRun run;
-    if (MakeZoneRun(picture, previous, {}, zone, run) != RunState::Ready)
+    if (MakeZoneRun(picture, previous, {}, zone, run) != RunState::Ready) {
         return 0;
+    }
     step = std::max(step, 1);
     const std::uint64_t count = DiffZoneFast(run, step, picture.noise);
     return static_cast<int>(count * static_cast<std::uint64_t>((step * 3) / std::min(run.bpp, 3)));
@@ -75,10 +79,12 @@ std::optional<StandardMeasure> MeasureStandard(const MeasuredPicture& picture, s
 {
     ZoneRun run;
     const RunState state = MakeZoneRun(picture, reference, mask, zone, run);
-    if (state == RunState::Unmeasurable)
+    if (state == RunState::Unmeasurable) {
         return std::nullopt;
-    if (state == RunState::Empty)
+    }
+    if (state == RunState::Empty) {
         return StandardMeasure{};
+    }
     const ZoneTally c = DiffZoneStandard(run, picture.noise);
     return FromTally(c.count, c.sumX, c.sumY, run.bpp);
 }
@@ -87,12 +93,14 @@ std::optional<StandardMeasure> MeasureAround(const MeasuredPicture& picture, std
                                              const ZoneCorners& inner, const StandardMeasure& innerMeasure,
                                              const ZoneCorners& outer)
 {
-    if (BytesPerPixel(picture.format) == 0)
+    if (BytesPerPixel(picture.format) == 0) {
         return std::nullopt;
+    }
     const ZoneCorners in = Clipped(inner, picture.width, picture.height);
     const ZoneCorners out = Clipped(outer, picture.width, picture.height);
-    if (in.x1 <= in.x0 || in.y1 <= in.y0 || !Inside(in, out))
+    if (in.x1 <= in.x0 || in.y1 <= in.y0 || !Inside(in, out)) {
         return MeasureStandard(picture, reference, {}, outer);
+    }
     std::uint64_t count = innerMeasure.count, sumX = innerMeasure.sumX, sumY = innerMeasure.sumY;
     // The band: above and below across the whole width, then left and right beside the inner zone.
     const ZoneCorners band[] = {{out.x0, out.y0, out.x1, in.y0, false},
@@ -102,10 +110,12 @@ std::optional<StandardMeasure> MeasureAround(const MeasuredPicture& picture, std
     for (const ZoneCorners& part : band) {
         ZoneRun run;
         const RunState state = MakeZoneRun(picture, reference, {}, part, run);
-        if (state == RunState::Unmeasurable)
+        if (state == RunState::Unmeasurable) {
             return std::nullopt;
-        if (state == RunState::Empty)
+        }
+        if (state == RunState::Empty) {
             continue;
+        }
         const ZoneTally c = DiffZoneStandard(run, picture.noise);
         count += c.count;
         sumX += c.sumX;

@@ -24,8 +24,9 @@ ZoneCorners ZoneTable::Load(int slot) const
 
 void ZoneTable::SetZone(int slot, const ZoneCorners& zone)
 {
-    if (slot < 0 || slot >= kZoneSlots)
+    if (slot < 0 || slot >= kZoneSlots) {
         return;
+    }
     std::lock_guard lock(writers_);
     seq_.fetch_add(1, std::memory_order_acq_rel);
     Store(slot, zone);
@@ -44,8 +45,9 @@ void ZoneTable::SetAll(const ZoneSnapshot& table)
 {
     std::lock_guard lock(writers_);
     seq_.fetch_add(1, std::memory_order_acq_rel);
-    for (int i = 0; i < kZoneSlots; ++i)
+    for (int i = 0; i < kZoneSlots; ++i) {
         Store(i, table.slots[static_cast<std::size_t>(i)]);
+    }
     count_.store(std::clamp(table.count, 0, kMaxZones), std::memory_order_release);
     seq_.fetch_add(1, std::memory_order_release);
 }
@@ -55,27 +57,33 @@ ZoneSnapshot ZoneTable::Snapshot() const
     ZoneSnapshot s;
     for (;;) {
         const unsigned before = seq_.load(std::memory_order_acquire);
-        if (before & 1u)
+        if (before & 1u) {
             continue;
+        }
         s.count = count_.load(std::memory_order_acquire);
-        for (int i = 0; i < kZoneSlots; ++i)
+        for (int i = 0; i < kZoneSlots; ++i) {
             s.slots[static_cast<std::size_t>(i)] = Load(i);
-        if (seq_.load(std::memory_order_relaxed) == before)
+        }
+        if (seq_.load(std::memory_order_relaxed) == before) {
             return s;
+        }
     }
 }
 
 ZoneCorners ZoneTable::Zone(int slot) const
 {
-    if (slot < 0 || slot >= kZoneSlots)
+    if (slot < 0 || slot >= kZoneSlots) {
         return {};
+    }
     for (;;) {
         const unsigned before = seq_.load(std::memory_order_acquire);
-        if (before & 1u)
+        if (before & 1u) {
             continue;
+        }
         const ZoneCorners z = Load(slot);
-        if (seq_.load(std::memory_order_relaxed) == before)
+        if (seq_.load(std::memory_order_relaxed) == before) {
             return z;
+        }
     }
 }
 

@@ -72,9 +72,11 @@ protected:
     std::vector<std::string> Notified() const
     {
         std::vector<std::string> out;
-        for (const std::string& call : calls_)
-            if (call.rfind("notify ", 0) == 0)
+        for (const std::string& call : calls_) {
+            if (call.rfind("notify ", 0) == 0) {
                 out.push_back(call.substr(7));
+            }
+        }
         return out;
     }
     void Feed(const std::vector<std::uint8_t>& pixels, int format = kFormatRgb24, int topDown = kTopDown)
@@ -198,8 +200,9 @@ TEST_F(WebCamActionsTest, EveryStopSeesTheDetectionInTheOrderOfTheRoad)
     ASSERT_EQ(cam_.shots.load(), 4);
     std::vector<std::string> pictures;
     for (std::size_t i = 0; i < calls_.size(); ++i) {
-        if (calls_[i].rfind("notify ", 0) != 0)
+        if (calls_[i].rfind("notify ", 0) != 0) {
             continue;
+        }
         // the stream is told once the picture is written, then the worker,
         // then the event is listed, then the recorder starts
         pictures.push_back(calls_[i].substr(7));
@@ -207,8 +210,9 @@ TEST_F(WebCamActionsTest, EveryStopSeesTheDetectionInTheOrderOfTheRoad)
         EXPECT_EQ(calls_[i + 1], "ftp " + pictures.back());
         EXPECT_EQ(calls_[i + 2].rfind("event ", 0), 0U) << calls_[i + 2];
         std::size_t next = i + 2;
-        while (next < calls_.size() && calls_[next].rfind("event ", 0) == 0)
+        while (next < calls_.size() && calls_[next].rfind("event ", 0) == 0) {
             ++next;  // the event's entry, its sound, its Execute line
+        }
         ASSERT_LT(next, calls_.size());
         const std::string sound = pictures.back().substr(0, pictures.back().size() - 4) + ".wav";
         EXPECT_EQ(calls_[next], "record " + sound);

@@ -23,23 +23,26 @@ namespace {
 std::string Upper(std::string_view s)
 {
     std::string out(s);
-    for (char& c : out)
+    for (char& c : out) {
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
     return out;
 }
 
 // The colour-balance channel that stands for a camera property.
 GstColorBalanceChannel* FindChannel(GstElement* element, int index)
 {
-    if (element == nullptr || !GST_IS_COLOR_BALANCE(element))
+    if (element == nullptr || !GST_IS_COLOR_BALANCE(element)) {
         return nullptr;
+    }
     const std::string wanted = Upper(CaptureSystem::PropertyName(index));
     const GList* channels = gst_color_balance_list_channels(GST_COLOR_BALANCE(element));
     for (const GList* l = channels; l != nullptr; l = l->next) {
         auto* channel = static_cast<GstColorBalanceChannel*>(l->data);
         const std::string label = Upper(channel->label != nullptr ? channel->label : "");
-        if (label == wanted || label.rfind(wanted, 0) == 0)
+        if (label == wanted || label.rfind(wanted, 0) == 0) {
             return channel;
+        }
     }
     return nullptr;
 }
@@ -62,8 +65,9 @@ int GstCaptureSystem::Initialise()
 {
     GError* error = nullptr;
     if (!gst_init_check(nullptr, nullptr, &error)) {
-        if (error != nullptr)
+        if (error != nullptr) {
             g_error_free(error);
+        }
         return -1;
     }
     return 0;
@@ -71,16 +75,19 @@ int GstCaptureSystem::Initialise()
 
 void GstCaptureSystem::ClearDevices()
 {
-    for (Device& d : devices_)
-        if (d.device != nullptr)
+    for (Device& d : devices_) {
+        if (d.device != nullptr) {
             gst_object_unref(d.device);
+        }
+    }
     devices_.clear();
 }
 
 void GstCaptureSystem::RefreshDeviceList()
 {
-    if (Connected())
+    if (Connected()) {
         return;  // indexes must stay valid while a device is in use
+    }
     ClearDevices();
     const GstMode learnt{};  // size and rate come with the first frame
     const char* source = std::getenv(kSourceVariable);
@@ -88,8 +95,9 @@ void GstCaptureSystem::RefreshDeviceList()
         devices_.push_back(Device{source, GstSourceKind::Pipeline, source, nullptr, {learnt}});
         return;
     }
-    if (!uri_.empty())
+    if (!uri_.empty()) {
         devices_.push_back(Device{uri_, GstSourceKind::Uri, uri_, nullptr, {learnt}});
+    }
 
     GstDeviceMonitor* monitor = gst_device_monitor_new();
     gst_device_monitor_add_filter(monitor, "Video/Source", nullptr);
@@ -115,24 +123,28 @@ void GstCaptureSystem::RefreshDeviceList()
 
 int GstCaptureSystem::DeviceCount()
 {
-    if (devices_.empty())
+    if (devices_.empty()) {
         RefreshDeviceList();
+    }
     return static_cast<int>(devices_.size());
 }
 
 std::string GstCaptureSystem::DeviceName(int index)
 {
-    if (index < 0 || index >= static_cast<int>(devices_.size()))
+    if (index < 0 || index >= static_cast<int>(devices_.size())) {
         return {};
+    }
     return devices_[static_cast<std::size_t>(index)].name;
 }
 
 int GstCaptureSystem::ConnectDevice(int index)
 {
-    if (devices_.empty())
+    if (devices_.empty()) {
         RefreshDeviceList();
-    if (index < 0 || index >= static_cast<int>(devices_.size()))
+    }
+    if (index < 0 || index >= static_cast<int>(devices_.size())) {
         return -1;
+    }
     DisconnectDevice();
     connected_ = index;
     ++connections_;
@@ -149,30 +161,34 @@ void GstCaptureSystem::DisconnectDevice()
 
 int GstCaptureSystem::ModeCount()
 {
-    if (!Connected())
+    if (!Connected()) {
         return -1;
+    }
     return static_cast<int>(devices_[static_cast<std::size_t>(connected_)].modes.size());
 }
 
 int GstCaptureSystem::GetModeInfo(int index, ModeInfo& info)
 {
-    if (!Connected() || index < 0 || index >= ModeCount())
+    if (!Connected() || index < 0 || index >= ModeCount()) {
         return -1;
+    }
     info = devices_[static_cast<std::size_t>(connected_)].modes[static_cast<std::size_t>(index)].info;
     return 0;
 }
 
 int GstCaptureSystem::SetMode(const ModeInfo& info)
 {
-    if (!Connected())
+    if (!Connected()) {
         return -1;
+    }
     const auto& modes = devices_[static_cast<std::size_t>(connected_)].modes;
     const auto it = std::find_if(modes.begin(), modes.end(), [&](const GstMode& m) {
         return m.info.width == info.width && m.info.height == info.height && m.info.fps == info.fps &&
                m.info.format == info.format;
     });
-    if (it == modes.end())
+    if (it == modes.end()) {
         return -1;
+    }
     StopCapture();
     mode_ = *it;
     return BuildPipeline() ? 0 : -1;
@@ -181,11 +197,13 @@ int GstCaptureSystem::SetMode(const ModeInfo& info)
 void GstCaptureSystem::SetFrameRate(int fps)
 {
     // Kept for the next pipeline; 0 leaves the mode's own rate.
-    if (fps == fps_)
+    if (fps == fps_) {
         return;
+    }
     fps_ = fps;
-    if (pipeline_ != nullptr && !capturing_)
+    if (pipeline_ != nullptr && !capturing_) {
         BuildPipeline();
+    }
 }
 
 void GstCaptureSystem::GetImageSize(int& width, int& height)
@@ -204,13 +222,15 @@ bool GstCaptureSystem::BuildPipeline()
     if (error != nullptr) {
         TRACE_WARN("Video pipeline \"%s\": %s", text.c_str(), error->message);
         g_error_free(error);
-        if (built != nullptr)
+        if (built != nullptr) {
             gst_object_unref(built);
+        }
         return false;
     }
     if (built == nullptr || !GST_IS_PIPELINE(built)) {
-        if (built != nullptr)
+        if (built != nullptr) {
             gst_object_unref(built);
+        }
         return false;
     }
     pipeline_ = built;
@@ -219,8 +239,9 @@ bool GstCaptureSystem::BuildPipeline()
         GstElement* filter = gst_bin_get_by_name(GST_BIN(pipeline_), kFilterName);
         const bool linked = source != nullptr && filter != nullptr && gst_bin_add(GST_BIN(pipeline_), source) &&
                             gst_element_link(source, filter);
-        if (filter != nullptr)
+        if (filter != nullptr) {
             gst_object_unref(filter);
+        }
         if (!linked) {
             DestroyPipeline();
             return false;
@@ -243,11 +264,13 @@ bool GstCaptureSystem::BuildPipeline()
 
 void GstCaptureSystem::DestroyPipeline()
 {
-    if (pipeline_ == nullptr)
+    if (pipeline_ == nullptr) {
         return;
+    }
     gst_element_set_state(pipeline_, GST_STATE_NULL);
-    if (balance_ != nullptr)
+    if (balance_ != nullptr) {
         gst_object_unref(balance_);
+    }
     balance_ = nullptr;
     gst_object_unref(pipeline_);
     pipeline_ = nullptr;
@@ -256,8 +279,9 @@ void GstCaptureSystem::DestroyPipeline()
 int GstCaptureSystem::GetProperty(int index, PropertyValue& value)
 {
     GstColorBalanceChannel* channel = FindChannel(balance_, index);
-    if (channel == nullptr)
+    if (channel == nullptr) {
         return -1;
+    }
     value.value = gst_color_balance_get_value(GST_COLOR_BALANCE(balance_), channel);
     value.minimum = channel->min_value;
     value.maximum = channel->max_value;
@@ -267,18 +291,21 @@ int GstCaptureSystem::GetProperty(int index, PropertyValue& value)
 void GstCaptureSystem::SetProperty(int index, int value)
 {
     GstColorBalanceChannel* channel = FindChannel(balance_, index);
-    if (channel == nullptr)
+    if (channel == nullptr) {
         return;
+    }
     value = std::clamp(value, channel->min_value, channel->max_value);
     gst_color_balance_set_value(GST_COLOR_BALANCE(balance_), channel, value);
 }
 
 int GstCaptureSystem::StartCapture(FrameSink& sink)
 {
-    if (capturing_)
+    if (capturing_) {
         return 0;
-    if (pipeline_ == nullptr && (!Connected() || !BuildPipeline()))
+    }
+    if (pipeline_ == nullptr && (!Connected() || !BuildPipeline())) {
         return -1;
+    }
     sink_ = &sink;
     if (gst_element_set_state(pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
         gst_element_set_state(pipeline_, GST_STATE_NULL);
@@ -300,8 +327,9 @@ void GstCaptureSystem::StopCapture()
         wake_.notify_all();
         bus_.join();
     }
-    if (pipeline_ != nullptr)
+    if (pipeline_ != nullptr) {
         gst_element_set_state(pipeline_, GST_STATE_READY);
+    }
     capturing_ = false;
 }
 
@@ -318,15 +346,17 @@ void GstCaptureSystem::BusLoop()
     while (!stopping_) {
         GstMessage* msg = gst_bus_timed_pop_filtered(bus, 100 * GST_MSECOND,
                                                      static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_EOS));
-        if (msg == nullptr)
+        if (msg == nullptr) {
             continue;
+        }
         std::string why = "end of stream";
         if (GST_MESSAGE_TYPE(msg) == GST_MESSAGE_ERROR) {
             GError* error = nullptr;
             gst_message_parse_error(msg, &error, nullptr);
             why = error != nullptr ? error->message : "error";
-            if (error != nullptr)
+            if (error != nullptr) {
                 g_error_free(error);
+            }
         }
         gst_message_unref(msg);
         gst_element_set_state(pipeline_, GST_STATE_NULL);
@@ -338,8 +368,9 @@ void GstCaptureSystem::BusLoop()
         const auto seconds = static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(retry_).count());
         TRACE_WARN("Video source %s lost (%s), reconnecting in %d s", name.c_str(), why.c_str(), seconds);
         std::unique_lock lock(wait_);
-        if (wake_.wait_for(lock, retry_, [this] { return stopping_.load(); }))
+        if (wake_.wait_for(lock, retry_, [this] { return stopping_.load(); })) {
             break;
+        }
         lock.unlock();
         gst_bus_set_flushing(bus, TRUE);  // drop what the dead pipeline left behind
         gst_bus_set_flushing(bus, FALSE);
@@ -357,8 +388,9 @@ int GstCaptureSystem::OnNewSample(GstElement* appsink, void* self)
 void GstCaptureSystem::Deliver(GstElement* appsink)
 {
     GstSample* sample = gst_app_sink_pull_sample(GST_APP_SINK(appsink));
-    if (sample == nullptr)
+    if (sample == nullptr) {
         return;
+    }
     GstVideoInfo info;
     GstVideoFrame frame;
     if (gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
@@ -369,12 +401,14 @@ void GstCaptureSystem::Deliver(GstElement* appsink)
         const auto* pixels = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
         const std::size_t row = static_cast<std::size_t>(width) * 3;
         rows_.resize(row * static_cast<std::size_t>(height));
-        for (int y = 0; y < height; ++y)
+        for (int y = 0; y < height; ++y) {
             std::memcpy(rows_.data() + row * static_cast<std::size_t>(y),
                         pixels + static_cast<std::ptrdiff_t>(stride) * y, row);
+        }
         gst_video_frame_unmap(&frame);
-        if (sink_ != nullptr && !stopping_)
+        if (sink_ != nullptr && !stopping_) {
             sink_->ProcessFrame(Frame{rows_, width, height, kFormatRgb24, kTopDown});
+        }
     }
     gst_sample_unref(sample);
 }

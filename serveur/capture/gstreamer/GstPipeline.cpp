@@ -19,8 +19,9 @@ std::string PipelineText(GstSourceKind kind, const std::string& source, const st
             text = "videotestsrc is-live=true pattern=ball ! " + caps + " ! videobalance name=" + kBalanceName;
             break;
     }
-    if (fps > 0)
+    if (fps > 0) {
         text += " ! videorate max-rate=" + std::to_string(fps);
+    }
     text += std::string(" ! videoconvert ! video/x-raw,format=RGB ! appsink name=") + kAppSinkName +
             " max-buffers=1 drop=true";
     return text;

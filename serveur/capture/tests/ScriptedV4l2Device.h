@@ -167,8 +167,9 @@ public:
         }
         {
             const std::lock_guard lock(mutex_);
-            if (!frames.empty())
+            if (!frames.empty()) {
                 return 1;
+            }
             if (vanish) {
                 errno = ENODEV;
                 return -1;
@@ -213,8 +214,9 @@ public:
 inline std::vector<std::uint8_t> Pattern(std::size_t n, int seed)
 {
     std::vector<std::uint8_t> v(n);
-    for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t i = 0; i < n; ++i) {
         v[i] = static_cast<std::uint8_t>(i * 7 + static_cast<std::size_t>(seed) * 31);
+    }
     return v;
 }
 

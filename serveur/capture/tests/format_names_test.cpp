@@ -17,8 +17,9 @@ TEST(FormatNames, TableEndsAndOutsideIsUnknown)
     EXPECT_EQ(FormatName(42), "Y422");
     EXPECT_EQ(FormatName(43), "Unknown");
     EXPECT_EQ(FormatName(-1), "Unknown");
-    for (int i = 0; i < kFormatNameCount; ++i)
+    for (int i = 0; i < kFormatNameCount; ++i) {
         EXPECT_EQ(FormatNumber(FormatName(i)), i) << i;
+    }
 }
 
 TEST(FormatNames, PropertyNames)

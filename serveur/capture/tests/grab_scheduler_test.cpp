@@ -95,8 +95,9 @@ TEST_F(Scheduler, ShownWindowSwitchesToPreviewAndTheWatchdogSwitchesBack)
 
     // The preview delivers at the rate "Frequency", no faster.
     int delivered = 0;
-    for (auto t = 1600ms; t < 2500ms; t += 10ms)
+    for (auto t = 1600ms; t < 2500ms; t += 10ms) {
         delivered += s.Admit(t0_ + t) ? 1 : 0;
+    }
     EXPECT_EQ(delivered, 10);
 
     // Frames came during the first watchdog period: stay.

@@ -49,16 +49,20 @@ public:
         // size comes with the frames (the camera object follows it).
         const int announced = resizedWidth.load();
         if ((announced != 0 && (frame.width != announced || frame.height != resizedHeight)) ||
-            (frameWidth != 0 && (frame.width != frameWidth || frame.height != frameHeight)))
+            (frameWidth != 0 && (frame.width != frameWidth || frame.height != frameHeight))) {
             ++wrongSize;
+        }
         frameWidth = frame.width;
         frameHeight = frame.height;
-        if (frame.data.size() != static_cast<std::size_t>(frame.width) * frame.height * 3)
+        if (frame.data.size() != static_cast<std::size_t>(frame.width) * frame.height * 3) {
             ++wrongSize;
-        if (frame.format != kFormatRgb24 || frame.topDown != kTopDown)
+        }
+        if (frame.format != kFormatRgb24 || frame.topDown != kTopDown) {
             ++wrongSize;
-        if (frames.size() < 64)
+        }
+        if (frames.size() < 64) {
             frames.emplace_back(frame.data.begin(), frame.data.end());
+        }
         ++count;
     }
     int Count()
@@ -258,9 +262,10 @@ std::vector<std::vector<std::uint8_t>> MakeSequence(const fs::path& dir, int wid
     const std::size_t frame = static_cast<std::size_t>(width) * height * 3;
     EXPECT_EQ(all.size(), frame * static_cast<std::size_t>(count));
     std::vector<std::vector<std::uint8_t>> decoded;
-    for (std::size_t at = 0; at + frame <= all.size(); at += frame)
+    for (std::size_t at = 0; at + frame <= all.size(); at += frame) {
         decoded.emplace_back(all.begin() + static_cast<std::ptrdiff_t>(at),
                              all.begin() + static_cast<std::ptrdiff_t>(at + frame));
+    }
     return decoded;
 }
 
@@ -299,8 +304,9 @@ TEST_F(GstCapture, SourcePipelineFramesArriveByteExactAndInOrder)
         const int index = static_cast<int>(at - expected.begin());
         seen.insert(index);
         // Files come in order, looping; a dropped frame skips ahead, never back.
-        if (previous >= 0 && index <= previous)
+        if (previous >= 0 && index <= previous) {
             ++backwards;
+        }
         previous = index;
     }
     EXPECT_EQ(seen.size(), static_cast<std::size_t>(kCount));
@@ -342,9 +348,11 @@ long ResidentKb()
 {
     std::ifstream status("/proc/self/status");
     std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
             return std::stol(line.substr(6));
+        }
+    }
     return -1;
 }
 
@@ -353,8 +361,9 @@ long ResidentKb()
 TEST_F(GstCapture, SoakOnTheTestCamera)
 {
     const char* seconds = std::getenv("VORLIX_CAPTURE_SOAK_SECONDS");
-    if (seconds == nullptr)
+    if (seconds == nullptr) {
         GTEST_SKIP() << "set VORLIX_CAPTURE_SOAK_SECONDS to run";
+    }
     RecordingCamera camera(Ini());
     CaptureServer server(camera);
     Start(server);

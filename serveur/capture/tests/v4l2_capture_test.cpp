@@ -85,8 +85,9 @@ TEST_F(V4l2, PaddedRowsAreDeliveredTight)
     const std::lock_guard lock(recorder.mutex);
     ASSERT_EQ(recorder.frames.size(), 1U);
     std::vector<std::uint8_t> tight;
-    for (int y = 0; y < 3; ++y)
+    for (int y = 0; y < 3; ++y) {
         tight.insert(tight.end(), padded.begin() + y * 16, padded.begin() + y * 16 + 15);
+    }
     EXPECT_EQ(recorder.frames[0].data, tight);
 }
 

@@ -57,8 +57,9 @@ protected:
     void SetUp() override
     {
         dir_ = temp_.Path();
-        for (const char* name : {"video0", "video1", "video2", "video10", "videoX", "media0"})
+        for (const char* name : {"video0", "video1", "video2", "video10", "videoX", "media0"}) {
             std::ofstream(dir_ / name).put('\n');
+        }
     }
     std::string Ini() const { return (dir_ / "Vorlix.ini").string(); }
 
@@ -72,8 +73,9 @@ protected:
         options.grab = grab;
         options.wallClock = [this] { return wall_.load(); };
         return std::make_unique<V4l2CaptureSystem>(options, [first]() -> std::unique_ptr<V4l2Device> {
-            if (*first)
+            if (*first) {
                 return std::move(*first);
+            }
             return std::make_unique<ScriptedDevice>(V4L2_PIX_FMT_YUYV, 8, 4, 16, 64);
         });
     }

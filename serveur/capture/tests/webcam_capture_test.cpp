@@ -38,8 +38,9 @@ public:
     void ProcessFrame(const Frame& frame) override
     {
         ++frames;
-        if (frame.width != 640 || frame.height != 480 || frame.format != kFormatRgb24 || frame.topDown != kTopDown)
+        if (frame.width != 640 || frame.height != 480 || frame.format != kFormatRgb24 || frame.topDown != kTopDown) {
             ++wrong;
+        }
         inner_.Sink().ProcessFrame(frame);
     }
     std::atomic<int> frames{0};
@@ -54,8 +55,9 @@ class Notifications final : public DetectionConsumer {
 public:
     void OnDetection(const Detection& detection) override
     {
-        if (detection.picturePath.find("vorlix_") != std::string::npos)
+        if (detection.picturePath.find("vorlix_") != std::string::npos) {
             ++pictures;
+        }
     }
     std::atomic<int> pictures{0};
 };
@@ -67,8 +69,9 @@ struct ActionsRoad {
         actions.LoadVocabulary([&cam](const std::string& text) { return cam.Translate(text); });
         road.SetClassifier(&actions.Naming());
         road.Add(actions.Pictures());
-        if (extra != nullptr)
+        if (extra != nullptr) {
             road.Add(*extra);
+        }
         road.Add(actions.Events());
         cam.SetRoad(&road);
     }
@@ -152,13 +155,17 @@ void PaintScene(std::vector<std::uint8_t>& frame, int number, int code, int widt
                                                                 : 1;
     const std::size_t luma = static_cast<std::size_t>(width) * height * (planar ? 1 : bpp);
     std::fill(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(luma), std::uint8_t{0x10});
-    if (planar)
+    if (planar) {
         std::fill(frame.begin() + static_cast<std::ptrdiff_t>(luma), frame.end(), std::uint8_t{0x80});
+    }
     const int left = (number * 4) % (width - 40);
-    for (int y = height / 4; y < height * 3 / 4; ++y)
-        for (int x = left; x < left + 40; ++x)
-            for (int b = 0; b < bpp; ++b)
+    for (int y = height / 4; y < height * 3 / 4; ++y) {
+        for (int x = left; x < left + 40; ++x) {
+            for (int b = 0; b < bpp; ++b) {
                 frame[static_cast<std::size_t>((y * width + x) * bpp + b)] = 0xF0;
+            }
+        }
+    }
 }
 
 // vorlix_vfw's road: scripted V4L2 devices in each format, grabbed at the

@@ -13,8 +13,9 @@ GrabScheduler::GrabScheduler(GrabSettings settings, std::function<void()> client
 {
     // A zero or negative period would spin the capture thread.
     settings_.frequency = std::max(settings_.frequency, std::chrono::milliseconds(1));
-    if (!wallClock_)
+    if (!wallClock_) {
         wallClock_ = [] { return std::time(nullptr); };
+    }
 }
 
 void GrabScheduler::Start(Clock::time_point now)
@@ -31,8 +32,9 @@ void GrabScheduler::Start(Clock::time_point now)
 
 std::chrono::milliseconds GrabScheduler::Tick(Clock::time_point now)
 {
-    if (now >= due_)
+    if (now >= due_) {
         Expire(now);
+    }
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(due_ - now);
     return std::max(left, std::chrono::milliseconds(1));
 }
@@ -85,8 +87,9 @@ void GrabScheduler::CheckRefresh()
     const std::time_t now = wallClock_();
     if (now - lastRefresh_ > settings_.refreshSeconds) {
         lastRefresh_ = now;
-        if (refresh_)
+        if (refresh_) {
             refresh_();
+        }
     }
 }
 
@@ -102,8 +105,9 @@ bool GrabScheduler::Admit(Clock::time_point now)
         unasked_ = true;
         deliver = true;
     }
-    if (deliver)
+    if (deliver) {
         ++framesSinceWatchdog_;
+    }
     return deliver;
 }
 

@@ -99,8 +99,9 @@ bool V4l2Capture::ConnectPath(const std::string& path)
     fps_ = 0;
     v4l2_streamparm parm{};
     parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (device_->Ioctl(VIDIOC_G_PARM, &parm) == 0 && parm.parm.capture.timeperframe.numerator > 0)
+    if (device_->Ioctl(VIDIOC_G_PARM, &parm) == 0 && parm.parm.capture.timeperframe.numerator > 0) {
         fps_ = static_cast<int>(parm.parm.capture.timeperframe.denominator / parm.parm.capture.timeperframe.numerator);
+    }
     path_ = path;
     connected_ = true;
     return true;
@@ -109,15 +110,17 @@ bool V4l2Capture::ConnectPath(const std::string& path)
 void V4l2Capture::Disconnect()
 {
     Stop();
-    if (connected_)
+    if (connected_) {
         device_->Close();
+    }
     connected_ = false;
 }
 
 void V4l2Capture::Release()
 {
-    for (const Buffer& b : buffers_)
+    for (const Buffer& b : buffers_) {
         device_->Unmap(b.address, b.length);
+    }
     buffers_.clear();
     v4l2_requestbuffers none{};
     none.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
@@ -127,10 +130,12 @@ void V4l2Capture::Release()
 
 bool V4l2Capture::Start(FrameSink& sink, FrameGate* gate)
 {
-    if (!connected_)
+    if (!connected_) {
         return false;
-    if (capturing_)
+    }
+    if (capturing_) {
         return true;
+    }
     Stop();  // a thread that ended on a lost device still holds its buffers
     v4l2_requestbuffers req{};
     req.count = kBufferCount;
@@ -145,8 +150,9 @@ bool V4l2Capture::Start(FrameSink& sink, FrameGate* gate)
         ok = device_->Ioctl(VIDIOC_QUERYBUF, &buf) == 0;
         void* address = ok ? device_->Map(buf.length, static_cast<long>(buf.m.offset)) : nullptr;
         ok = ok && address != nullptr;
-        if (ok)
+        if (ok) {
             buffers_.push_back(Buffer{address, buf.length});
+        }
         ok = ok && device_->Ioctl(VIDIOC_QBUF, &buf) == 0;
     }
     int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
@@ -167,8 +173,9 @@ bool V4l2Capture::Start(FrameSink& sink, FrameGate* gate)
 void V4l2Capture::Stop()
 {
     stopping_ = true;
-    if (thread_.joinable())
+    if (thread_.joinable()) {
         thread_.join();
+    }
     if (!buffers_.empty()) {
         int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         device_->Ioctl(VIDIOC_STREAMOFF, &type);
@@ -183,17 +190,20 @@ void V4l2Capture::Run()
     while (!stopping_) {
         // Wake for the gate's next timer; the stop flag is looked at every 100 ms at least.
         std::chrono::milliseconds wait(100);
-        if (gate_ != nullptr)
+        if (gate_ != nullptr) {
             wait = std::clamp(gate_->Tick(FrameGate::Clock::now()), std::chrono::milliseconds(1), wait);
+        }
         const int ready = device_->Wait(static_cast<int>(wait.count()));
-        if (ready == 0)
+        if (ready == 0) {
             continue;
+        }
         v4l2_buffer buf{};
         buf.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         buf.memory = V4L2_MEMORY_MMAP;
         if (ready < 0 || device_->Ioctl(VIDIOC_DQBUF, &buf) < 0) {
-            if (ready > 0 && errno == EAGAIN)
+            if (ready > 0 && errno == EAGAIN) {
                 continue;
+            }
             ErrorSysSet(static_cast<unsigned int>(errno));
             TRACE_ERROR("Video device %s lost, capture stopped", path_.c_str());
             TRACE_ERROR_DETAIL();
@@ -207,9 +217,10 @@ void V4l2Capture::Run()
             std::span<const std::uint8_t> data(bytes, frameBytes_);
             if (bytesPerLine_ != row) {  // drop the driver's row padding
                 tight_.resize(frameBytes_);
-                for (int y = 0; y < height_; ++y)
+                for (int y = 0; y < height_; ++y) {
                     std::memcpy(tight_.data() + row * static_cast<std::size_t>(y),
                                 bytes + bytesPerLine_ * static_cast<std::size_t>(y), row);
+                }
                 data = tight_;
             }
             // V4L2 hands over the top row first.

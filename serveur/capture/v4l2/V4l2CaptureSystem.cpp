@@ -17,11 +17,14 @@ namespace {
 // N of a "video<N>" node, -1 for any other name.
 int NodeNumber(const std::string& name)
 {
-    if (name.rfind("video", 0) != 0 || name.size() == 5 || name.size() > 9)
+    if (name.rfind("video", 0) != 0 || name.size() == 5 || name.size() > 9) {
         return -1;
-    for (std::size_t i = 5; i < name.size(); ++i)
-        if (name[i] < '0' || name[i] > '9')
+    }
+    for (std::size_t i = 5; i < name.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9') {
             return -1;
+        }
+    }
     return std::atoi(name.c_str() + 5);
 }
 
@@ -59,16 +62,18 @@ V4l2CaptureSystem::~V4l2CaptureSystem()
 
 void V4l2CaptureSystem::RefreshDeviceList()
 {
-    if (Connected())
+    if (Connected()) {
         return;  // indexes must stay valid while a device is in use
+    }
     listed_ = true;
     nodes_.clear();
     std::vector<std::pair<int, std::string>> found;
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(options_.deviceDir, error)) {
         const int number = NodeNumber(entry.path().filename().string());
-        if (number >= 0)
+        if (number >= 0) {
             found.emplace_back(number, entry.path().string());
+        }
     }
     std::sort(found.begin(), found.end());
     for (const auto& [number, path] : found) {
@@ -86,8 +91,9 @@ void V4l2CaptureSystem::RefreshDeviceList()
                 }
                 const auto* card = reinterpret_cast<const char*>(caps.card);
                 const std::string name(card, strnlen(card, sizeof caps.card));
-                if (!name.empty())
+                if (!name.empty()) {
                     node.name = name + " (" + path + ")";
+                }
             }
             probe->Close();
         }
@@ -97,26 +103,31 @@ void V4l2CaptureSystem::RefreshDeviceList()
 
 int V4l2CaptureSystem::DeviceCount()
 {
-    if (!listed_)
+    if (!listed_) {
         RefreshDeviceList();
+    }
     return static_cast<int>(nodes_.size());
 }
 
 std::string V4l2CaptureSystem::DeviceName(int index)
 {
-    if (index < 0 || index >= static_cast<int>(nodes_.size()))
+    if (index < 0 || index >= static_cast<int>(nodes_.size())) {
         return {};
+    }
     return nodes_[static_cast<std::size_t>(index)].name;
 }
 
 int V4l2CaptureSystem::ConnectDevice(int index)
 {
-    if (!listed_)
+    if (!listed_) {
         RefreshDeviceList();
-    if (index < 0 || index >= static_cast<int>(nodes_.size()))
+    }
+    if (index < 0 || index >= static_cast<int>(nodes_.size())) {
         return -1;
-    if (!capture_.ConnectPath(nodes_[static_cast<std::size_t>(index)].path))
+    }
+    if (!capture_.ConnectPath(nodes_[static_cast<std::size_t>(index)].path)) {
         return -1;
+    }
     connected_ = index;
     return 0;
 }
@@ -135,8 +146,9 @@ int V4l2CaptureSystem::ModeCount()
 
 int V4l2CaptureSystem::GetModeInfo(int index, ModeInfo& info)
 {
-    if (!Connected() || index != 0)
+    if (!Connected() || index != 0) {
         return -1;
+    }
     info = ModeInfo{capture_.Width(), capture_.Height(), capture_.Fps(), FormatNumberOfCode(capture_.Format())};
     return 0;
 }
@@ -144,8 +156,9 @@ int V4l2CaptureSystem::GetModeInfo(int index, ModeInfo& info)
 int V4l2CaptureSystem::SetMode(const ModeInfo& info)
 {
     // The device keeps its own format; only that one mode is accepted.
-    if (!Connected() || info.width != capture_.Width() || info.height != capture_.Height())
+    if (!Connected() || info.width != capture_.Width() || info.height != capture_.Height()) {
         return -1;
+    }
     return 0;
 }
 
@@ -157,14 +170,16 @@ void V4l2CaptureSystem::GetImageSize(int& width, int& height)
 
 int V4l2CaptureSystem::StartCapture(FrameSink& sink)
 {
-    if (!Connected())
+    if (!Connected()) {
         return -1;
+    }
     StopCapture();
     auto scheduler = std::make_unique<GrabScheduler>(
         options_.grab,
         [this] {
-            if (refresh_)
+            if (refresh_) {
                 refresh_();
+            }
         },
         options_.wallClock);
     {
@@ -192,8 +207,9 @@ void V4l2CaptureSystem::SetWindowShown(bool shown)
 {
     const std::lock_guard lock(schedulerLock_);
     windowShown_ = shown;
-    if (scheduler_)
+    if (scheduler_) {
         scheduler_->SetWindowShown(shown);
+    }
 }
 
 GrabScheduler::Mode V4l2CaptureSystem::Mode() const

@@ -24,9 +24,9 @@ public:
     int Ioctl(unsigned long request, void* arg) override
     {
         int r = 0;
-        do
+        do {
             r = ::ioctl(fd_.Get(), request, arg);
-        while (r < 0 && errno == EINTR);
+        } while (r < 0 && errno == EINTR);
         return r;
     }
     void* Map(std::size_t length, long offset) override
@@ -39,8 +39,9 @@ public:
     {
         pollfd p{fd_.Get(), POLLIN, 0};
         const int r = ::poll(&p, 1, ms);
-        if (r < 0)
+        if (r < 0) {
             return errno == EINTR ? 0 : -1;
+        }
         if (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
             errno = ENODEV;
             return -1;

@@ -51,10 +51,13 @@ struct RecordingRoad : DetectionClassifier, DetectionConsumer, DisplayHook {
             d.label = "IN" + std::to_string(d.zone + 1);
             return;
         }
-        if (d.kind == EventKind::SOMEZ)
-            for (int j = 0; j < d.zoneCount; ++j)
-                if (d.Zone(j).Matched())
+        if (d.kind == EventKind::SOMEZ) {
+            for (int j = 0; j < d.zoneCount; ++j) {
+                if (d.Zone(j).Matched()) {
                     tracked.push_back(j);
+                }
+            }
+        }
     }
     void OnSaveImage(const PictureRequest& r) override
     {

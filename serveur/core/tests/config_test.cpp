@@ -181,10 +181,12 @@ TEST(ZoneLoading, TooManyZonesAndWildCornersAreMended)
     EXPECT_EQ(cam.Zone(9), ZoneCorners{});
     bool nbTraced = false, cornerTraced = false;
     for (const auto& l : traces.Take()) {
-        if (l.text.find("NbSelection 12 taken as 9") != std::string::npos)
+        if (l.text.find("NbSelection 12 taken as 9") != std::string::npos) {
             nbTraced = true;
-        if (l.text.find("Zone 1 corners -5,10 9000,20 outside 0..4096 taken as 0,10 0,20") != std::string::npos)
+        }
+        if (l.text.find("Zone 1 corners -5,10 9000,20 outside 0..4096 taken as 0,10 0,20") != std::string::npos) {
             cornerTraced = true;
+        }
     }
     EXPECT_TRUE(nbTraced);
     EXPECT_TRUE(cornerTraced);
@@ -195,8 +197,9 @@ TEST(ZoneSaving, WritesZonesAndDeletesTheRest)
     TempDir dir;
     const std::string ini = dir.File("Vorlix.ini");
     prof::WriteInt(ini, "Vorlix", "NbSelection", 3);
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
         prof::WriteInt(ini, "Vorlix", "x1_" + std::to_string(i), 5);
+    }
     WebCam cam;
     cam.LoadConfiguration(0, dir.Path());
     cam.SetCaptureRunning(true);
@@ -209,8 +212,9 @@ TEST(ZoneSaving, WritesZonesAndDeletesTheRest)
     EXPECT_EQ(prof::GetInt(ini, "Vorlix", "xy_0", -1), 1);
     EXPECT_EQ(prof::GetInt(ini, "Vorlix", "xy_1", -1), 0);
     EXPECT_EQ(prof::GetInt(ini, "Vorlix", "x1_1", 0), 20);
-    for (const char* k : {"x0_2", "y0_2", "x1_2", "y1_2", "xy_2"})
+    for (const char* k : {"x0_2", "y0_2", "x1_2", "y1_2", "xy_2"}) {
         EXPECT_FALSE(prof::Read(ini, "Vorlix", k)) << k;
+    }
     EXPECT_EQ(prof::GetInt(ini, "Vorlix", "window top", 0), 251);
 }
 

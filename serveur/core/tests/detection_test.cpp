@@ -40,9 +40,10 @@ RowCount NaiveStandard(const std::vector<std::uint8_t>& ref, const std::vector<s
             ++r.count;
             r.sumX += static_cast<std::uint64_t>(x0 + i / bpp);
         }
-        if (mask != nullptr)
+        if (mask != nullptr) {
             (*mask)[static_cast<std::size_t>(i)] =
                 changed ? static_cast<std::uint8_t>(~cur[static_cast<std::size_t>(i)]) : 0;
+        }
     }
     return r;
 }
@@ -51,11 +52,12 @@ std::uint64_t NaiveFast(const std::vector<std::uint8_t>& prev, const std::vector
                         int step, int bpp, int noise)
 {
     std::uint64_t n = 0;
-    for (int x = 0; x < pixels; x += step)
+    for (int x = 0; x < pixels; x += step) {
         for (int c = 0; c < bpp; ++c) {
             const auto o = static_cast<std::size_t>(x * bpp + c);
             n += std::abs(prev[o] - cur[o]) > noise ? 1 : 0;
         }
+    }
     return n;
 }
 
@@ -120,8 +122,8 @@ TEST(ZoneKernels, WholeZonesWithAStrideGiveThePlainSums)
                     isa, ZoneRun{ref.data() + o, cur.data() + o, mask.data() + o, stride, x1 - x0, rows, bpp, x0, y0},
                     50);
                 ZoneTally expect;
-                for (int y = y0; y < y0 + rows; ++y)
-                    for (int x = x0; x < x1; ++x)
+                for (int y = y0; y < y0 + rows; ++y) {
+                    for (int x = x0; x < x1; ++x) {
                         for (int c = 0; c < bpp; ++c) {
                             const std::size_t i =
                                 static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x * bpp + c);
@@ -133,6 +135,8 @@ TEST(ZoneKernels, WholeZonesWithAStrideGiveThePlainSums)
                                 expect.sumY += static_cast<std::uint64_t>(y);
                             }
                         }
+                    }
+                }
                 SCOPED_TRACE(std::to_string(int(isa)) + " bpp " + std::to_string(bpp) + " x0 " + std::to_string(x0));
                 EXPECT_EQ(got.count, expect.count);
                 EXPECT_EQ(got.sumX, expect.sumX);
@@ -140,13 +144,15 @@ TEST(ZoneKernels, WholeZonesWithAStrideGiveThePlainSums)
                 EXPECT_EQ(mask, want);  // nothing written outside the zone
                 for (const int step : {1, 3, 7, 30}) {
                     std::uint64_t fast = 0;
-                    for (int y = y0; y < y0 + rows; ++y)
-                        for (int x = x0; x < x1; x += step)
+                    for (int y = y0; y < y0 + rows; ++y) {
+                        for (int x = x0; x < x1; x += step) {
                             for (int c = 0; c < bpp; ++c) {
                                 const std::size_t i =
                                     static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x * bpp + c);
                                 fast += std::abs(ref[i] - cur[i]) > 50 ? 1 : 0;
                             }
+                        }
+                    }
                     EXPECT_EQ(
                         DiffZoneFastWith(
                             isa, ZoneRun{ref.data() + o, cur.data() + o, nullptr, stride, x1 - x0, rows, bpp, x0, y0},
@@ -168,8 +174,9 @@ struct Rig {
         prof::WriteString(ini, "Vorlix", "LANG", "en");
         prof::WriteInt(ini, "Vorlix", "MaxDiff", maxDiff);
         prof::WriteInt(ini, "Vorlix", "NbSelection", zones.empty() ? 1 : static_cast<int>(zones.size()));
-        if (zones.empty())
+        if (zones.empty()) {
             prof::WriteInt(ini, "Vorlix", "xy_0", 1);
+        }
         for (std::size_t i = 0; i < zones.size(); ++i) {
             const std::string n = std::to_string(i);
             prof::WriteInt(ini, "Vorlix", "x0_" + n, zones[i].x0);

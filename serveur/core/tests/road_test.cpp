@@ -212,8 +212,9 @@ struct Stop : DetectionConsumer {
         calls_.push_back(name_ + " detection " + d.picturePath);
         detections.push_back(d);
         shotsDuringRoad = cam_.shots.load();
-        if (!d.picture.rgb.empty())
+        if (!d.picture.rgb.empty()) {
             firstPixel = d.picture.rgb[0];
+        }
     }
     void OnQuietFrame() override { calls_.push_back(name_ + " quiet"); }
     void OnNewReference() override { calls_.push_back(name_ + " reference"); }

@@ -22,11 +22,14 @@ constexpr int kW = 160, kH = 120;
 std::vector<std::uint8_t> Background(int light = 0)
 {
     std::vector<std::uint8_t> f(static_cast<std::size_t>(kW * kH * 3));
-    for (int y = 0; y < kH; ++y)
-        for (int x = 0; x < kW; ++x)
-            for (int c = 0; c < 3; ++c)
+    for (int y = 0; y < kH; ++y) {
+        for (int x = 0; x < kW; ++x) {
+            for (int c = 0; c < 3; ++c) {
                 f[static_cast<std::size_t>((y * kW + x) * 3 + c)] =
                     static_cast<std::uint8_t>(20 + (x * 7 + y * 3 + c * 11) % 100 + light);
+            }
+        }
+    }
     return f;
 }
 

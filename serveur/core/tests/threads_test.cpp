@@ -44,15 +44,19 @@ struct CaptureSideRoad : DetectionClassifier, DetectionConsumer, DisplayHook {
 
     void Check(const Detection& d)
     {
-        for (int slot = 0; slot < d.zoneCount; ++slot)
-            if (!Consistent(d.Zone(slot).zone))
+        for (int slot = 0; slot < d.zoneCount; ++slot) {
+            if (!Consistent(d.Zone(slot).zone)) {
                 ++torn;
+            }
+        }
     }
     void CheckTable()
     {
-        for (int slot = 0; slot < kZoneSlots; ++slot)
-            if (!Consistent(cam_.Zone(slot)))
+        for (int slot = 0; slot < kZoneSlots; ++slot) {
+            if (!Consistent(cam_.Zone(slot))) {
                 ++torn;
+            }
+        }
     }
     void Classify(Detection& d) override
     {
@@ -64,8 +68,9 @@ struct CaptureSideRoad : DetectionClassifier, DetectionConsumer, DisplayHook {
     void OnDetection(const Detection& d) override
     {
         Check(d);
-        if (d.zone < 0 || d.zone >= kMaxZones || d.zone >= d.zoneCount)
+        if (d.zone < 0 || d.zone >= kMaxZones || d.zone >= d.zoneCount) {
             ++badKind;
+        }
         ++detections;
     }
     void SetActivityRange(int, int) override {}
@@ -109,8 +114,9 @@ TEST(Threads, MainThreadChangesWhileFramesAreProcessed)
         for (int i = 0; i < kFrames; ++i) {
             const auto& f = (i % 3 == 0) ? still : frames[static_cast<std::size_t>(i % 6)];
             cam.ProcessFrame(Frame{f, kW, kH, kFormatRgb24, kTopDown});
-            if (i % 50 == 0)
+            if (i % 50 == 0) {
                 ++now;
+            }
         }
         done = true;
     });
@@ -122,24 +128,30 @@ TEST(Threads, MainThreadChangesWhileFramesAreProcessed)
         const int x0 = (round * 7) % 40;
         cam.SetZone(slot, {x0, 10, x0 + 2 * h, 10 + h, false});
         cam.SetZoneCount(1 + round % kMaxZones);
-        if (round % 5 == 0)
+        if (round % 5 == 0) {
             cam.ComputeZoneThresholds();
+        }
         cam.SetDetection(round % 7 != 0);
         cam.SetDisplayOn(round % 4 != 0);
-        if (round % 11 == 0)
+        if (round % 11 == 0) {
             cam.RequestReferenceImage();
-        if (round % 13 == 0)
+        }
+        if (round % 13 == 0) {
             cam.RequestClientRefresh();
-        if (round % 17 == 0)
+        }
+        if (round % 17 == 0) {
             cam.RequestSaveImage();
-        if (round % 19 == 0)
+        }
+        if (round % 19 == 0) {
             cam.UpdateSettings([&](CameraSettings& s) { s.noise = 40 + round % 20; });
+        }
         // Reads the capture thread writes.
         EXPECT_GE(cam.ZoneMeasure(slot), 0);
         EXPECT_TRUE(Consistent(cam.Zone(slot)));
         ++round;
-        if (round % 64 == 0)
+        if (round % 64 == 0) {
             std::this_thread::yield();
+        }
     }
     capture.join();
 
@@ -158,8 +170,9 @@ TEST(Threads, MainThreadChangesWhileFramesAreProcessed)
     // A bright frame differs from any previous image and becomes the previous
     // one by the third time at the latest (a pending save and refresh each take a frame).
     const std::vector<std::uint8_t> bright = FlatFrame(kW, kH, 200);
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
         cam.ProcessFrame(Frame{bright, kW, kH, kFormatRgb24, kTopDown});
+    }
     cam.RequestReferenceImage();
     cam.RequestClientRefresh();
     cam.ProcessFrame(Frame{still, kW, kH, kFormatRgb24, kTopDown});
