@@ -125,7 +125,7 @@ TEST(WebCamCapture, TestPatternAt640x480DeliversAtTheModeRateAndTheBallIsDetecte
         EXPECT_EQ(cam.Width(), 640);
         EXPECT_EQ(cam.Height(), 480);
         const auto start = std::chrono::steady_clock::now();
-        std::this_thread::sleep_for(2s);
+        std::this_thread::sleep_for(2s);  // a rate is counted over a fixed window
         const int inTwoSeconds = camera.frames;
         // Detection waits for a reference image; give the ball time to be seen.
         const auto left =
