@@ -1,7 +1,6 @@
 #include "libsorrel/CTraceMode.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <commoncpp/thread.h>
 
@@ -11,17 +10,24 @@
 #include <exception>
 
 #include "libkestrel/error/QXError.h"
+#include "libkestrel/framework/FileIo.h"
 #include "libkestrel/framework/QXException.h"
 #include "libkestrel/framework/QXString.h"
 #include "libkestrel/trace/QXTrace.h"
 #include "libsorrel/CAutoMutex.h"
+#include "libsorrel/LineEscape.h"
 #include "libsorrel/SorrelTrace.h"
+#include "libsorrel/TraceSlots.h"
 
 namespace sorrel {
 
-namespace {
-
+namespace detail {
 std::atomic<CTraceMode*> g_slots[2] = {nullptr, nullptr};
+}  // namespace detail
+
+using detail::g_slots;
+
+namespace {
 
 constexpr unsigned long kRetryIntervals[] = {0, 0, 10, 30, 60, 300};
 constexpr const char* kDefaultLogName = "application_log";
@@ -29,11 +35,6 @@ constexpr const char* kDefaultLogName = "application_log";
 std::int64_t SystemClock()
 {
     return static_cast<std::int64_t>(std::time(nullptr));
-}
-
-bool IsText(unsigned char c)
-{
-    return c >= 0x20 && c <= 0x7E;
 }
 
 std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -61,14 +62,12 @@ void WriteErrorFile(const std::string& report)
 {
     char name[32];
     std::snprintf(name, sizeof name, "ERROR-%x.txt", QXThreadId());
-    const int fd = ::open(name, O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (fd < 0) {
+    const kestrel::UniqueFd fd(::open(name, O_WRONLY | O_APPEND | O_CLOEXEC));
+    if (!fd) {
         return;
     }
-    const std::string text = report + "\n";
-    const ssize_t written = ::write(fd, text.data(), text.size());
-    static_cast<void>(written);  // a failure here has nowhere left to go
-    ::close(fd);
+    // A failure here has nowhere left to go.
+    static_cast<void>(kestrel::WriteAll(fd.Get(), report + "\n"));
 }
 
 }  // namespace
@@ -83,7 +82,7 @@ CTraceMode* GetErrorMode()
     return g_slots[CTraceMode::kErrorSlot].load(std::memory_order_acquire);
 }
 
-CTraceMode::CTraceMode(int slot) : slot_(slot), clock_(&SystemClock), lock_(std::make_unique<ost::Mutex>())
+CTraceMode::CTraceMode(int slot) : clock_(&SystemClock), slot_(slot), lock_(std::make_unique<ost::Mutex>())
 {
     if (slot_ == kTraceSlot) {
         SetTraceFunction(&SorTrace);
@@ -217,6 +216,9 @@ void CTraceMode::Unlock()
 
 void CTraceMode::Trace(int level, const char* format, va_list args, bool line)
 {
+    if (!Wants(level)) {
+        return;
+    }
     if (inTrace_.exchange(true, std::memory_order_acq_rel)) {
         return;
     }
@@ -237,15 +239,16 @@ void CTraceMode::Trace(int level, const char* format, va_list args, bool line)
 
 void CTraceMode::TraceLocked(int level, const char* format, va_list args, bool line)
 {
-    const std::int64_t now = clock_();
-    if (static_cast<std::uint32_t>(now - lastLevelRefresh_) >= levelRefreshInterval_) {
-        lastLevelRefresh_ = now;
+    const std::int64_t now = clock_.load(std::memory_order_relaxed)();
+    if (static_cast<std::uint32_t>(now - lastLevelRefresh_.load(std::memory_order_relaxed)) >=
+        levelRefreshInterval_.load(std::memory_order_relaxed)) {
+        lastLevelRefresh_.store(now, std::memory_order_relaxed);
         try {
             InitLevels();
         } catch (...) {  // NOLINT(bugprone-empty-catch): a failed reload keeps the old levels
         }
     }
-    if (!ValidLevel(level) || (trace_[level] == 0 && log_[level] == 0)) {
+    if (!IsLevelOn(level)) {
         return;
     }
     if (failure_ != 0) {
@@ -300,82 +303,7 @@ void CTraceMode::DeliverPending(int level)
 
 bool CTraceMode::FormatString(const char* text, int& position)
 {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-    for (; bytes[position] != 0; ++position) {
-        const unsigned char c = bytes[position];
-        switch (c) {
-            case 0x02:
-                pending_ += "<STX>";
-                break;
-            case 0x03:
-                pending_ += "<ETX>";
-                break;
-            case 0x04:
-                pending_ += "<EOT>";
-                break;
-            case 0x06:
-                pending_ += "<ACK>";
-                break;
-            case 0x0A: {
-                // A line feed among text ends the line; one between raw
-                // bytes is data and is shown.
-                const unsigned char next = bytes[position + 1];
-                const bool nextEnds = next == 0 || next == 0x0A || next == 0x0D || IsText(next);
-                const bool previousEnds = position > 0 && (bytes[position - 1] == 0x0A || bytes[position - 1] == 0x0D ||
-                                                           IsText(bytes[position - 1]));
-                if (nextEnds || previousEnds) {
-                    ++position;
-                    return true;
-                }
-                pending_ += "<LF>";
-                break;
-            }
-            case 0x0D:
-                if (bytes[position + 1] != 0x0A) {
-                    pending_ += "<CR>";
-                }
-                break;
-            case 0x10:
-                pending_ += "<DLE>";
-                break;
-            case 0x15:
-                pending_ += "<NACK>";
-                break;
-            case 0x1B:
-                pending_ += "<ESC>";
-                break;
-            case 0xE0:
-                pending_ += 'a';
-                break;
-            case 0xE7:
-                pending_ += 'c';
-                break;
-            case 0xE8:
-            case 0xE9:
-            case 0xEA:
-                pending_ += 'e';
-                break;
-            case 0xEE:
-                pending_ += 'i';
-                break;
-            case 0xF4:
-                pending_ += 'o';
-                break;
-            case 0xF9:
-                pending_ += 'u';
-                break;
-            default:
-                if (c == 0x09 || IsText(c)) {
-                    pending_ += static_cast<char>(c);
-                } else {
-                    char marker[8];
-                    std::snprintf(marker, sizeof marker, "<0x%X>", c);
-                    pending_ += marker;
-                }
-                break;
-        }
-    }
-    return false;
+    return AppendEscapedLine(text, position, pending_);
 }
 
 void CTraceMode::ProcessBuffer(int level, const char* text)
@@ -457,133 +385,30 @@ void CTraceMode::SetFailureState(int state)
 
 // -- switches ---------------------------------------------------------------
 
-void CTraceMode::EnableTrace(int level)
+void CTraceMode::Change(SwitchBank& bank, void (SwitchBank::*operation)(int) noexcept, int level)
 {
-    if (!ValidLevel(level)) {
-        return;
-    }
     CAutoMutex guard(lock_.get());
-    trace_[level] = 1;
+    (bank.*operation)(level);
 }
 
 void CTraceMode::DisableTrace()
 {
     CAutoMutex guard(lock_.get());
-    std::fill(std::begin(trace_), std::end(trace_), 0);
-}
-
-void CTraceMode::DisableTrace(int level)
-{
-    if (!ValidLevel(level)) {
-        return;
-    }
-    CAutoMutex guard(lock_.get());
-    trace_[level] = 0;
-    savedTrace_[level] = 0;
-}
-
-void CTraceMode::SuspendTrace(int level)
-{
-    if (!ValidLevel(level)) {
-        return;
-    }
-    CAutoMutex guard(lock_.get());
-    savedTrace_[level] = trace_[level];
-    trace_[level] = 0;
-}
-
-void CTraceMode::ResumeTrace(int level)
-{
-    if (!ValidLevel(level)) {
-        return;
-    }
-    CAutoMutex guard(lock_.get());
-    trace_[level] = savedTrace_[level];
-}
-
-int CTraceMode::IsTraceEnabled(int level)
-{
-    if (!ValidLevel(level)) {
-        return 0;
-    }
-    CAutoMutex guard(lock_.get());
-    return trace_[level] != 0 ? 1 : 0;
-}
-
-void CTraceMode::EnableLog(int level)
-{
-    if (!ValidLevel(level)) {
-        return;
-    }
-    CAutoMutex guard(lock_.get());
-    log_[level] = 1;
+    trace_.DisableAll();
 }
 
 void CTraceMode::DisableLog()
 {
     CAutoMutex guard(lock_.get());
-    std::fill(std::begin(log_), std::end(log_), 0);
-}
-
-void CTraceMode::DisableLog(int level)
-{
-    if (!ValidLevel(level)) {
-        return;
-    }
-    CAutoMutex guard(lock_.get());
-    log_[level] = 0;
-    savedLog_[level] = 0;
-}
-
-void CTraceMode::SuspendLog(int level)
-{
-    if (!ValidLevel(level)) {
-        return;
-    }
-    CAutoMutex guard(lock_.get());
-    savedLog_[level] = log_[level];
-    log_[level] = 0;
-}
-
-void CTraceMode::ResumeLog(int level)
-{
-    if (!ValidLevel(level)) {
-        return;
-    }
-    CAutoMutex guard(lock_.get());
-    log_[level] = savedLog_[level];
-}
-
-int CTraceMode::IsLogEnabled(int level)
-{
-    if (!ValidLevel(level)) {
-        return 0;
-    }
-    CAutoMutex guard(lock_.get());
-    return log_[level] != 0 ? 1 : 0;
-}
-
-bool CTraceMode::IsLevelOn(int level)
-{
-    if (!ValidLevel(level)) {
-        return false;
-    }
-    CAutoMutex guard(lock_.get());
-    return trace_[level] != 0 || log_[level] != 0;
+    log_.DisableAll();
 }
 
 // -- settings and life ------------------------------------------------------
 
-unsigned long CTraceMode::InitLevelsInterval()
-{
-    CAutoMutex guard(lock_.get());
-    return levelRefreshInterval_;
-}
-
 void CTraceMode::InitLevelsInterval(unsigned long seconds)
 {
     CAutoMutex guard(lock_.get());
-    levelRefreshInterval_ = static_cast<std::uint32_t>(seconds);
+    levelRefreshInterval_.store(static_cast<std::uint32_t>(seconds), std::memory_order_relaxed);
 }
 
 void CTraceMode::InitLevelsStatic()
@@ -652,7 +477,7 @@ std::map<std::string, std::string> CTraceMode::LevelDescriptions()
 void CTraceMode::SetClock(Clock clock)
 {
     CAutoMutex guard(lock_.get());
-    clock_ = clock != nullptr ? clock : &SystemClock;
+    clock_.store(clock != nullptr ? clock : &SystemClock, std::memory_order_relaxed);
 }
 
 }  // namespace sorrel

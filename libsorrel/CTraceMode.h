@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "libsorrel/LevelSwitches.h"
+
 namespace ost {
 class Mutex;
 }
@@ -74,31 +76,50 @@ public:
     virtual void Unlock();
 
     // The entry of every traced text. A call made while another trace call
-    // of this mode is in progress, on any thread, is dropped.
+    // of this mode is in progress, on any thread, is dropped. A call at a
+    // level that is off returns before the lock (see Wants).
     void Trace(int level, const char* format, va_list args, bool line);
+    // Whether a trace call at `level` has anything to do: a switch of the
+    // level is on, or the level reload is due. Takes no lock.
+    [[nodiscard]] bool Wants(int level) const noexcept
+    {
+        if (trace_.IsOn(level) || log_.IsOn(level)) {
+            return true;
+        }
+        const std::uint32_t interval = levelRefreshInterval_.load(std::memory_order_relaxed);
+        if (interval == kStaticLevels) {
+            return false;
+        }
+        const std::int64_t now = clock_.load(std::memory_order_relaxed)();
+        return static_cast<std::uint32_t>(now - lastLevelRefresh_.load(std::memory_order_relaxed)) >= interval;
+    }
     // Sends one line to the outputs whose switch is on.
     void ProcessBuffer(int level, const char* text);
     // Appends text from `position` to the pending line until a line ends
     // (true, position past the line feed) or the text ends (false).
     bool FormatString(const char* text, int& position);
 
-    // Level switches; a level outside 0..255 is ignored.
-    void EnableTrace(int level);
+    // Level switches; a level outside 0..255 is ignored. Changes take the
+    // lock; the tests read without it.
+    void EnableTrace(int level) { Change(trace_, &SwitchBank::Enable, level); }
     void DisableTrace();
-    void DisableTrace(int level);
-    void SuspendTrace(int level);
-    void ResumeTrace(int level);
-    [[nodiscard]] int IsTraceEnabled(int level);
-    void EnableLog(int level);
+    void DisableTrace(int level) { Change(trace_, &SwitchBank::Disable, level); }
+    void SuspendTrace(int level) { Change(trace_, &SwitchBank::Suspend, level); }
+    void ResumeTrace(int level) { Change(trace_, &SwitchBank::Resume, level); }
+    [[nodiscard]] int IsTraceEnabled(int level) const noexcept { return trace_.IsOn(level) ? 1 : 0; }
+    void EnableLog(int level) { Change(log_, &SwitchBank::Enable, level); }
     void DisableLog();
-    void DisableLog(int level);
-    void SuspendLog(int level);
-    void ResumeLog(int level);
-    [[nodiscard]] int IsLogEnabled(int level);
-    // Either switch of the level is on (one lock instead of two).
-    [[nodiscard]] bool IsLevelOn(int level);
+    void DisableLog(int level) { Change(log_, &SwitchBank::Disable, level); }
+    void SuspendLog(int level) { Change(log_, &SwitchBank::Suspend, level); }
+    void ResumeLog(int level) { Change(log_, &SwitchBank::Resume, level); }
+    [[nodiscard]] int IsLogEnabled(int level) const noexcept { return log_.IsOn(level) ? 1 : 0; }
+    // Either switch of the level is on.
+    [[nodiscard]] bool IsLevelOn(int level) const noexcept { return trace_.IsOn(level) || log_.IsOn(level); }
 
-    [[nodiscard]] unsigned long InitLevelsInterval();
+    [[nodiscard]] unsigned long InitLevelsInterval() const noexcept
+    {
+        return levelRefreshInterval_.load(std::memory_order_relaxed);
+    }
     void InitLevelsInterval(unsigned long seconds);
     void InitLevelsStatic();
     // The empty level reload, for subclasses that have none.
@@ -131,19 +152,20 @@ protected:
     void SetFailureState(int state);
 
 private:
+    // One switch operation on one bank, under the lock.
+    void Change(SwitchBank& bank, void (SwitchBank::*operation)(int) noexcept, int level);
     void TraceLocked(int level, const char* format, va_list args, bool line);
     void DeliverPending(int level);
-    [[nodiscard]] static bool ValidLevel(int level) { return level >= 0 && level < kLevelCount; }
 
     std::vector<char> buffer_;
     std::map<std::string, std::string> descriptions_;
-    int trace_[kLevelCount] = {};
-    int log_[kLevelCount] = {};
-    int savedLog_[kLevelCount] = {};
-    int savedTrace_[kLevelCount] = {};
-    std::int64_t lastLevelRefresh_ = 0;
+    SwitchBank trace_;
+    SwitchBank log_;
+    // Read by Wants without the lock; written under it.
+    std::atomic<std::int64_t> lastLevelRefresh_{0};
+    std::atomic<std::uint32_t> levelRefreshInterval_{10};
+    std::atomic<Clock> clock_;
     std::int64_t lastRetryCheck_ = 0;
-    std::uint32_t levelRefreshInterval_ = 10;
     bool autoDelete_ = true;
     // Test-and-set without the lock: a second concurrent call is dropped.
     std::atomic<bool> inTrace_{false};
@@ -156,7 +178,6 @@ private:
     int slices_ = 2;
     int slot_;
     std::string pending_;
-    Clock clock_;
     std::unique_ptr<ost::Mutex> lock_;
 };
 

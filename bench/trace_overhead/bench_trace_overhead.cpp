@@ -48,8 +48,9 @@ void BM_EmptyFunctionCall(benchmark::State& state)
 }
 BENCHMARK(BM_EmptyFunctionCall);
 
-// The trace library's entry at a level that is off: in-trace flag, lock,
-// one time read, two switch tests, no formatting.
+// The trace library's entry at a level that is off: the registered mode and
+// its two switches are read without a lock; nothing is formatted and the
+// last-error values are not touched.
 void BM_TraceCallLevelOff(benchmark::State& state)
 {
     int i = 0;
@@ -58,6 +59,19 @@ void BM_TraceCallLevelOff(benchmark::State& state)
     }
 }
 BENCHMARK(BM_TraceCallLevelOff);
+
+// The same for a mode that reloads its levels every 10 seconds: one clock
+// read more, to see whether the reload is due.
+void BM_TraceCallLevelOffReloadingMode(benchmark::State& state)
+{
+    g_mode->InitLevelsInterval(10);
+    int i = 0;
+    for (auto _ : state) {
+        SorTraceln(kOffLevel, "Client %d sent %s", ++i, "request");
+    }
+    g_mode->InitLevelsStatic();
+}
+BENCHMARK(BM_TraceCallLevelOffReloadingMode);
 
 // What the programs' trace macro costs at a level that is off: one
 // CheckLevel through the hook, no head built, no trace call.

@@ -10,11 +10,10 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "libkestrel/error/QXError.h"
+#include "libkestrel/testkit/TestKit.h"
 #include "libkestrel/trace/TraceLevels.h"
 #include "libsorrel/CErrorTraceMode.h"
 #include "libsorrel/SorrelTrace.h"
@@ -262,37 +261,32 @@ TEST_F(CInterfaceTest, OutputFailureIsReportedToTheErrorMode)
 
 class ErrorFileTest : public CInterfaceTest {
 protected:
+    // The ERROR file lives in the current directory: the test runs in a
+    // scratch one.
     void SetUp() override
     {
         CInterfaceTest::SetUp();
-        char dir[] = "/tmp/sorrel_error_XXXXXX";
-        ASSERT_NE(::mkdtemp(dir), nullptr);
-        dir_ = dir;
         char cwd[PATH_MAX];
         ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
         oldCwd_ = cwd;
-        ASSERT_EQ(::chdir(dir_.c_str()), 0);
+        ASSERT_EQ(::chdir(dir_.Path().c_str()), 0);
         char name[32];
         std::snprintf(name, sizeof name, "ERROR-%x.txt", QXThreadId());
         file_ = name;
     }
     void TearDown() override
     {
-        ::unlink(file_.c_str());
         EXPECT_EQ(::chdir(oldCwd_.c_str()), 0);
-        ::rmdir(dir_.c_str());
         CInterfaceTest::TearDown();
     }
-    std::string dir_;
+    kestrel::test::TempDir dir_{"sorrel_error"};
     std::string oldCwd_;
     std::string file_;
 };
 
 TEST_F(ErrorFileTest, FailingErrorModeWritesToStderrAndAnExistingErrorFile)
 {
-    {
-        std::ofstream create(file_);
-    }
+    dir_.Write(file_, "");
     RecordingMode error(CTraceMode::kErrorSlot);
     error.EnableTrace(0);
     error.traceThrows = true;
@@ -304,9 +298,7 @@ TEST_F(ErrorFileTest, FailingErrorModeWritesToStderrAndAnExistingErrorFile)
         << printed;
     EXPECT_NE(printed.find("trace output down"), std::string::npos);
 
-    std::ifstream in(file_, std::ios::binary);
-    const std::string written{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    EXPECT_EQ(written, printed);
+    EXPECT_EQ(dir_.Read(file_), printed);
 }
 
 TEST_F(ErrorFileTest, ErrorFileIsNeverCreated)

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "libkestrel/testkit/TestKit.h"
+#include "libkestrel/trace/TraceLevels.h"
 #include "libsorrel/SorrelTrace.h"
 #include "libsorrel/tests/RecordingMode.h"
 
@@ -99,6 +101,40 @@ TEST_F(ThreadsTest, SecondCallDuringATraceIsDroppedNotQueued)
     first.join();
     SorTraceln(5, "third");
     EXPECT_EQ(mode.Texts(), (std::vector<std::string>{"first", "third"}));
+}
+
+TEST_F(ThreadsTest, CallsAtLevelsThatAreOffNeverWaitForTheLock)
+{
+    // While another thread holds the mode's lock (a line being written, a
+    // reconnection), the per-frame trace calls whose level is off go on.
+    RecordingMode mode(CTraceMode::kTraceSlot);
+    mode.InitLevelsStatic();
+    mode.EnableTrace(kestrel::kLevelWarn);
+    std::promise<void> locked;
+    std::promise<void> unlock;
+    std::thread holder([&] {
+        mode.Lock();
+        locked.set_value();
+        unlock.get_future().wait();
+        mode.Unlock();
+    });
+    locked.get_future().wait();
+    std::atomic<int> done{0};
+    std::thread caller([&] {
+        for (int i = 0; i < 1000; ++i) {
+            SorTraceln(kestrel::kLevelTrace, "frame %d", i);
+            TRACE_DEBUG("frame %d", i);
+            static_cast<void>(SorCheckLevel(kestrel::kLevelUser2));
+            static_cast<void>(IsTraceEnabled(kestrel::kLevelWarn));
+        }
+        done = 1;
+    });
+    const bool finished = kestrel::test::WaitUntil([&] { return done.load() == 1; }, std::chrono::seconds(5));
+    unlock.set_value();
+    caller.join();
+    holder.join();
+    EXPECT_TRUE(finished) << "a trace call at a level that is off waited for the mode's lock";
+    EXPECT_TRUE(mode.lines.empty());
 }
 
 }  // namespace
