@@ -42,9 +42,9 @@ std::optional<std::string> ToAnsi(const wchar_t* text)
     }
     std::string out;
     for (; *text != L'\0'; ++text) {
-        // Code points 0..255 are Latin-1 itself; a negative wchar_t is none.
-        const std::int64_t c = *text;
-        out += c >= 0 && c <= 0xFF ? static_cast<char>(static_cast<unsigned char>(c)) : '?';
+        // Code points 0..255 are Latin-1 itself.
+        const std::uint32_t c = std::char_traits<wchar_t>::to_int_type(*text);
+        out += c <= 0xFF ? static_cast<char>(static_cast<unsigned char>(c)) : '?';
     }
     return out;
 }
