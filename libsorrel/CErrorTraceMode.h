@@ -1,31 +1,23 @@
-// The error mode: receives the QXError texts (the trace library's own
-// failures) at level 0, whose trace and log switches it turns on. It
-// registers in the error slot, so SorError and SetQXErrorFile reach it.
-//
-// Its outputs are those of the local trace mode (a window or the standard
-// error stream, and log files); until that mode is built on it, this holds
-// the settings the outputs will use and delivers nowhere.
+// The error mode: a local trace mode registered in the error slot, so the
+// QXError texts (the trace library's own failures) reach it at level 0,
+// whose trace and log switches it turns on. SetQXErrorFile changes its log
+// file.
 #pragma once
 
-#include <string>
-
-#include "libsorrel/CTraceMode.h"
+#include "libsorrel/CLocalTraceMode.h"
 
 namespace sorrel {
 
-class CErrorTraceMode : public CTraceMode {
+class CErrorTraceMode : public CLocalTraceMode {
 public:
     // kind 1: a trace window; any other value: the standard error stream.
     CErrorTraceMode(const char* title, const char* logFile, int slices, int kind);
+    ~CErrorTraceMode() override = default;
+
+    CErrorTraceMode(const CErrorTraceMode&) = delete;
+    CErrorTraceMode& operator=(const CErrorTraceMode&) = delete;
 
     void InitLevels() override { NO_DYNAMIC(); }
-
-    [[nodiscard]] const std::string& Title() const { return title_; }
-    [[nodiscard]] int Kind() const { return kind_; }
-
-private:
-    std::string title_;
-    int kind_;
 };
 
 }  // namespace sorrel

@@ -94,7 +94,8 @@ TEST_F(CInterfaceTest, TraceModeInstallsTheTraceHooksAndRegisters)
 
 TEST_F(CInterfaceTest, ErrorModeAloneLeavesTheTraceHooksAtTheirDefaults)
 {
-    sorrel::CErrorTraceMode error("errors", "error_log", 3, 2);
+    const kestrel::test::TempDir dir("sorrel_error_mode");
+    sorrel::CErrorTraceMode error("errors", dir.File("error_log").c_str(), 3, 2);
     EXPECT_EQ(GetErrorMode(), &error);
     EXPECT_EQ(GetTraceMode(), nullptr);
     EXPECT_EQ(QXError, &SorError);
@@ -103,13 +104,13 @@ TEST_F(CInterfaceTest, ErrorModeAloneLeavesTheTraceHooksAtTheirDefaults)
     EXPECT_EQ(CheckLevel, &AlwaysTrue);
     EXPECT_EQ(error.IsTraceEnabled(0), 1);
     EXPECT_EQ(error.IsLogEnabled(0), 1);
-    EXPECT_EQ(error.LogFileName(), "error_log");
+    EXPECT_EQ(error.LogFileName(), dir.File("error_log"));
     EXPECT_EQ(error.LogSlices(), 3);
     EXPECT_EQ(error.Title(), "errors");
     EXPECT_EQ(error.Kind(), 2);
 
-    SetQXErrorFile("other_errors");
-    EXPECT_EQ(error.LogFileName(), "other_errors");
+    SetQXErrorFile(dir.File("other_errors").c_str());
+    EXPECT_EQ(error.LogFileName(), dir.File("other_errors"));
     EXPECT_EQ(error.LogSlices(), 2);
 }
 
