@@ -43,7 +43,7 @@ CLocalTraceMode::CLocalTraceMode(int slot, const char* title, const char* logFil
     // The log file is opened even when its name is the default one, which
     // the unforced SetLogFile would take for "nothing changed".
     try {
-        SetLogFile(logFile, slices, true);
+        CLocalTraceMode::SetLogFile(logFile, slices, true);
     } catch (...) {  // NOLINT(bugprone-empty-catch): reported by SetLogFile; the mode runs without a log
     }
     AutoCR(true);

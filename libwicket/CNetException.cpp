@@ -23,6 +23,8 @@ const char* CNetException::CauseMsg(int code)
             return "connection failed";
         case kSocketNotCreated:
             return "socket not created";
+        case kRecordRefused:
+            return "protocol record refused";
         default:
             return "network error";
     }

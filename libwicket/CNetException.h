@@ -13,6 +13,7 @@ public:
         kNone = 0,
         kConnectionFailed = 1,
         kSocketNotCreated = 9,
+        kRecordRefused = 10,  // a protocol record that is malformed or too long
     };
 
     CNetException(int code, std::string text, const char* file, int line);
