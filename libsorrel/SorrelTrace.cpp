@@ -7,6 +7,7 @@
 
 #include "libkestrel/error/QXError.h"
 #include "libsorrel/CTraceMode.h"
+#include "libsorrel/QXRemoteTraceMode.h"
 #include "libsorrel/TraceSlots.h"
 
 namespace sorrel {
@@ -73,6 +74,12 @@ void TraceText(int level, bool line, const char* text, ...)
     va_end(args);
 }
 
+CTraceMode* MakeRemoteTrace(const char* title, const char* logFile, int slices, const char* host, const char* service,
+                            const char* extra, bool connectNow)
+{
+    return new QXRemoteTraceMode(CTraceMode::kTraceSlot, title, logFile, slices, host, service, extra, connectNow);
+}
+
 std::uint64_t TickCount()
 {
     using namespace std::chrono;
@@ -101,9 +108,9 @@ extern "C" {
 
 CTraceMode* AllocRemoteTrace(const char* title, const char* logFile, int slices, const char* host, void* /*reserved*/)
 {
-    const sorrel::RemoteTraceFactory factory = sorrel::g_remoteFactory.load();
+    sorrel::RemoteTraceFactory factory = sorrel::g_remoteFactory.load();
     if (factory == nullptr) {
-        return nullptr;
+        factory = &sorrel::MakeRemoteTrace;
     }
     CTraceMode* mode =
         factory(title != nullptr ? title : "Application", logFile != nullptr ? logFile : "application_log", slices,

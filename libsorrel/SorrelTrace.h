@@ -10,8 +10,8 @@
 namespace sorrel {
 class CTraceMode;
 
-// Makes the remote trace mode behind AllocRemoteTrace; installed by the
-// remote trace module. Arguments: title, log file name, slice count, host,
+// Makes the remote trace mode behind AllocRemoteTrace: a QXRemoteTraceMode
+// unless another factory is installed (tests). Arguments: title, log file name, slice count, host,
 // service, extra text, connect at once.
 using RemoteTraceFactory = CTraceMode* (*)(const char* title, const char* logFile, int slices, const char* host,
                                            const char* service, const char* extra, bool connectNow);
@@ -29,7 +29,7 @@ extern "C" {
 // A remote trace mode (slot 0) with service "qxtraced", no extra text and an
 // immediate connection attempt; missing texts become "Application",
 // "application_log" and "localhost". Its auto-delete flag is off, so
-// ReleaseTrace frees it. Null when no remote trace module is installed.
+// ReleaseTrace frees it.
 sorrel::CTraceMode* AllocRemoteTrace(const char* title, const char* logFile, int slices, const char* host,
                                      void* reserved);
 void AllocRemoteTraceU(const wchar_t* title, const wchar_t* logFile, int slices, const wchar_t* host, void* reserved);

@@ -13,6 +13,7 @@
 #include "libwicket/CQXProtoDuplexArchive.h"
 #include "libwicket/MemoryFile.h"
 #include "libwicket/ProtoRecord.h"
+#include "libwicket/RecordItems.h"
 
 namespace {
 
@@ -295,6 +296,27 @@ TEST(ProtoDuplexArchiveTest, BothHalvesOnOneFile)
     std::string kept;
     load >> kept;
     EXPECT_EQ(kept, "kept");
+}
+
+TEST(RecordItemsTest, BuilderAndReaderAgreeWithTheProtocolArchive)
+{
+    wicket::RecordBuilder builder;
+    builder.Char('\x03').Text("line").Int(-7);
+    MemoryFile wire(builder.Framed());
+    CQXProtoArchive in(&wire, 1);
+    char kind = 0;
+    std::string text;
+    int number = 0;
+    in >> kind >> text >> number;
+    EXPECT_EQ(kind, '\x03');
+    EXPECT_EQ(text, "line");
+    EXPECT_EQ(number, -7);
+
+    wicket::RecordItems items(builder.Payload());
+    EXPECT_EQ(items.Char(), '\x03');
+    EXPECT_EQ(items.Text(), "line");
+    EXPECT_EQ(items.Int(), -7);
+    EXPECT_THROW(items.Text(), CArchiveException);
 }
 
 }  // namespace

@@ -1,0 +1,219 @@
+#include "libsorrel/QXRemoteTraceMode.h"
+
+#include <sys/socket.h>
+
+#include <exception>
+
+#include "libkestrel/framework/QXException.h"
+#include "libsorrel/CAutoMutex.h"
+#include "libsorrel/TraceConnect.h"
+#include "libwicket/CNetException.h"
+#include "libwicket/GetPortEx.h"
+
+namespace sorrel {
+
+QXRemoteTraceMode::QXRemoteTraceMode(int slot, const char* title, const char* logFile, int slices, const char* host,
+                                     const char* service, const char* extra, bool connect, const RemoteTiming& timing)
+    : CArchiveTraceMode(slot, nullptr, nullptr, nullptr),
+      title_(title != nullptr ? title : "Application"),
+      extra_(extra != nullptr ? extra : ""),
+      host_(host != nullptr ? host : "localhost"),
+      port_(wicket::GetPortEx(service != nullptr ? service : "qxtraced")),
+      timing_(timing)
+{
+    CTraceMode::SetLogFile(logFile, slices, false);
+    if (connect) {
+        try {
+            QXRemoteTraceMode::ResetOutput(true, true);
+        } catch (const kestrel::CFrameworkException& e) {
+            OnError(&e, "QXRemoteTraceMode::QXRemoteTraceMode  ResetOutput failed", __FILE__, __LINE__);
+        }
+    }
+}
+
+QXRemoteTraceMode::~QXRemoteTraceMode()
+{
+    QXRemoteTraceMode::CloseOutput();
+}
+
+void QXRemoteTraceMode::ConnectSocket(bool report)
+{
+    auto socket = std::make_shared<wicket::CBasicSocket>();
+    if (socket->Create() == 0) {
+        WICKET_THROW_NET(wicket::CNetException::kSocketNotCreated, "In QXRemoteTraceMode");
+    }
+    bool connected = false;
+    for (int attempt = 0; attempt < timing_.connectAttempts && !connected; ++attempt) {
+        connected = ConnectWithin(*socket, host_, port_, timing_.connectTimeout, &stop_);
+        ConnectAttempted(connected);
+        if (!connected && attempt + 1 < timing_.connectAttempts) {
+            // Other threads trace meanwhile (their lines are dropped).
+            Unlock();
+            const bool goOn = stop_.SleepFor(timing_.attemptPause);
+            Lock();
+            if (!goOn) {
+                break;
+            }
+        }
+    }
+    if (!connected) {
+        if (report || stop_.Stopped()) {
+            WICKET_THROW_NET(wicket::CNetException::kConnectionFailed, "In QXRemoteTraceMode");
+        }
+        // Not reporting: the login below fails on the unconnected socket.
+        socket->Create();
+    }
+    SetTraceSocketOptions(socket->Handle(), timing_.ioTimeout);
+    if (connected) {
+        const std::lock_guard guard(wakeLock_);
+        wakeSocket_ = socket;
+    }
+    socket_ = std::move(socket);
+    socketFile_ = std::make_unique<wicket::CBasicSocketFile>(*socket_, 1);
+}
+
+void QXRemoteTraceMode::ResetOutput(bool reopen, bool report)
+{
+    CAutoMutex guard(GetMutex());
+    if (!reopen) {
+        return;
+    }
+    CloseOutput();
+    try {
+        ConnectSocket(report);
+        traceOut_ = std::make_unique<CQXTracedArchive>(CQXTracedArchive::kTrace, title_.c_str(), socketFile_.get());
+        logOut_ = std::make_unique<CQXTracedArchive>(CQXTracedArchive::kLog, traceOut_.get());
+        bothOut_ = std::make_unique<CQXTracedArchive>(CQXTracedArchive::kBoth, traceOut_.get());
+        for (CQXTracedArchive* archive : {traceOut_.get(), logOut_.get(), bothOut_.get()}) {
+            archive->SetReplyTaker([this] { return TakeLogFileReply(); });
+        }
+        const std::string logFile = LogFileName();
+        if (!logFile.empty()) {
+            SetLogFile(logFile.c_str(), LogSlices(), true);
+        }
+        SetTraceArchives(traceOut_.get(), logOut_.get(), bothOut_.get());
+        // Whatever failed before, the outputs are new and working.
+        SetFailureState(0);
+    } catch (const kestrel::CFrameworkException& e) {
+        if (report) {
+            OnError(&e, "QXRemoteTraceMode::ResetOutput An error occured", __FILE__, __LINE__);
+        }
+        CloseOutput();
+        throw;
+    }
+}
+
+bool QXRemoteTraceMode::SetLogFile(const char* name, int slices, bool force)
+{
+    CAutoMutex guard(GetMutex());
+    if (!CTraceMode::SetLogFile(name, slices, force)) {
+        return false;
+    }
+    if (logOut_ == nullptr) {
+        SetFailureState(0);
+        return true;
+    }
+    try {
+        const std::string logFile = LogFileName();
+        logOut_->SetLogFile(logFile.c_str(), LogSlices());
+        SetFailureState(0);
+    } catch (const kestrel::CFrameworkException& e) {
+        OnError(&e, "Cannot set log file", __FILE__, __LINE__);
+        SetFailureState(kBothFailing);
+    }
+    return true;
+}
+
+bool QXRemoteTraceMode::SetTitle(const char* title)
+{
+    CAutoMutex guard(GetMutex());
+    if (traceOut_ == nullptr) {
+        return true;
+    }
+    try {
+        logOut_->SetTitle(title);
+        SetFailureState(0);
+        return true;
+    } catch (const kestrel::CFrameworkException& e) {
+        OnError(&e, "Cannot set title", __FILE__, __LINE__);
+        SetFailureState(kBothFailing);
+        return false;
+    }
+}
+
+void QXRemoteTraceMode::DoTrace(int level, const char* line)
+{
+    CAutoMutex guard(GetMutex());
+    CArchiveTraceMode::DoTrace(level, line);
+}
+
+void QXRemoteTraceMode::DoLog(int level, const char* line)
+{
+    CAutoMutex guard(GetMutex());
+    CArchiveTraceMode::DoLog(level, line);
+}
+
+void QXRemoteTraceMode::DoTraceAndLog(int level, const char* line)
+{
+    CAutoMutex guard(GetMutex());
+    CArchiveTraceMode::DoTraceAndLog(level, line);
+}
+
+void QXRemoteTraceMode::OnError(const kestrel::CFrameworkException* exception, const char* text, const char* file,
+                                int line)
+{
+    CArchiveTraceMode::OnError(exception, text, file, line);
+    CloseOutput();
+}
+
+void QXRemoteTraceMode::CloseOutput()
+{
+    CAutoMutex guard(GetMutex());
+    SetTraceArchives(nullptr, nullptr, nullptr);
+    // Dropping the archives flushes nothing of value to a broken peer.
+    try {
+        bothOut_.reset();
+        logOut_.reset();
+        traceOut_.reset();
+    } catch (...) {  // NOLINT(bugprone-empty-catch): closing never fails the caller
+    }
+    socketFile_.reset();
+    {
+        const std::lock_guard wake(wakeLock_);
+        wakeSocket_.reset();
+    }
+    if (socket_) {
+        // Wakes a listener blocked on the socket; the descriptor closes with
+        // its last owner.
+        ::shutdown(socket_->Handle(), SHUT_RDWR);
+        socket_.reset();
+    }
+}
+
+void QXRemoteTraceMode::WakeBlockedReads()
+{
+    const std::lock_guard guard(wakeLock_);
+    if (wakeSocket_) {
+        ::shutdown(wakeSocket_->Handle(), SHUT_RDWR);
+    }
+}
+
+wicket::CBasicSocket* QXRemoteTraceMode::GetBasicSocket()
+{
+    CAutoMutex guard(GetMutex());
+    return socket_.get();
+}
+
+std::shared_ptr<wicket::CBasicSocket> QXRemoteTraceMode::SharedSocket()
+{
+    CAutoMutex guard(GetMutex());
+    return socket_;
+}
+
+bool QXRemoteTraceMode::Connected()
+{
+    CAutoMutex guard(GetMutex());
+    return traceOut_ != nullptr;
+}
+
+}  // namespace sorrel
