@@ -61,11 +61,15 @@ void CQXTracedArchive::Connect(const char* host, int port)
 std::string CQXTracedArchive::ReadReply()
 {
     wicket::CQXProtoArchive* load = LoadProto();
-    std::string reply;
-    load->Startp();
-    *load >> reply;
-    load->Endp();
-    return reply;
+    for (;;) {
+        std::string reply;
+        load->Startp();
+        *load >> reply;
+        load->Endp();
+        if (!commandRunner_ || !commandRunner_(reply)) {
+            return reply;
+        }
+    }
 }
 
 void CQXTracedArchive::Login(const char* name)

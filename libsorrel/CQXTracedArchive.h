@@ -64,6 +64,10 @@ public:
     // (it is then expected before the request leaves); otherwise this
     // archive reads it at once.
     void SetReplyTaker(std::function<bool()> taker) { replyTaker_ = std::move(taker); }
+    // Carries out a command of the trace server met while an answer is
+    // read here (a command sent right after the login answer comes before
+    // the LOGFILE answer); true when the text was a command.
+    void SetCommandRunner(std::function<bool(const std::string&)> runner) { commandRunner_ = std::move(runner); }
     // Reports an answer to LOGFILE that is not "ACK".
     static void CheckLogFileReply(const std::string& reply);
 
@@ -77,6 +81,7 @@ private:
     bool inRecord_ = false;
     bool borrowed_ = false;
     std::function<bool()> replyTaker_;
+    std::function<bool(const std::string&)> commandRunner_;
 };
 
 // Manipulators: set the kind of a traced archive (other archives are left

@@ -40,14 +40,6 @@ public:
     // The reconnection of the listener: QXRemoteTraceMode::ResetOutput(reopen, false).
     virtual void SuperResetOutput(bool reopen);
 
-    // The level list record: for each described level "LEVELDESC", ETX,
-    // level, ETX, trace switch, ETX, log switch, ETX, name ETX description,
-    // EOT. Sent under the mode's lock.
-    void SendLevelList();
-    // Carries out one command text from the trace server; false for a text
-    // that is no command.
-    bool RunCommand(const std::string& text);
-
     [[nodiscard]] bool ListenerRunning() const;
 
 protected:

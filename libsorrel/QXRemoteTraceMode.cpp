@@ -2,15 +2,22 @@
 
 #include <sys/socket.h>
 
+#include <cstdlib>
 #include <exception>
 
 #include "libkestrel/framework/QXException.h"
 #include "libsorrel/CAutoMutex.h"
 #include "libsorrel/TraceConnect.h"
 #include "libwicket/CNetException.h"
+#include "libwicket/CQXProtoArchive.h"
 #include "libwicket/GetPortEx.h"
 
 namespace sorrel {
+
+namespace {
+const std::string kEtx("\x03");
+const std::string kEot("\x04");
+}  // namespace
 
 QXRemoteTraceMode::QXRemoteTraceMode(int slot, const char* title, const char* logFile, int slices, const char* host,
                                      const char* service, const char* extra, bool connect, const RemoteTiming& timing)
@@ -86,6 +93,7 @@ void QXRemoteTraceMode::ResetOutput(bool reopen, bool report)
         bothOut_ = std::make_unique<CQXTracedArchive>(CQXTracedArchive::kBoth, traceOut_.get());
         for (CQXTracedArchive* archive : {traceOut_.get(), logOut_.get(), bothOut_.get()}) {
             archive->SetReplyTaker([this] { return TakeLogFileReply(); });
+            archive->SetCommandRunner([this](const std::string& text) { return RunCommand(text); });
         }
         const std::string logFile = LogFileName();
         if (!logFile.empty()) {
@@ -196,6 +204,46 @@ void QXRemoteTraceMode::WakeBlockedReads()
     if (wakeSocket_) {
         ::shutdown(wakeSocket_->Handle(), SHUT_RDWR);
     }
+}
+
+bool QXRemoteTraceMode::RunCommand(const std::string& text)
+{
+    const std::size_t cut = text.find('\x03');
+    const std::string command = text.substr(0, cut);
+    const int level = cut == std::string::npos ? 0 : std::atoi(text.c_str() + cut + 1);
+    if (command == "ENABLETRACE") {
+        EnableTrace(level);
+    } else if (command == "DISABLETRACE") {
+        DisableTrace(level);
+    } else if (command == "ENABLELOG") {
+        EnableLog(level);
+    } else if (command == "DISABLELOG") {
+        DisableLog(level);
+    } else if (command == "LISTLEVELDESC") {
+        SendLevelList();
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void QXRemoteTraceMode::SendLevelList()
+{
+    CAutoMutex guard(GetMutex());
+    const std::shared_ptr<wicket::CBasicSocket> socket = SharedSocket();
+    if (!socket) {
+        return;
+    }
+    wicket::CBasicSocketFile file(*socket, 1);
+    wicket::CQXProtoArchive out(&file, 0);
+    out.Startp();
+    for (const auto& [key, value] : LevelDescriptions()) {
+        const int level = std::atoi(key.c_str());
+        out << std::string("LEVELDESC") << kEtx << level << kEtx << IsTraceEnabled(level) << kEtx << IsLogEnabled(level)
+            << kEtx << value << kEot;
+    }
+    out.Endp();
+    out.Flush();
 }
 
 wicket::CBasicSocket* QXRemoteTraceMode::GetBasicSocket()

@@ -46,6 +46,15 @@ public:
     // Sends TITLE when connected; false when that fails.
     bool SetTitle(const char* title) override;
 
+    // Carries out one command text from the trace server (ENABLETRACE,
+    // DISABLETRACE, ENABLELOG, DISABLELOG with a level after ETX, 0 without;
+    // LISTLEVELDESC); false for a text that is no command.
+    bool RunCommand(const std::string& text);
+    // The level list record: for each described level "LEVELDESC", ETX,
+    // level, ETX, trace switch, ETX, log switch, ETX, name ETX description,
+    // EOT. Sent under the mode's lock.
+    void SendLevelList();
+
     [[nodiscard]] wicket::CBasicSocket* GetBasicSocket();
     [[nodiscard]] std::shared_ptr<wicket::CBasicSocket> SharedSocket();
     [[nodiscard]] bool Connected();

@@ -23,6 +23,8 @@ namespace sorrel_test {
 struct FakeServerOptions {
     std::string loginReply = "ACK";
     std::string logFileReply = "ACK";
+    // Texts sent right behind the login answer, before LOGFILE comes.
+    std::vector<std::string> afterLogin;
 };
 
 class FakeTraceServer {
@@ -178,7 +180,12 @@ private:
         } else {
             return;
         }
-        const std::string framed = wicket::RecordBuilder().Text(reply).Framed();
+        std::string framed = wicket::RecordBuilder().Text(reply).Framed();
+        if (command == "LOGIN") {
+            for (const std::string& text : options_.afterLogin) {
+                framed += wicket::RecordBuilder().Text(text).Framed();
+            }
+        }
         static_cast<void>(::send(client_.Get(), framed.data(), framed.size(), MSG_NOSIGNAL));
     }
 

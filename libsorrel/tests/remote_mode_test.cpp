@@ -143,7 +143,7 @@ TEST_F(RemoteModeTest, WithoutATraceServerTheConstructionGivesUpAndReportsTwice)
 
 TEST_F(RemoteModeTest, ARefusedLoginLeavesTheModeDisconnected)
 {
-    FakeTraceServer server({.loginReply = "NACK"});
+    FakeTraceServer server({.loginReply = "NACK", .logFileReply = "ACK", .afterLogin = {}});
     QXRemoteTraceMode mode(CTraceMode::kUnregistered, "t", "log", 2, "127.0.0.1", server.Service().c_str(), nullptr,
                            true, Fast());
     EXPECT_FALSE(mode.Connected());
@@ -155,12 +155,38 @@ TEST_F(RemoteModeTest, ARefusedLoginLeavesTheModeDisconnected)
 
 TEST_F(RemoteModeTest, ARefusedLogFileIsReportedAndTheConnectionStays)
 {
-    FakeTraceServer server({.logFileReply = "Directory refused"});
+    FakeTraceServer server({.loginReply = "ACK", .logFileReply = "Directory refused", .afterLogin = {}});
     QXRemoteTraceMode mode(CTraceMode::kUnregistered, "t", "../etc/log", 2, "127.0.0.1", server.Service().c_str(),
                            nullptr, true, Fast());
     EXPECT_TRUE(mode.Connected());
     EXPECT_EQ(mode.FailureState(), 0);
     EXPECT_TRUE(ErrorReported("Unable to setup log file"));
+}
+
+TEST_F(RemoteModeTest, ACommandAheadOfTheLogFileAnswerIsCarriedOutNotTakenForTheAnswer)
+{
+    FakeTraceServer server({.loginReply = "ACK",
+                            .logFileReply = "ACK",
+                            .afterLogin = {"ENABLETRACE\x03"
+                                           "241",
+                                           "ENABLELOG\x03"
+                                           "100"}});
+    QXRemoteTraceMode mode(CTraceMode::kUnregistered, "t", "log", 2, "127.0.0.1", server.Service().c_str(), nullptr,
+                           true, Fast());
+    EXPECT_TRUE(mode.Connected());
+    EXPECT_EQ(mode.IsTraceEnabled(241), 1);
+    EXPECT_EQ(mode.IsLogEnabled(100), 1);
+    EXPECT_FALSE(ErrorReported("Unable to setup log file"));
+
+    FakeTraceServer listening({.loginReply = "ACK",
+                               .logFileReply = "ACK",
+                               .afterLogin = {"ENABLETRACE\x03"
+                                              "242"}});
+    QXPRemoteTraceMode other(CTraceMode::kUnregistered, "t", "log", 2, "127.0.0.1", listening.Service().c_str(),
+                             nullptr, Fast());
+    EXPECT_TRUE(other.Connected());
+    EXPECT_TRUE(WaitUntil([&] { return other.IsTraceEnabled(242) == 1; }));
+    EXPECT_FALSE(ErrorReported("Unable to setup log file"));
 }
 
 TEST_F(RemoteModeTest, ALostServerMarksTheOutputAndTracingReconnectsWhenItIsBack)
