@@ -9,13 +9,19 @@ namespace vorlix::app {
 
 inline constexpr int kMaxCamera = 4;
 
+// Where the trace lines go: the trace server (qxtraced), or, with
+// "--trace stderr" ("--verbose") and "--trace file", a local output.
+enum class TraceOutput { kServer, kStderr, kFile };
+
 struct CommandLine {
     int camera = 0;  // atoi of the first plain argument; anything not positive is 0
     bool headless = false;
-    bool verbose = false;  // trace lines to standard error
+    TraceOutput trace = TraceOutput::kServer;
+    std::string error;  // an option given wrongly, for the usage message
 };
 
-// Options begin with "--"; the first other argument is the camera number.
+// Options begin with "--" ("--trace" takes the next argument, or
+// "--trace=VALUE"); the first other argument is the camera number.
 CommandLine ParseCommandLine(std::span<const std::string> args);
 
 }  // namespace vorlix::app

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "libsorrel/CTraceMode.h"
 #include "serveur/app/MainLoop.h"
 #include "serveur/app/ServerApp.h"
 #include "serveur/app/ServerCamera.h"
@@ -18,16 +19,29 @@ int main(int argc, char** argv)
 
     const std::vector<std::string> args(argv + 1, argv + argc);
     CommandLine line = ParseCommandLine(args);
+    if (!line.error.empty()) {
+        std::fprintf(stderr, "vorlix: %s\n", line.error.c_str());
+        return 2;
+    }
     if (!line.headless) {
         std::fprintf(stderr, "vorlix: this build has no desktop window; running headless\n");
         line.headless = true;
     }
-    if (line.verbose) {
-        InstallStderrTrace();
-    }
 
     std::error_code ec;
     const std::string workDir = std::filesystem::current_path(ec).string();
+
+    // Start-up step 5: the trace mode, before the camera object traces.
+    std::unique_ptr<sorrel::CTraceMode> traceMode;
+    if (line.camera <= kMaxCamera) {
+        const ServerPaths paths = MakeServerPaths(workDir, line.camera);
+        CreateServerDirectories(paths);
+        std::string note;
+        traceMode = CreateServerTraceMode(line.trace, paths, note);
+        if (!note.empty()) {
+            std::fprintf(stderr, "vorlix: %s\n", note.c_str());
+        }
+    }
 
     HeadlessMessageSink messages;
     SystemClock clock;
@@ -36,7 +50,7 @@ int main(int argc, char** argv)
     services.messages = &messages;
     services.clock = &clock;
     services.translate = ServerTranslator(workDir, line.camera);
-    services.traceModeCreated = line.verbose;
+    services.traceModeCreated = traceMode != nullptr;
 
     ServerApp app(line, workDir, std::move(services));
     if (const std::optional<int> code = app.Start()) {

@@ -164,7 +164,13 @@ TEST(CommandLineTest, CameraNumberFollowsAtoiAndOptionsAreSkipped)
     EXPECT_EQ(parse({"-2"}).camera, 0);
     EXPECT_EQ(parse({"4x"}).camera, 4);
     EXPECT_EQ(parse({"5"}).camera, 5);
-    EXPECT_TRUE(parse({"--verbose"}).verbose);
+    EXPECT_EQ(parse({"--verbose"}).trace, TraceOutput::kStderr);
+    EXPECT_EQ(parse({"--trace", "file", "2"}).trace, TraceOutput::kFile);
+    EXPECT_EQ(parse({"--trace", "file", "2"}).camera, 2);
+    EXPECT_EQ(parse({"--trace=stderr"}).trace, TraceOutput::kStderr);
+    EXPECT_EQ(parse({"3"}).trace, TraceOutput::kServer);
+    EXPECT_FALSE(parse({"--trace", "syslog"}).error.empty());
+    EXPECT_FALSE(parse({"--trace"}).error.empty());
 }
 
 TEST(ServerPathsTest, CameraThreeHasItsOwnFilesAndCameraZeroTheDefaults)

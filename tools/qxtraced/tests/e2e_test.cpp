@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 
 #include "libkestrel/framework/UniqueFd.h"
 #include "libkestrel/testkit/TestKit.h"
+#include "libwicket/CListener.h"
 
 extern "C" char** environ;
 
@@ -31,7 +33,9 @@ using kestrel::test::WaitUntil;
 // files of `dir`.
 class Child {
 public:
-    Child(const TempDir& dir, const std::string& name, std::vector<std::string> argv)
+    // `workDir` empty: this process's; `extraEnvironment`: "NAME=value" added.
+    Child(const TempDir& dir, const std::string& name, std::vector<std::string> argv, const std::string& workDir = {},
+          const std::vector<std::string>& extraEnvironment = {})
         : out_(dir.File(name + ".out")), err_(dir.File(name + ".err"))
     {
         int fds[2];
@@ -48,7 +52,19 @@ public:
         posix_spawn_file_actions_adddup2(&actions, in.Get(), 0);
         posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) {
+        if (!workDir.empty()) {
+            posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
+        }
+        std::vector<std::string> environment(extraEnvironment);
+        for (char** e = environ; *e != nullptr; ++e) {
+            environment.emplace_back(*e);
+        }
+        std::vector<char*> env;
+        for (auto& e : environment) {
+            env.push_back(e.data());
+        }
+        env.push_back(nullptr);
+        if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), env.data()) != 0) {
             pid_ = -1;
         }
         posix_spawn_file_actions_destroy(&actions);
@@ -210,6 +226,73 @@ TEST(QxtracedEndToEnd, KilledAndRestartedMidStreamTheLinesArriveInOrder)
     }
     EXPECT_EQ(logged.find("[TRACE]"), std::string::npos);
 }
+
+#ifdef VORLIX_PROGRAM
+TEST(QxtracedEndToEnd, TheCameraServerTracesToItAndAsksForItsLogFile)
+{
+    const TempDir dir("qxtraced_vorlix");
+    const std::string logs = dir.File("logs");
+    const std::string camera = dir.File("camera");
+    ASSERT_EQ(::mkdir(camera.c_str(), 0700), 0);
+    dir.Write("camera/Vorlix_1.ini", "[Vorlix]\nTrace level=5\n");
+    Child traced(dir, "traced", {QXTRACED_PROGRAM, "--port", "0", "--dir", logs, "--color", "never"});
+    ASSERT_TRUE(traced.WaitErr("listening on"));
+    const std::string port = std::to_string(PortOf(traced.Err()));
+
+    Child server(dir, "vorlix", {VORLIX_PROGRAM, "--headless", "1"}, camera, {"QXTRACED_PORT=" + port});
+    EXPECT_TRUE(traced.WaitErr("Vorlix_1 connected from 127.0.0.1"));
+    EXPECT_TRUE(traced.WaitOut("Vorlix_1: [TRACE] "));
+    EXPECT_TRUE(traced.WaitOut("): Fault level activated"));
+    // The user levels are logged in the file the server asked for.
+    EXPECT_TRUE(WaitUntil([&] {
+        return kestrel::test::ReadFile(logs + "/traces_1/Vorlix.0").find("): init trace user 4") != std::string::npos;
+    }));
+    // A level switched off from the keyboard stops its lines.
+    traced.Type("disable 241");
+    EXPECT_TRUE(traced.WaitErr("DISABLETRACE 241 sent to 1 client"));
+    EXPECT_EQ(server.End(SIGTERM, 10s), 0);
+    EXPECT_TRUE(traced.WaitErr("Vorlix_1 (127.0.0.1:"));
+    EXPECT_EQ(traced.End(SIGTERM), 0);
+}
+
+TEST(QxtracedEndToEnd, WithoutItTheServerStartsAtOnce)
+{
+    const TempDir dir("vorlix_no_traced");
+    wicket::CListener closed;
+    ASSERT_TRUE(closed.Listen(0, "127.0.0.1"));
+    const std::string port = std::to_string(closed.Port());
+    closed.Close();
+    const auto start = std::chrono::steady_clock::now();
+    Child server(dir, "vorlix", {VORLIX_PROGRAM, "--headless"}, dir.Path(), {"QXTRACED_PORT=" + port});
+    // Its first status line comes with the first schedule check, a second in.
+    EXPECT_TRUE(server.WaitErr("vorlix[0]: ", 5s));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
+    EXPECT_EQ(server.End(SIGTERM, 10s), 0);
+}
+
+TEST(QxtracedEndToEnd, TraceFileKeepsWarningsInTheTracesDirectory)
+{
+    // A stream port that is taken: the server warns at start, at trace
+    // level 0.
+    wicket::CListener taken;
+    ASSERT_TRUE(taken.Listen(0, "0.0.0.0"));
+    const TempDir dir("vorlix_trace_file");
+    dir.Write("Vorlix.ini",
+              "[Vorlix]\nTrace level=0\nClient access=1\nPort Web client=" + std::to_string(taken.Port()) + "\n");
+    Child server(dir, "vorlix", {VORLIX_PROGRAM, "--headless", "--trace", "file"}, dir.Path());
+    EXPECT_TRUE(WaitUntil(
+        [&] { return kestrel::test::ReadFile(dir.File("traces/Vorlix.0")).find("[WARN ] ") != std::string::npos; }));
+    EXPECT_EQ(server.End(SIGTERM, 10s), 0);
+    const std::string written = kestrel::test::ReadFile(dir.File("traces/Vorlix.0"));
+    EXPECT_NE(written.find("error during server installation"), std::string::npos) << written;
+    EXPECT_EQ(written.find("COLOR"), std::string::npos) << written;
+    EXPECT_EQ(written.find("[TRACE]"), std::string::npos) << "level 0 shows failures only";
+
+    Child wrong(dir, "wrong", {VORLIX_PROGRAM, "--headless", "--trace", "syslog"}, dir.Path());
+    EXPECT_EQ(wrong.End(0), 2);
+    EXPECT_NE(wrong.Err().find("--trace takes stderr or file"), std::string::npos);
+}
+#endif
 
 TEST(QxtracedEndToEnd, HelpAndBadOptions)
 {
