@@ -44,7 +44,8 @@ std::string Printf(const char* format, ...)
     va_start(args, format);
     va_list copy;
     va_copy(copy, args);
-    const int n = std::vsnprintf(nullptr, 0, format, copy);
+    const int n =
+        std::vsnprintf(nullptr, 0, format, copy);  // NOLINT(clang-analyzer-valist.Uninitialized): copied above
     va_end(copy);
     std::string text;
     if (n > 0) {

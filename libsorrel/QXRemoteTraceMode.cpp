@@ -17,6 +17,17 @@ namespace sorrel {
 namespace {
 const std::string kEtx("\x03");
 const std::string kEot("\x04");
+
+// A level in decimal; what is no number counts as 0, as the commands want.
+int LevelOf(const char* text)
+{
+    char* end = nullptr;
+    const long level = std::strtol(text, &end, 10);
+    if (end == text) {
+        return 0;
+    }
+    return level >= 0 && level <= 255 ? static_cast<int>(level) : -1;  // -1: ignored by the switches
+}
 }  // namespace
 
 QXRemoteTraceMode::QXRemoteTraceMode(int slot, const char* title, const char* logFile, int slices, const char* host,
@@ -43,24 +54,37 @@ QXRemoteTraceMode::~QXRemoteTraceMode()
     QXRemoteTraceMode::CloseOutput();
 }
 
-void QXRemoteTraceMode::ConnectSocket(bool report)
+namespace {
+
+// Releases a held lock for a while (the recursive mode lock once).
+class Unlocked {
+public:
+    explicit Unlocked(CTraceMode& mode) : mode_(mode) { mode_.Unlock(); }
+    ~Unlocked() { mode_.Lock(); }
+    Unlocked(const Unlocked&) = delete;
+    Unlocked& operator=(const Unlocked&) = delete;
+
+private:
+    CTraceMode& mode_;
+};
+
+}  // namespace
+
+QXRemoteTraceMode::Connection QXRemoteTraceMode::Connect(bool report)
 {
-    auto socket = std::make_shared<wicket::CBasicSocket>();
-    if (socket->Create() == 0) {
+    Connection made;
+    made.socket = std::make_shared<wicket::CBasicSocket>();
+    wicket::CBasicSocket& socket = *made.socket;
+    if (socket.Create() == 0) {
         WICKET_THROW_NET(wicket::CNetException::kSocketNotCreated, "In QXRemoteTraceMode");
     }
     bool connected = false;
     for (int attempt = 0; attempt < timing_.connectAttempts && !connected; ++attempt) {
-        connected = ConnectWithin(*socket, host_, port_, timing_.connectTimeout, &stop_);
-        ConnectAttempted(connected);
-        if (!connected && attempt + 1 < timing_.connectAttempts) {
-            // Other threads trace meanwhile (their lines are dropped).
-            Unlock();
-            const bool goOn = stop_.SleepFor(timing_.attemptPause);
-            Lock();
-            if (!goOn) {
-                break;
-            }
+        connected = ConnectWithin(socket, host_, port_, timing_.connectTimeout, &stop_);
+        // From the constructor this is the base's own, as meant.
+        ConnectAttempted(connected);  // NOLINT(clang-analyzer-optin.cplusplus.VirtualCall)
+        if (!connected && attempt + 1 < timing_.connectAttempts && !stop_.SleepFor(timing_.attemptPause)) {
+            break;
         }
     }
     if (!connected) {
@@ -68,15 +92,27 @@ void QXRemoteTraceMode::ConnectSocket(bool report)
             WICKET_THROW_NET(wicket::CNetException::kConnectionFailed, "In QXRemoteTraceMode");
         }
         // Not reporting: the login below fails on the unconnected socket.
-        socket->Create();
+        socket.Create();
     }
-    SetTraceSocketOptions(socket->Handle(), timing_.ioTimeout);
+    SetTraceSocketOptions(socket.Handle(), timing_.ioTimeout);
     if (connected) {
         const std::lock_guard guard(wakeLock_);
-        wakeSocket_ = socket;
+        wakeSocket_ = made.socket;
     }
-    socket_ = std::move(socket);
-    socketFile_ = std::make_unique<wicket::CBasicSocketFile>(*socket_, 1);
+    made.file = std::make_unique<wicket::CBasicSocketFile>(socket, 1);
+    made.trace = std::make_unique<CQXTracedArchive>(CQXTracedArchive::kTrace, title_.c_str(), made.file.get());
+    made.log = std::make_unique<CQXTracedArchive>(CQXTracedArchive::kLog, made.trace.get());
+    made.both = std::make_unique<CQXTracedArchive>(CQXTracedArchive::kBoth, made.trace.get());
+    wicket::CBasicSocket* via = made.socket.get();
+    for (CQXTracedArchive* archive : {made.trace.get(), made.log.get(), made.both.get()}) {
+        archive->SetReplyTaker([this] { return TakeLogFileReply(); });
+        archive->SetCommandRunner([this, via](const std::string& text) { return RunCommand(text, via); });
+    }
+    const std::string logFile = LogFileName();
+    if (!logFile.empty()) {
+        made.log->SetLogFile(logFile.c_str(), LogSlices());
+    }
+    return made;
 }
 
 void QXRemoteTraceMode::ResetOutput(bool reopen, bool report)
@@ -85,19 +121,25 @@ void QXRemoteTraceMode::ResetOutput(bool reopen, bool report)
     if (!reopen) {
         return;
     }
-    CloseOutput();
+    QXRemoteTraceMode::CloseOutput();
     try {
-        ConnectSocket(report);
-        traceOut_ = std::make_unique<CQXTracedArchive>(CQXTracedArchive::kTrace, title_.c_str(), socketFile_.get());
-        logOut_ = std::make_unique<CQXTracedArchive>(CQXTracedArchive::kLog, traceOut_.get());
-        bothOut_ = std::make_unique<CQXTracedArchive>(CQXTracedArchive::kBoth, traceOut_.get());
-        for (CQXTracedArchive* archive : {traceOut_.get(), logOut_.get(), bothOut_.get()}) {
-            archive->SetReplyTaker([this] { return TakeLogFileReply(); });
-            archive->SetCommandRunner([this](const std::string& text) { return RunCommand(text); });
+        Connection made;
+        {
+            // Connecting and logging in may take seconds: the lock is given
+            // up meanwhile, so other threads' trace calls do not wait (their
+            // lines are dropped: no output is installed).
+            const Unlocked unlocked(*this);
+            made = Connect(report);
         }
-        const std::string logFile = LogFileName();
-        if (!logFile.empty()) {
-            SetLogFile(logFile.c_str(), LogSlices(), true);
+        QXRemoteTraceMode::CloseOutput();  // another reset may have connected meanwhile
+        socket_ = std::move(made.socket);
+        socketFile_ = std::move(made.file);
+        traceOut_ = std::move(made.trace);
+        logOut_ = std::move(made.log);
+        bothOut_ = std::move(made.both);
+        {
+            const std::lock_guard wake(wakeLock_);
+            wakeSocket_ = socket_;
         }
         SetTraceArchives(traceOut_.get(), logOut_.get(), bothOut_.get());
         // Whatever failed before, the outputs are new and working.
@@ -106,7 +148,7 @@ void QXRemoteTraceMode::ResetOutput(bool reopen, bool report)
         if (report) {
             OnError(&e, "QXRemoteTraceMode::ResetOutput An error occured", __FILE__, __LINE__);
         }
-        CloseOutput();
+        QXRemoteTraceMode::CloseOutput();
         throw;
     }
 }
@@ -206,11 +248,11 @@ void QXRemoteTraceMode::WakeBlockedReads()
     }
 }
 
-bool QXRemoteTraceMode::RunCommand(const std::string& text)
+bool QXRemoteTraceMode::RunCommand(const std::string& text, wicket::CBasicSocket* via)
 {
     const std::size_t cut = text.find('\x03');
     const std::string command = text.substr(0, cut);
-    const int level = cut == std::string::npos ? 0 : std::atoi(text.c_str() + cut + 1);
+    const int level = cut == std::string::npos ? 0 : LevelOf(text.c_str() + cut + 1);
     if (command == "ENABLETRACE") {
         EnableTrace(level);
     } else if (command == "DISABLETRACE") {
@@ -220,25 +262,26 @@ bool QXRemoteTraceMode::RunCommand(const std::string& text)
     } else if (command == "DISABLELOG") {
         DisableLog(level);
     } else if (command == "LISTLEVELDESC") {
-        SendLevelList();
+        SendLevelList(via);
     } else {
         return false;
     }
     return true;
 }
 
-void QXRemoteTraceMode::SendLevelList()
+void QXRemoteTraceMode::SendLevelList(wicket::CBasicSocket* via)
 {
     CAutoMutex guard(GetMutex());
     const std::shared_ptr<wicket::CBasicSocket> socket = SharedSocket();
-    if (!socket) {
+    wicket::CBasicSocket* target = via != nullptr ? via : socket.get();
+    if (target == nullptr) {
         return;
     }
-    wicket::CBasicSocketFile file(*socket, 1);
+    wicket::CBasicSocketFile file(*target, 1);
     wicket::CQXProtoArchive out(&file, 0);
     out.Startp();
     for (const auto& [key, value] : LevelDescriptions()) {
-        const int level = std::atoi(key.c_str());
+        const int level = LevelOf(key.c_str());
         out << std::string("LEVELDESC") << kEtx << level << kEtx << IsTraceEnabled(level) << kEtx << IsLogEnabled(level)
             << kEtx << value << kEot;
     }

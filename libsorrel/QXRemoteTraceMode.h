@@ -49,11 +49,12 @@ public:
     // Carries out one command text from the trace server (ENABLETRACE,
     // DISABLETRACE, ENABLELOG, DISABLELOG with a level after ETX, 0 without;
     // LISTLEVELDESC); false for a text that is no command.
-    bool RunCommand(const std::string& text);
+    // `via`: the connection being made, for a command met while it logs in.
+    bool RunCommand(const std::string& text, wicket::CBasicSocket* via = nullptr);
     // The level list record: for each described level "LEVELDESC", ETX,
     // level, ETX, trace switch, ETX, log switch, ETX, name ETX description,
     // EOT. Sent under the mode's lock.
-    void SendLevelList();
+    void SendLevelList(wicket::CBasicSocket* via = nullptr);
 
     [[nodiscard]] wicket::CBasicSocket* GetBasicSocket();
     [[nodiscard]] std::shared_ptr<wicket::CBasicSocket> SharedSocket();
@@ -77,7 +78,17 @@ protected:
     virtual bool TakeLogFileReply() { return false; }
 
 private:
-    void ConnectSocket(bool report);
+    // A connection made and logged in, not yet installed.
+    struct Connection {
+        std::shared_ptr<wicket::CBasicSocket> socket;
+        std::unique_ptr<wicket::CBasicSocketFile> file;
+        std::unique_ptr<CQXTracedArchive> trace;
+        std::unique_ptr<CQXTracedArchive> log;
+        std::unique_ptr<CQXTracedArchive> both;
+    };
+    // Connects (attempts and pauses as the timing says), logs in and asks
+    // for the log file; runs without the mode's lock.
+    Connection Connect(bool report);
 
     std::string title_;
     std::string extra_;

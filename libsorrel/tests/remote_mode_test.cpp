@@ -13,6 +13,7 @@
 #include "libsorrel/QXRemoteTraceMode.h"
 #include "libsorrel/tests/FakeTraceServer.h"
 #include "libsorrel/tests/RecordingMode.h"
+#include "libwicket/CListener.h"
 #include "libwicket/RecordItems.h"
 
 namespace {
@@ -354,6 +355,28 @@ TEST_F(ListeningModeTest, GarbageTruncatedAndOversizedRecordsFromTheServerAreRef
         "ENABLETRACE\x03"
         "6");
     EXPECT_TRUE(WaitUntil([&] { return mode.IsTraceEnabled(6) == 1; }));
+}
+
+TEST_F(ListeningModeTest, TracingDoesNotWaitForAConnectionBeingMade)
+{
+    // A peer that takes the connection and never answers the login: the
+    // listener waits for the answer, tracing threads do not.
+    wicket::CListener mute;
+    ASSERT_TRUE(mute.Listen(0, "127.0.0.1"));
+    RemoteTiming timing = Fast();
+    timing.ioTimeout = 3000ms;
+    timing.firstConnectWait = 0ms;
+    QXPRemoteTraceMode mode(CTraceMode::kUnregistered, "t", "log", 2, "127.0.0.1",
+                            std::to_string(mute.Port()).c_str(), nullptr, timing);
+    wicket::AcceptedPeer peer;
+    ASSERT_TRUE(WaitUntil([&] { return mute.Accept(peer) == wicket::CListener::AcceptResult::kAccepted; }));
+    mode.EnableTrace(5);
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 10; ++i) {
+        Traceln(mode, 5, "while the login waits %d", i);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+    EXPECT_FALSE(mode.Connected());
 }
 
 TEST_F(ListeningModeTest, TheBackOffDoublesFrom15To960Seconds)

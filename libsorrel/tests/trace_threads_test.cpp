@@ -38,6 +38,7 @@ TEST_F(ThreadsTest, EightThreadsTraceWholeLinesThroughOneMode)
 
     std::atomic<bool> go{false};
     std::vector<std::thread> threads;
+    threads.reserve(kThreads);
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([t, &go] {
             while (!go.load()) {
@@ -65,7 +66,9 @@ TEST_F(ThreadsTest, EightThreadsTraceWholeLinesThroughOneMode)
         int t = -1;
         int i = -1;
         char rest[128] = {};
-        ASSERT_EQ(std::sscanf(line.text.c_str(), "thread %d line %d %127s", &t, &i, rest), 3) << line.text;
+        // The whole line is compared below, so a misread number cannot pass.
+        ASSERT_EQ(std::sscanf(line.text.c_str(), "thread %d line %d %127s", &t, &i, rest), 3)  // NOLINT(cert-err34-c)
+            << line.text;
         ASSERT_GE(t, 0);
         ASSERT_LT(t, kThreads);
         EXPECT_EQ(line.text, "thread " + std::to_string(t) + " line " + std::string(5 - std::to_string(i).size(), '0') +

@@ -33,7 +33,8 @@ CommandLine ParseCommandLine(std::span<const std::string> args)
             trace(arg.substr(8));
         } else if (!numberSeen && !arg.starts_with("--")) {
             numberSeen = true;
-            const int n = std::atoi(arg.c_str());
+            // atoi on purpose: "4x" is camera 4, letters are camera 0.
+            const int n = std::atoi(arg.c_str());  // NOLINT(cert-err34-c)
             line.camera = n > 0 ? n : 0;
         }
     }

@@ -67,7 +67,8 @@ std::optional<CommandLine> ParseCommandLine(std::span<const std::string> args, s
                 return false;
             }
             if (!Number(text, 0, 255, number)) {
-                error = arg + ": \"" + text + "\" is no level (0 to 255)";
+                error = arg;
+                error += ": \"" + text + "\" is no level (0 to 255)";
                 return false;
             }
             line.server.loginCommands.emplace_back(command, std::to_string(number));

@@ -54,9 +54,9 @@ kestrel::CLogFile* LogFiles::Acquire(const std::string& requested, int slices, s
     }
     const int count = slices < 1 ? 2 : (slices > kMostSlices ? kMostSlices : slices);
     try {
-        auto* file = new kestrel::CLogFile(
-            path.c_str(), kestrel::CLogFile::kDefaultSliceSize,
-            static_cast<unsigned long>(count));  // NOLINT(cppcoreguidelines-owning-memory): counted
+        // Owned by its reference count (DelRef).
+        auto* file = new kestrel::CLogFile(  // NOLINT(cppcoreguidelines-owning-memory)
+            path.c_str(), kestrel::CLogFile::kDefaultSliceSize, static_cast<unsigned long>(count));
         files_[path] = file;
         return file;
     } catch (const kestrel::CFrameworkException& e) {

@@ -27,15 +27,16 @@ public:
     explicit TraceWindowWidget(std::shared_ptr<TraceWindowState> state) : state_(std::move(state))
     {
         setWindowTitle(QStringLiteral("Info"));
-        box_ = new QPlainTextEdit(this);
+        // Children: the widget owns and deletes them.
+        box_ = new QPlainTextEdit(this);  // NOLINT(cppcoreguidelines-owning-memory)
         box_->setReadOnly(true);
         box_->setLineWrapMode(QPlainTextEdit::NoWrap);
-        dismiss_ = new QPushButton(QStringLiteral("Dismiss"), this);
+        dismiss_ = new QPushButton(QStringLiteral("Dismiss"), this);  // NOLINT(cppcoreguidelines-owning-memory)
         connect(dismiss_, &QPushButton::clicked, this, [this] {
             state_->Dismiss();
             hide();
         });
-        timer_ = new QTimer(this);
+        timer_ = new QTimer(this);  // NOLINT(cppcoreguidelines-owning-memory)
         connect(timer_, &QTimer::timeout, this, [this] { TakePending(); });
         timer_->start(kTickMs);
         move(160, 100);
@@ -111,15 +112,17 @@ public:
         : target_(target), posted_(std::make_shared<Posted>())
     {
         Post([posted = posted_, state = std::move(state)] {
-            posted->widget.store(new TraceWindowWidget(
-                state));  // NOLINT(cppcoreguidelines-owning-memory): the destroy request deletes it
+            // The destroy request deletes it.
+            auto* widget = new TraceWindowWidget(state);  // NOLINT(cppcoreguidelines-owning-memory)
+            posted->widget.store(widget);
         });
     }
     ~QtTraceWindow() override
     {
         Post([posted = posted_] {
-            delete posted->widget.exchange(
-                nullptr);  // NOLINT(cppcoreguidelines-owning-memory): made by the create request
+            // Made by the create request.
+            TraceWindowWidget* widget = posted->widget.exchange(nullptr);
+            delete widget;  // NOLINT(cppcoreguidelines-owning-memory)
         });
     }
     QtTraceWindow(const QtTraceWindow&) = delete;

@@ -21,8 +21,6 @@
 #include "libkestrel/testkit/TestKit.h"
 #include "libwicket/CListener.h"
 
-extern "C" char** environ;
-
 namespace {
 
 using namespace std::chrono_literals;
@@ -43,6 +41,7 @@ public:
         kestrel::UniqueFd in(fds[0]);
         input_.Reset(fds[1]);
         std::vector<char*> args;
+        args.reserve(argv.size() + 1);
         for (auto& a : argv) {
             args.push_back(a.data());
         }
@@ -60,6 +59,7 @@ public:
             environment.emplace_back(*e);
         }
         std::vector<char*> env;
+        env.reserve(environment.size() + 1);
         for (auto& e : environment) {
             env.push_back(e.data());
         }

@@ -48,9 +48,9 @@ public:
     {
         options.port = 0;
         options.logDirectory = dir_.Path();
-        lines_ = std::fopen(dir_.File("lines.txt").c_str(), "w");
-        notices_ = std::fopen(dir_.File("notices.txt").c_str(), "w");
-        server_ = std::make_unique<qxtraced::TraceServer>(options, lines_, notices_);
+        lines_.reset(std::fopen(dir_.File("lines.txt").c_str(), "w"));      // NOLINT(cppcoreguidelines-owning-memory)
+        notices_.reset(std::fopen(dir_.File("notices.txt").c_str(), "w"));  // NOLINT(cppcoreguidelines-owning-memory)
+        server_ = std::make_unique<qxtraced::TraceServer>(options, lines_.get(), notices_.get());
         listening_ = server_->Listen();
         thread_ = std::thread([this] { server_->Run(console_.read.Get(), stop_.read.Get()); });
     }
@@ -59,8 +59,6 @@ public:
         if (thread_.joinable()) {
             Stop();
         }
-        std::fclose(lines_);
-        std::fclose(notices_);
     }
     RunningServer(const RunningServer&) = delete;
     RunningServer& operator=(const RunningServer&) = delete;
@@ -91,8 +89,11 @@ public:
 
 private:
     TempDir dir_{"qxtraced_server"};
-    std::FILE* lines_ = nullptr;
-    std::FILE* notices_ = nullptr;
+    struct FileCloser {
+        void operator()(std::FILE* file) const { std::fclose(file); }  // NOLINT(cppcoreguidelines-owning-memory)
+    };
+    std::unique_ptr<std::FILE, FileCloser> lines_;
+    std::unique_ptr<std::FILE, FileCloser> notices_;
     std::unique_ptr<qxtraced::TraceServer> server_;
     bool listening_ = false;
     Pipe console_;

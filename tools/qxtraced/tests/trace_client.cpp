@@ -21,8 +21,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: trace_client PORT COUNT LOGNAME PACE_US\n");
         return 2;
     }
-    const int count = std::atoi(argv[2]);
-    const int pace = std::atoi(argv[4]);
+    const int count = static_cast<int>(std::strtol(argv[2], nullptr, 10));
+    const int pace = static_cast<int>(std::strtol(argv[4], nullptr, 10));
     sorrel::RemoteTiming timing;
     timing.connectAttempts = 3;
     timing.attemptPause = 50ms;
