@@ -1,6 +1,7 @@
 #include "libsorrel/CTraceListener.h"
 
 #include <poll.h>
+#include <pthread.h>
 
 #include <cerrno>
 #include <string>
@@ -28,7 +29,14 @@ void CTraceListener::Stop()
 {
     mode_.StopConnecting();
     mode_.WakeBlockedReads();
-    join();
+    // The thread library's join() skips the join of a thread whose run()
+    // has just ended (leaving it unjoined while it still unwinds): the
+    // thread is joined here, once, and marked so that nothing joins it again.
+    if (started_ && !joined_) {
+        ::pthread_join(tid, nullptr);
+        running = false;
+        joined_ = true;
+    }
 }
 
 bool CTraceListener::Sleep(std::chrono::milliseconds delay)
@@ -50,9 +58,16 @@ bool CTraceListener::ExpectLogFileReply()
     return true;
 }
 
+void CTraceListener::Start()
+{
+    // Running from now on, not from whenever the thread gets going.
+    running_ = true;
+    start();
+    started_ = true;
+}
+
 void CTraceListener::run()
 {
-    running_ = true;
     const RemoteTiming& timing = mode_.Timing();
     std::chrono::milliseconds delay = timing.firstBackoff;
     while (!mode_.Stop().Stopped()) {

@@ -22,6 +22,8 @@ public:
     CTraceListener(const CTraceListener&) = delete;
     CTraceListener& operator=(const CTraceListener&) = delete;
 
+    // Starts the thread.
+    void Start();
     // Ends the loop and waits for the thread.
     void Stop();
 
@@ -44,6 +46,9 @@ private:
     std::atomic<bool> reading_{false};
     std::atomic<std::thread::id> readerId_{};
     std::atomic<int> expectedReplies_{0};
+    // Touched by the owning thread only (Start, Stop).
+    bool started_ = false;
+    bool joined_ = false;
 };
 
 }  // namespace sorrel

@@ -10,7 +10,7 @@ QXPRemoteTraceMode::QXPRemoteTraceMode(int slot, const char* title, const char* 
     : QXRemoteTraceMode(slot, title, logFile, slices, host, service, extra, false, timing)
 {
     listener_ = std::make_unique<CTraceListener>(*this);
-    listener_->start();
+    listener_->Start();
     std::unique_lock lock(firstLock_);
     firstChanged_.wait_for(lock, Timing().firstConnectWait, [this] { return firstSettled_; });
 }

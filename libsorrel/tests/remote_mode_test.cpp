@@ -63,7 +63,11 @@ protected:
 
     bool ErrorReported(const std::string& text)
     {
-        for (const auto& line : errors_.lines) {
+        // The listener reports on its own thread, under the error mode's lock.
+        errors_.Lock();
+        const std::vector<sorrel_test::Line> lines = errors_.lines;
+        errors_.Unlock();
+        for (const auto& line : lines) {
             if (line.text.find(text) != std::string::npos) {
                 return true;
             }
@@ -366,8 +370,8 @@ TEST_F(ListeningModeTest, TracingDoesNotWaitForAConnectionBeingMade)
     RemoteTiming timing = Fast();
     timing.ioTimeout = 3000ms;
     timing.firstConnectWait = 0ms;
-    QXPRemoteTraceMode mode(CTraceMode::kUnregistered, "t", "log", 2, "127.0.0.1",
-                            std::to_string(mute.Port()).c_str(), nullptr, timing);
+    QXPRemoteTraceMode mode(CTraceMode::kUnregistered, "t", "log", 2, "127.0.0.1", std::to_string(mute.Port()).c_str(),
+                            nullptr, timing);
     wicket::AcceptedPeer peer;
     ASSERT_TRUE(WaitUntil([&] { return mute.Accept(peer) == wicket::CListener::AcceptResult::kAccepted; }));
     mode.EnableTrace(5);

@@ -18,7 +18,6 @@ namespace {
 constexpr int kTickMs = 250;
 constexpr std::size_t kReadChunk = 16384;
 constexpr std::size_t kLongestConsoleLine = 1024;
-constexpr int kClientSendBuffer = 65536;
 
 const char* const kHelp =
     "commands (to every client, or to those whose name or title is NAME):\n"
@@ -84,8 +83,7 @@ void TraceServer::Accept()
             Notice("refused " + where + ": already " + std::to_string(clients_.size()) + " clients");
             continue;  // the descriptor closes here
         }
-        // What a client leaves unread stays small in the kernel too.
-        const int sendBuffer = kClientSendBuffer;
+        const int sendBuffer = options_.clientSendBuffer;
         ::setsockopt(peer.fd.Get(), SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
         Client& client = clients_.emplace_back();
         client.fd = std::move(peer.fd);

@@ -24,8 +24,10 @@ struct ServerOptions {
     std::size_t maxClients = 32;
     // A connection that has not logged in by then is closed.
     std::chrono::milliseconds loginTimeout{10000};
-    // Unsent bytes a client may leave waiting before it is dropped.
+    // Unsent bytes a client may leave waiting before it is dropped, and the
+    // kernel's send buffer of each client (what it holds unread stays small).
     std::size_t outputLimit = 1u << 20;
+    int clientSendBuffer = 65536;
     // Commands sent to every client when it logs in ("ENABLETRACE", "241").
     std::vector<std::pair<std::string, std::string>> loginCommands;
     // Colour markup as terminal colours (else left out) on the lines printed.

@@ -267,6 +267,7 @@ TEST(TraceServerTest, StrangersAreBounded)
     options.maxClients = 2;
     options.loginTimeout = 300ms;
     options.outputLimit = 4096;
+    options.clientSendBuffer = 4096;
     RunningServer server(options);
     // One that never logs in is closed after the timeout.
     UniqueFd silent = Connect(server.Port());
