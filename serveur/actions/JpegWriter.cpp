@@ -5,12 +5,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <optional>
 
 // libjpeg's headers expect FILE and size_t declared first.
 #include <jpeglib.h>
 
 #include "libkestrel/framework/FileIo.h"
+#include "libkestrel/framework/SpareFd.h"
 
 namespace vorlix {
 
@@ -28,6 +30,12 @@ void ErrorExit(j_common_ptr info)
 }
 
 void NoMessage(j_common_ptr /*info*/) {}
+
+// A descriptor kept back so pictures are still written when strangers have
+// taken every other one (a flood of connections): spent on the picture when
+// an open fails for want of descriptors, taken back once it is written.
+std::mutex g_spareLock;
+kestrel::SpareFd g_spare;
 
 // Everything between setjmp and longjmp is plain C state, so the jump skips
 // no destructor. On success `*buffer` holds `*size` bytes allocated by
@@ -133,7 +141,18 @@ bool WriteJpeg(std::span<const std::uint8_t> rgb, const std::string& path, int q
     const std::size_t commentLength = comment.size() > 65533 ? 65533 : comment.size();
     // Pictures are read by viewers outside this process (a web page over the
     // picture folder) while they are replaced: whole or not at all.
-    std::optional<kestrel::AtomicFile> file = kestrel::AtomicFile::Open(path, kestrel::Durability::kRenamed);
+    struct RetakeSpare {
+        ~RetakeSpare()
+        {
+            const std::lock_guard<std::mutex> guard(g_spareLock);
+            g_spare.Take();
+        }
+    } retake;  // declared before `file`: runs once the picture is closed
+    std::optional<kestrel::AtomicFile> file;
+    {
+        const std::lock_guard<std::mutex> guard(g_spareLock);
+        file = g_spare.OpenWithSpare([&] { return kestrel::AtomicFile::Open(path, kestrel::Durability::kRenamed); });
+    }
     if (!file) {
         std::fprintf(stderr, "can't open %s for writing. continue\n", path.c_str());
         return false;

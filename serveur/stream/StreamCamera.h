@@ -8,9 +8,11 @@
 namespace vorlix {
 
 struct StreamSettings {
-    int port = 6666;               // "Port Web client" (read when the server starts)
-    std::string password;          // "Authentification client", plain text; empty: none
-    int frequencyTransfert = 100;  // "Frequency Transfert", ms between two live frames to one client
+    int port = 6666;                  // "Port Web client" (read when the server starts)
+    std::string password;             // "Authentification client", plain text; empty: none
+    int frequencyTransfert = 100;     // "Frequency Transfert", ms between two live frames to one client
+    int maxClients = 100;             // "Max clients", viewers served at once (read when the server starts)
+    bool passwordUnreadable = false;  // "Authentification client" is set but cannot be unscrambled
 };
 
 class StreamCamera {

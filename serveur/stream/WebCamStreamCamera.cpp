@@ -1,6 +1,8 @@
 #include "serveur/stream/WebCamStreamCamera.h"
 
+#include "libkestrel/profile/Profile.h"
 #include "serveur/core/ThreadPriority.h"
+#include "serveur/scrambler/PasswordScrambler.h"
 
 namespace vorlix {
 
@@ -11,6 +13,14 @@ StreamSettings WebCamStreamCamera::Settings() const
     settings.port = copy.portWebClient;
     settings.password = copy.authentificationClient;
     settings.frequencyTransfert = copy.frequencyTransfert;
+    // Not kept by the camera object: read from its settings file. A password
+    // key that is present but cannot be unscrambled must not mean "none".
+    const std::string& file = cam_.SettingsFile();
+    settings.maxClients = kestrel::profile::GetInt(file, "Vorlix", "Max clients", settings.maxClients);
+    const std::string scrambled = kestrel::profile::GetString(file, "Vorlix", "Authentification client", "");
+    std::string plain;
+    settings.passwordUnreadable =
+        !scrambled.empty() && !UnscramblePassword(scrambled, "Authentification client", plain);
     return settings;
 }
 

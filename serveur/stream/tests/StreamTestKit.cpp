@@ -12,29 +12,34 @@
 
 #include <jpeglib.h>
 
-#include <cstdarg>
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <random>
+#include <filesystem>
 #include <sstream>
 
-#include "libkestrel/trace/QXTrace.h"
+#include "serveur/scrambler/PasswordScrambler.h"
+#include "serveur/stream/StreamServer.h"
 
 namespace vorlix::testkit {
 
-TempDir::TempDir()
+int FreePort()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vorlix-stream-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) {
-        path_ = pattern;
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        port = ntohs(address.sin_port);
     }
+    ::close(fd);
+    return port;
 }
 
-TempDir::~TempDir()
+TestCamera::TestCamera(std::string pictureDir) : dir_(std::move(pictureDir))
 {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
+    settings_.port = FreePort();
 }
 
 StreamSettings TestCamera::Settings() const
@@ -61,16 +66,34 @@ void TestCamera::AddEventText(const std::string& text)
     events_.push_back(text);
 }
 
+void TestCamera::SetPort(int port)
+{
+    const std::lock_guard<std::mutex> guard(lock_);
+    settings_.port = port;
+}
+
 void TestCamera::SetPassword(const std::string& password)
 {
     const std::lock_guard<std::mutex> guard(lock_);
     settings_.password = password;
 }
 
+void TestCamera::SetPasswordUnreadable(bool unreadable)
+{
+    const std::lock_guard<std::mutex> guard(lock_);
+    settings_.passwordUnreadable = unreadable;
+}
+
 void TestCamera::SetFrequency(int milliseconds)
 {
     const std::lock_guard<std::mutex> guard(lock_);
     settings_.frequencyTransfert = milliseconds;
+}
+
+void TestCamera::SetMaxClients(int count)
+{
+    const std::lock_guard<std::mutex> guard(lock_);
+    settings_.maxClients = count;
 }
 
 void TestCamera::SetShots(int shots, int maxJpg)
@@ -86,22 +109,27 @@ std::vector<std::string> TestCamera::EventTexts() const
     return events_;
 }
 
-void WriteFile(const std::string& path, const std::string& bytes)
+int TestCamera::CountEvent(const std::string& text) const
 {
-    const std::string temporary = path + ".part";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    int n = 0;
+    for (const std::string& t : EventTexts()) {
+        n += t == text ? 1 : 0;
     }
-    std::filesystem::rename(temporary, path);
+    return n;
 }
 
-std::string ReadFile(const std::string& path)
+int StartOnFreePort(StreamServer& server, TestCamera& camera)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
+    int result = 0;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        result = server.StartStreamServer();
+        if (result > 0 || server.OffReason().find("in use") == std::string::npos) {
+            return result;
+        }
+        server.StopStreamServer();
+        camera.SetPort(FreePort());
+    }
+    return result;
 }
 
 std::string MakeJpeg(int width, int height, int seed)
@@ -133,7 +161,7 @@ std::string MakeJpeg(int width, int height, int seed)
     }
     jpeg_finish_compress(&info);
     std::string bytes(reinterpret_cast<const char*>(out), size);
-    std::free(out);
+    std::free(out);  // NOLINT(cppcoreguidelines-no-malloc): libjpeg's buffer
     jpeg_destroy_compress(&info);
     return bytes;
 }
@@ -193,6 +221,13 @@ void Viewer::Send(const std::string& bytes)
     ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
 }
 
+std::string Viewer::Answer(std::int32_t challenge, const std::string& password)
+{
+    std::string scrambled;
+    ScramblePassword(password, std::to_string(challenge), scrambled);
+    return "Password: " + scrambled + "\r\n";
+}
+
 bool Viewer::Fill(std::chrono::steady_clock::time_point deadline)
 {
     const auto left =
@@ -243,6 +278,24 @@ bool Viewer::AnythingWithin(std::chrono::milliseconds limit)
     return !buffered_.empty() || Fill(std::chrono::steady_clock::now() + limit);
 }
 
+bool Viewer::ClosedWithin(std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (fd_ >= 0) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd entry{fd_, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&entry, 1, static_cast<int>(left.count())) <= 0) {
+            return false;
+        }
+        char chunk[65536];
+        if (::recv(fd_, chunk, sizeof chunk, 0) <= 0) {
+            return true;
+        }
+    }
+    return true;
+}
+
 std::optional<Viewer::Frame> Viewer::ReadFrame(std::chrono::milliseconds limit)
 {
     const auto start = std::chrono::steady_clock::now();
@@ -273,9 +326,9 @@ bool Viewer::ReadHead()
            "Pragma: no-cache\r\nContent-type: multipart/x-mixed-replace;boundary=BoundaryString\r\n";
 }
 
-std::optional<std::int32_t> Viewer::ReadChallenge()
+std::optional<std::int32_t> Viewer::ReadChallenge(std::chrono::milliseconds limit)
 {
-    auto line = ReadUntil("\r\n");
+    auto line = ReadUntil("\r\n", limit);
     if (!line || line->rfind("AskPassword: ", 0) != 0) {
         return std::nullopt;
     }
@@ -291,60 +344,6 @@ std::string HeaderField(const std::string& header, const std::string& name)
     }
     const std::size_t from = at + key.size();
     return header.substr(from, header.find("\r\n", from) - from);
-}
-
-namespace {
-std::mutex g_traceLock;
-std::vector<std::string> g_traceLines;
-
-void RecordLine(int level, const char* format, ...)
-{
-    char buffer[2048];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(buffer, sizeof buffer, format, args);  // NOLINT(clang-analyzer-valist.Uninitialized)
-    va_end(args);
-    const std::lock_guard<std::mutex> guard(g_traceLock);
-    g_traceLines.push_back(std::to_string(level) + " " + buffer);
-}
-
-int RecordLevel(int /*level*/)
-{
-    return 1;
-}
-QXCheckLevelFunction g_previousCheck = nullptr;
-}  // namespace
-
-TraceRecorder::TraceRecorder()
-{
-    {
-        const std::lock_guard<std::mutex> guard(g_traceLock);
-        g_traceLines.clear();
-    }
-    g_previousCheck = CheckLevel;
-    SetCheckLevelFunction(&RecordLevel);
-    SetTracelnFunction(&RecordLine);
-}
-
-TraceRecorder::~TraceRecorder()
-{
-    SetTracelnFunction(&QXTraceNull);
-    SetCheckLevelFunction(g_previousCheck);
-}
-
-std::vector<std::string> TraceRecorder::Lines() const
-{
-    const std::lock_guard<std::mutex> guard(g_traceLock);
-    return g_traceLines;
-}
-
-int TraceRecorder::Count(const std::string& part) const
-{
-    int count = 0;
-    for (const std::string& line : Lines()) {
-        count += line.find(part) != std::string::npos ? 1 : 0;
-    }
-    return count;
 }
 
 int RunProgram(const std::vector<std::string>& argv, const std::string& outPath, const std::string& errPath,
@@ -366,15 +365,12 @@ int RunProgram(const std::vector<std::string>& argv, const std::string& outPath,
     if (started != 0) {
         return -1;
     }
-    const auto deadline = std::chrono::steady_clock::now() + limit;
     int status = 0;
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            return -1;
-        }
-        std::this_thread::sleep_for(20ms);
+    const bool ended = WaitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, limit, 20ms);
+    if (!ended) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        return -1;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -392,22 +388,26 @@ bool HaveProgram(const std::string& program)
     return false;
 }
 
-int OpenDescriptors()
+namespace {
+int CountEntries(const std::string& dir)
 {
     int count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ignored;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir, ignored)) {
         ++count;
     }
     return count;
 }
+}  // namespace
+
+int OpenDescriptors()
+{
+    return CountEntries("/proc/self/fd");
+}
 
 int ThreadCount()
 {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
-        ++count;
-    }
-    return count;
+    return CountEntries("/proc/self/task");
 }
 
 }  // namespace vorlix::testkit

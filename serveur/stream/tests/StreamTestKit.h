@@ -1,39 +1,39 @@
-// Helpers of the stream server tests: a camera of the tests' own, a viewer
-// on a real TCP connection, picture files and a trace recorder.
+// Helpers of the stream server tests: a camera of the tests' own, a viewer on
+// a real TCP connection, JPEG pictures, and the server program run as a child
+// under chosen limits. Scratch directories, deadline waits and trace capture
+// come from the shared test kit.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "libkestrel/testkit/TestKit.h"
 #include "serveur/stream/StreamCamera.h"
+
+namespace vorlix {
+class StreamServer;
+}
 
 namespace vorlix::testkit {
 
 using namespace std::chrono_literals;
+using kestrel::test::ReadFile;
+using kestrel::test::TempDir;
+using kestrel::test::TraceCapture;
+using kestrel::test::WaitUntil;
+using kestrel::test::WriteFile;
 
-// A fresh directory under the system's temporary directory, removed at the end.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    [[nodiscard]] const std::string& Path() const { return path_; }
-    [[nodiscard]] std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
+// A TCP port of 127.0.0.1 that was free a moment ago.
+int FreePort();
 
 class TestCamera final : public StreamCamera {
 public:
-    explicit TestCamera(std::string pictureDir) : dir_(std::move(pictureDir)) {}
+    // Listens on a free port (see StartOnFreePort).
+    explicit TestCamera(std::string pictureDir);
 
     [[nodiscard]] StreamSettings Settings() const override;
     [[nodiscard]] int Shots() const override;
@@ -42,23 +42,28 @@ public:
     void AddEventText(const std::string& text) override;
     void ApplyStreamThreadPriority() override {}
 
+    void SetPort(int port);
     void SetPassword(const std::string& password);
+    void SetPasswordUnreadable(bool unreadable);
     void SetFrequency(int milliseconds);
+    void SetMaxClients(int count);
     void SetShots(int shots, int maxJpg);
     [[nodiscard]] std::vector<std::string> EventTexts() const;
+    [[nodiscard]] int CountEvent(const std::string& text) const;
 
 private:
     std::string dir_;
     mutable std::mutex lock_;
-    StreamSettings settings_{0, "", 0};  // port 0: the system picks one
+    StreamSettings settings_{0, "", 0};
     int shots_ = 0;
     int maxJpg_ = 500;
     std::vector<std::string> events_;
 };
 
-// Writes `bytes` to `path` (replaced atomically, as the camera writes pictures).
-void WriteFile(const std::string& path, const std::string& bytes);
-std::string ReadFile(const std::string& path);
+// Starts `server`, moving `camera` to another free port when the one it had
+// was taken meanwhile. The listening socket, or what the last start returned.
+int StartOnFreePort(StreamServer& server, TestCamera& camera);
+
 // A real JPEG of `width` x `height` whose picture depends on `seed`.
 std::string MakeJpeg(int width, int height, int seed);
 
@@ -81,6 +86,8 @@ public:
     std::optional<std::string> ReadUntil(const std::string& marker, std::chrono::milliseconds limit = 3s);
     // Whether any byte arrives within `limit` (the byte is kept for later reads).
     bool AnythingWithin(std::chrono::milliseconds limit);
+    // Whether the server closed the connection within `limit` (bytes before the end are dropped).
+    bool ClosedWithin(std::chrono::milliseconds limit);
 
     struct Frame {
         std::string header;  // from the boundary line to the empty line
@@ -91,7 +98,9 @@ public:
     std::optional<Frame> ReadFrame(std::chrono::milliseconds limit = 3s);
     // The head (173 bytes) and, when asked, the AskPassword line's number.
     bool ReadHead();
-    std::optional<std::int32_t> ReadChallenge();
+    std::optional<std::int32_t> ReadChallenge(std::chrono::milliseconds limit = 3s);
+    // "Password: <scrambled>\r\n" for `challenge`.
+    static std::string Answer(std::int32_t challenge, const std::string& password);
     void Close();
     // Closes with a reset (RST) instead of an orderly close.
     void Reset();
@@ -104,31 +113,6 @@ private:
 
 // The header field `name` ("Content-Length", "IndiceLast", ...) of a frame.
 std::string HeaderField(const std::string& header, const std::string& name);
-
-// Records trace lines while alive (the hooks are restored afterwards).
-class TraceRecorder {
-public:
-    TraceRecorder();
-    ~TraceRecorder();
-    TraceRecorder(const TraceRecorder&) = delete;
-    TraceRecorder& operator=(const TraceRecorder&) = delete;
-    [[nodiscard]] std::vector<std::string> Lines() const;
-    [[nodiscard]] int Count(const std::string& part) const;
-};
-
-// Waits until `condition` holds, at most `limit`; returns the last result.
-template <class Condition>
-bool WaitFor(Condition condition, std::chrono::milliseconds limit = 3s)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return condition();
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
 
 // Runs `argv` (found on PATH, no shell) with its output in `outPath` and its
 // errors in `errPath`; killed when it outlives `limit`. The exit status, or

@@ -42,7 +42,7 @@ protected:
     {
         camera_.SetFrequency(0);
         WriteFile(dir_.File("last.jpg"), MakeJpeg(160, 120, 0));
-        ASSERT_GT(server_.StartStreamServer(), 0);
+        ASSERT_GT(StartOnFreePort(server_, camera_), 0);
         url_ = "http://127.0.0.1:" + std::to_string(server_.ListeningPort()) + "/";
     }
     void TearDown() override
@@ -70,7 +70,7 @@ protected:
         }
     }
 
-    TempDir dir_;
+    TempDir dir_{"vorlix_stream"};
     TestCamera camera_{dir_.Path()};
     StreamServer server_{camera_};
     std::string url_;
@@ -89,14 +89,15 @@ TEST_F(StreamRealClients, CurlReceivesThePartsByteIdenticalToTheFiles)
         RunProgram({"curl", "-s", "-N", "--max-time", "3", "-o", out, url_}, dir_.File("curl.stdout"),
                    dir_.File("curl.err"), 10s);
     });
-    ASSERT_TRUE(WaitFor([&] { return server_.CountStreamClients() == 1; }, 5s));
+    ASSERT_TRUE(WaitUntil([&] { return server_.CountStreamClients() == 1; }, 5s));
     sent.push_back(ReadFile(dir_.File("last.jpg")));  // the last picture at once
     for (int i = 1; i <= 4; ++i) {
-        std::this_thread::sleep_for(150ms);
         const std::string path = dir_.File("shot_" + std::to_string(i) + ".jpg");
         WriteFile(path, MakeJpeg(120 + i * 8, 90, i));
         sent.push_back(ReadFile(path));
-        EXPECT_TRUE(WaitFor([&] { return server_.StreamState() == 0; }));  // else it would be skipped
+        // A picture notified while the previous one is still on its way
+        // replaces it: wait until curl has taken it.
+        EXPECT_TRUE(WaitUntil([&] { return server_.StreamState() == 0; }));
         server_.NotifyNewImage(path.c_str());
     }
     curl.join();

@@ -28,7 +28,7 @@ protected:
         std::filesystem::create_directory(dir_.File("files"));
         cam_.LoadConfiguration(0, dir_.Path());
         cam_.UpdateSettings([](CameraSettings& s) {
-            s.portWebClient = 0;  // the system picks a free port
+            s.portWebClient = FreePort();
             s.frequencyTransfert = 0;
         });
         cam_.SetDetection(true);
@@ -67,7 +67,7 @@ protected:
         return events_;
     }
 
-    TempDir dir_;
+    TempDir dir_{"vorlix_stream"};
     std::time_t now_ = 100000;
     WebCam cam_{[this] { return now_; }};
     VorlixActions actions_;
@@ -86,8 +86,8 @@ TEST_F(WebCamStream, RefreshAndDetectionPicturesReachTheViewer)
     ASSERT_GT(stream.StartIfEnabled(), 0);
     Viewer viewer(stream.Server().ListeningPort());
     ASSERT_TRUE(viewer.ReadHead());
-    ASSERT_TRUE(WaitFor([&] { return stream.Server().CountStreamClients() == 1; }));
-    EXPECT_TRUE(WaitFor([&] { return Events() == std::vector<std::string>{"New client"}; }));
+    ASSERT_TRUE(WaitUntil([&] { return stream.Server().CountStreamClients() == 1; }));
+    EXPECT_TRUE(WaitUntil([&] { return Events() == std::vector<std::string>{"New client"}; }));
 
     Feed(-1);  // the first frame writes the refresh picture
     auto frame = viewer.ReadFrame();
@@ -97,9 +97,6 @@ TEST_F(WebCamStream, RefreshAndDetectionPicturesReachTheViewer)
     for (int i = 0; i < 3; ++i) {
         Feed(-1);
     }
-    // Frames come here faster than a camera's; let the last flush end so the
-    // detection's notification is not dropped.
-    ASSERT_TRUE(WaitFor([&] { return stream.Server().StreamState() == 0; }));
     Feed(40);  // a moving block: detection picture number 1
     ASSERT_EQ(cam_.shots.load(), 1);
     const std::string detection = ReadFile(cam_.PictureDir() + "/vorlix_1.jpg");
