@@ -40,9 +40,27 @@ constexpr std::size_t kPictureBytes = 30 * 1024;
 constexpr int kPictures = 75;  // 3 seconds at 25 per second
 constexpr auto kPeriod = std::chrono::milliseconds(40);
 
+// A TCP port of 127.0.0.1 that was free a moment ago.
+int FreePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    ::close(fd);
+    return port;
+}
+
 struct BenchCamera final : vorlix::StreamCamera {
     std::string dir;
-    vorlix::StreamSettings Settings() const override { return {0, "", 0}; }
+    int port = FreePort();
+    vorlix::StreamSettings Settings() const override { return {port, "", 0}; }
     int Shots() const override { return 0; }
     int MaxJpg() const override { return 500; }
     std::string PictureDir() const override { return dir; }

@@ -33,9 +33,9 @@ void PictureFanout::Offer(const std::string& path, std::uint64_t sequence)
     }
 }
 
-std::shared_ptr<const SharedImage> PictureFanout::Current()
+std::shared_ptr<const SharedImage> PictureFanout::Current(bool retry)
 {
-    if (loadedSequence_ != sequence_) {
+    if (loadedSequence_ != sequence_ || (retry && image_ == nullptr)) {
         loadedSequence_ = sequence_;
         image_.reset();  // the older picture goes with the last client sending it
         image_ = SharedImage::Load(path_, &spare_);
@@ -58,8 +58,11 @@ PictureFanout::Progress PictureFanout::StartLive(StreamClient& client, int inter
         nextDue = std::min(nextDue, now + std::chrono::milliseconds(static_cast<std::uint32_t>(intervalMs) - since));
         return Progress::kDone;
     }
+    // A viewer that asks for the last picture (new, or just admitted) gets
+    // another try at a picture that could not be read for the others.
+    const bool asking = client.pictureSeen == 0;
     client.pictureSeen = sequence_;
-    const std::shared_ptr<const SharedImage> image = Current();
+    const std::shared_ptr<const SharedImage> image = Current(asking);
     if (image == nullptr || image->Size() <= 0) {
         return Progress::kDone;  // nothing to send for this picture
     }
@@ -71,16 +74,51 @@ PictureFanout::Progress PictureFanout::StartLive(StreamClient& client, int inter
     return Begin(client, std::move(frame));
 }
 
+namespace {
+
+// One send of what is left of `f`: header, picture bytes, trailer. The
+// counts of each part sent are advanced; -1 with errno on failure.
+ssize_t SendRest(int fd, OutgoingFrame& f)
+{
+    const auto size = static_cast<std::size_t>(f.image->Size());
+    std::array<iovec, 3> parts{};
+    std::size_t count = 0;
+    if (f.headerSent < f.header.size()) {
+        parts[count++] = iovec{f.header.data() + f.headerSent, f.header.size() - f.headerSent};
+    }
+    if (f.offset < size) {
+        parts[count++] = iovec{const_cast<char*>(f.image->Data() + f.offset), size - f.offset};
+    }
+    parts[count++] = iovec{const_cast<char*>(kFrameTrailer.data() + f.trailerSent), 2 - f.trailerSent};
+    msghdr message{};
+    message.msg_iov = parts.data();
+    message.msg_iovlen = count;
+    ssize_t sent = 0;
+    do {
+        sent = ::sendmsg(fd, &message, kSendFlags);
+    } while (sent < 0 && errno == EINTR);
+    if (sent > 0) {
+        auto left = static_cast<std::size_t>(sent);
+        const std::size_t header = std::min(left, f.header.size() - f.headerSent);
+        f.headerSent += header;
+        left -= header;
+        const std::size_t body = std::min(left, size - f.offset);
+        f.offset += body;
+        f.trailerSent += left - body;
+    }
+    return sent;
+}
+
+}  // namespace
+
 PictureFanout::Progress PictureFanout::Begin(StreamClient& client, OutgoingFrame frame)
 {
     const int fd = client.Fd();
     const auto length = static_cast<int>(frame.header.size());
-    // One send for the whole header, held back for the body that follows so
-    // both leave in the same segments.
-    ssize_t sent = 0;
-    do {
-        sent = ::send(fd, frame.header.data(), frame.header.size(), kSendFlags | MSG_MORE);
-    } while (sent < 0 && errno == EINTR);
+    // The header leads the frame's first send, so it reaches the viewer
+    // whole and in front of any picture byte; header and picture leave in
+    // the same segments.
+    const ssize_t sent = SendRest(fd, frame);
     if (sent < 0 && !wicket::IsWouldBlock(errno)) {
         client.lastFrameTick = 0;
         if (frame.history) {
@@ -91,14 +129,15 @@ PictureFanout::Progress PictureFanout::Begin(StreamClient& client, OutgoingFrame
         TRACE_WARN_DETAIL();
         return Progress::kFailed;
     }
+    const int header = sent < 0 ? static_cast<int>(sent) : static_cast<int>(frame.headerSent);
     if (frame.history) {
-        TRACE_LEVEL(kestrel::kLevelUser3, "(History) send (%d bytes) on (%d)", static_cast<int>(sent), fd);
+        TRACE_LEVEL(kestrel::kLevelUser3, "(History) send (%d bytes) on (%d)", header, fd);
     } else {
-        TRACE_LEVEL(kestrel::kLevelUser3, "(add_write) send (%d bytes) on (%d)", static_cast<int>(sent), fd);
+        TRACE_LEVEL(kestrel::kLevelUser3, "(add_write) send (%d bytes) on (%d)", header, fd);
     }
-    // A header the socket took only in part is finished before the body:
-    // the viewer must never see a cut header.
-    frame.headerSent = sent > 0 ? static_cast<std::size_t>(sent) : 0;
+    if (sent > header) {
+        TRACE_LEVEL(kestrel::kLevelUser3, "(flush) a send (%d bytes) on (%d)", static_cast<int>(sent) - header, fd);
+    }
     client.frame = std::move(frame);
     return Continue(client);
 }
@@ -112,37 +151,15 @@ PictureFanout::Progress PictureFanout::Continue(StreamClient& client)
     const int fd = client.Fd();
     const auto size = static_cast<std::size_t>(f.image->Size());
     for (;;) {
-        std::array<iovec, 3> parts{};
-        std::size_t count = 0;
-        if (f.headerSent < f.header.size()) {
-            parts[count++] = iovec{f.header.data() + f.headerSent, f.header.size() - f.headerSent};
+        if (f.trailerSent == 2) {
+            TRACE_LEVEL(kestrel::kLevelUser3, "Send (%d bytes,nret=%d) on (%d)", static_cast<int>(size), 2, fd);
+            client.frame.reset();
+            return Progress::kDone;
         }
-        if (f.offset < size) {
-            parts[count++] = iovec{const_cast<char*>(f.image->Data() + f.offset), size - f.offset};
-        }
-        parts[count++] = iovec{const_cast<char*>(kFrameTrailer.data() + f.trailerSent), 2 - f.trailerSent};
-        msghdr message{};
-        message.msg_iov = parts.data();
-        message.msg_iovlen = count;
-        ssize_t sent = 0;
-        do {
-            sent = ::sendmsg(fd, &message, kSendFlags);
-        } while (sent < 0 && errno == EINTR);
+        const ssize_t sent = SendRest(fd, f);
         const int error = errno;
         TRACE_LEVEL(kestrel::kLevelUser3, "(flush) a send (%d bytes) on (%d)", static_cast<int>(sent), fd);
         if (sent > 0) {
-            auto left = static_cast<std::size_t>(sent);
-            const std::size_t header = std::min(left, f.header.size() - f.headerSent);
-            f.headerSent += header;
-            left -= header;
-            const std::size_t body = std::min(left, size - f.offset);
-            f.offset += body;
-            f.trailerSent += left - body;
-            if (f.trailerSent == 2) {
-                TRACE_LEVEL(kestrel::kLevelUser3, "Send (%d bytes,nret=%d) on (%d)", static_cast<int>(size), 2, fd);
-                client.frame.reset();
-                return Progress::kDone;
-            }
             continue;
         }
         if (sent == 0 || wicket::IsWouldBlock(error)) {

@@ -29,6 +29,7 @@ public:
 
     // The newest picture: `sequence` grows with every notification (a resend
     // of the same path is a new picture too). Read lazily, once per sequence.
+    // A client whose pictureSeen is 0 has seen none and gets the newest.
     void Offer(const std::string& path, std::uint64_t sequence);
     [[nodiscard]] std::uint64_t Sequence() const { return sequence_; }
 
@@ -50,7 +51,8 @@ public:
     kestrel::SpareFd& Spare() { return spare_; }
 
 private:
-    std::shared_ptr<const SharedImage> Current();
+    // The newest picture, read on first use; `retry`: read again when that failed.
+    std::shared_ptr<const SharedImage> Current(bool retry);
 
     std::chrono::milliseconds frameDeadline_;
     std::string path_;

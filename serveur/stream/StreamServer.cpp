@@ -120,13 +120,12 @@ int StreamServer::StartStreamServer()
     {
         const std::lock_guard<std::mutex> guard(pictureLock_);
         latestPath_ = camera_.PictureDir() + "/last.jpg";
+        ++latestSequence_;  // a picture nobody has seen yet
     }
     listeningPort_.store(acceptor_.Port());
-    threadEnded_.store(false);
     try {
         thread_ = std::thread(&StreamServer::StreamThread, this);
     } catch (const std::system_error& error) {
-        threadEnded_.store(true);
         acceptor_.Close();
         listeningPort_.store(0);
         SetOff("the stream thread cannot be created");
@@ -186,12 +185,6 @@ void StreamServer::NotifyNewImage(const char* path)
     Wake();
 }
 
-void StreamServer::ResendLastPicture()
-{
-    const std::lock_guard<std::mutex> guard(pictureLock_);
-    ++latestSequence_;
-}
-
 int StreamServer::CountStreamClients() const
 {
     return running_.load() ? clientCount_.load() : 0;
@@ -236,7 +229,6 @@ void StreamServer::StreamThread()
         TRACE_WARN("Thread jpg exception ");
         TRACE_TRACE("Thread jpg end");
     }
-    threadEnded_.store(true);
 }
 
 void StreamServer::Serve(StreamClock::time_point now, StreamClock::time_point& wakeAt)
@@ -386,8 +378,7 @@ void StreamServer::AddClient(wicket::AcceptedPeer peer)
         TRACE_TRACE("(add_client) send (%d bytes) on (%d)", sent, fd);
     }
     if (!withPassword) {
-        ResendLastPicture();  // the new client gets the last picture at once
-        return;
+        return;  // admitted: it gets the last picture at once (it has seen none)
     }
     client.challenge = challenge;
     client.passwordState = 1;
@@ -443,10 +434,10 @@ void StreamServer::CheckPassword(StreamClient& client, const std::string& answer
     switch (gate_.Check(client, answer, settings_.password, now)) {
         case PasswordGate::Verdict::kRight:
             camera_.AddEventText("password ok for the new client");
-            ResendLastPicture();
+            client.pictureSeen = 0;  // the last picture at once
             break;
         case PasswordGate::Verdict::kIgnored:
-            ResendLastPicture();
+            client.pictureSeen = 0;
             break;
         case PasswordGate::Verdict::kWrong: {
             camera_.AddEventText("password KO for the new client");

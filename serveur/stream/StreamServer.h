@@ -87,7 +87,6 @@ private:
     void SendPasswordRequest(StreamClient& client);
     void ReadRequest(StreamClient& client);
     void CheckPassword(StreamClient& client, const std::string& answer);
-    void ResendLastPicture();
     void RemoveClosing();
     void SetOff(std::string reason);
     void Wake();
@@ -114,7 +113,6 @@ private:
     std::atomic<int> listeningPort_{0};
     std::atomic<bool> running_{false};
     std::atomic<bool> listening_{false};
-    std::atomic<bool> threadEnded_{true};
     std::atomic<long> threadId_{0};
     std::thread thread_;
     kestrel::UniqueFd wake_;

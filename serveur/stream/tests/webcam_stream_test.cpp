@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "libkestrel/profile/Profile.h"
 #include "serveur/actions/VorlixActions.h"
 #include "serveur/core/Frame.h"
 #include "serveur/core/WebCam.h"
+#include "serveur/scrambler/PasswordScrambler.h"
 #include "serveur/stream/WebCamStreamCamera.h"
 #include "serveur/stream/tests/StreamTestKit.h"
 
@@ -133,6 +135,30 @@ TEST_F(WebCamStream, ClientAccessOffStartsNothingAndPicturesAreStillWritten)
     EXPECT_FALSE(stream.Server().Running());
     EXPECT_FALSE(ReadFile(cam_.PictureDir() + "/last.jpg").empty());
     cam_.SetRoad(nullptr);
+}
+
+TEST_F(WebCamStream, MaxClientsAndAnUnreadablePasswordComeFromTheSettingsFile)
+{
+    const std::string& ini = cam_.SettingsFile();
+    WebCamStreamCamera camera(cam_);
+    EXPECT_EQ(camera.Settings().maxClients, 100);
+    EXPECT_FALSE(camera.Settings().passwordUnreadable);
+
+    kestrel::profile::WriteInt(ini, "Vorlix", "Max clients", 7);
+    // Written by hand, not scrambled: the camera object reads no password from it.
+    kestrel::profile::WriteString(ini, "Vorlix", "Authentification client", "secret");
+    EXPECT_EQ(camera.Settings().maxClients, 7);
+    EXPECT_TRUE(camera.Settings().passwordUnreadable);
+    {
+        WebCamStreamServer stream(cam_);
+        EXPECT_EQ(stream.StartIfEnabled(), 0) << "the stream opened without the password";
+        EXPECT_FALSE(stream.Server().Listening());
+    }
+
+    std::string scrambled;
+    ASSERT_TRUE(ScramblePassword("pw", "Authentification client", scrambled));
+    kestrel::profile::WriteString(ini, "Vorlix", "Authentification client", scrambled);
+    EXPECT_FALSE(camera.Settings().passwordUnreadable);
 }
 
 }  // namespace
