@@ -312,7 +312,7 @@ void StreamServer::WaitAndHandle(StreamClock::time_point wakeAt)
         entries.push_back(pollfd{client->Fd(), events, 0});
         polled.push_back(client.get());
     }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(wakeAt - now).count();
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(wakeAt - now).count();
     const int timeout = static_cast<int>(std::clamp<long long>(left, 0, kIdleWait.count()));
     if (::poll(entries.data(), entries.size(), timeout) <= 0) {
         return;
@@ -357,8 +357,8 @@ void StreamServer::AcceptNewClients()
 void StreamServer::AddClient(wicket::AcceptedPeer peer)
 {
     const int fd = peer.fd.Get();
-    // A header and its body are separate sends: without this the body's
-    // last segment would wait for the header's acknowledgement.
+    // Frames leave as soon as they are written: without this the short last
+    // segment of a frame would wait for the acknowledgement of the one before.
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kViewerSendBuffer, sizeof kViewerSendBuffer);
