@@ -144,6 +144,8 @@ TEST_F(StreamFaults, AViewerThatTakesBytesButNotAWholeFrameInTimeIsDropped)
     std::atomic<long> trickled{0};
     auto slow = std::make_unique<Viewer>(port_, 4096);
     ASSERT_TRUE(slow->ReadHead());
+    ASSERT_TRUE(WaitUntil([&] { return server_->CountStreamClients() == 1; }));
+    WriteFile(dir_.File("a.jpg"), std::string(4 * 1024 * 1024, 'A'));
     // Takes a little every 100 ms: the transfer never stalls, but a frame of
     // 4 MB would need minutes.
     std::thread trickle([&] {
@@ -152,8 +154,6 @@ TEST_F(StreamFaults, AViewerThatTakesBytesButNotAWholeFrameInTimeIsDropped)
             trickled += static_cast<long>(slow->Read(1024, 10ms).size());
         }
     });
-    ASSERT_TRUE(WaitUntil([&] { return server_->CountStreamClients() == 1; }));
-    WriteFile(dir_.File("a.jpg"), std::string(4 * 1024 * 1024, 'A'));
     const auto start = std::chrono::steady_clock::now();
     server_->NotifyNewImage(dir_.File("a.jpg").c_str());
     EXPECT_TRUE(WaitUntil([&] { return server_->CountStreamClients() == 0; }, 4s));

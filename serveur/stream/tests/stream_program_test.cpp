@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -192,7 +193,9 @@ TEST_F(StreamProgram, SlowViewerDoesNotSlowDownTenOthers)
         }
         return sum;
     };
-    std::this_thread::sleep_for(1s);  // the readers settle
+    EXPECT_TRUE(WaitUntil(
+        [&] { return std::all_of(frames.begin(), frames.end(), [](const auto& f) { return f.load() > 0; }); }, 5s))
+        << "the readers were not served";
     const int beforeAlone = total();
     std::this_thread::sleep_for(3s);  // measured span without the slow viewer
     const double alone = (total() - beforeAlone) / 3.0 / kReaders;

@@ -47,7 +47,7 @@ TEST(StreamViewersLoad, StalledViewerIsDroppedAndTenOthersKeepReceiving)
             }
         });
     }
-    ASSERT_TRUE(WaitUntil([&] { return server.CountStreamClients() == 11; }, 5s));
+    EXPECT_TRUE(WaitUntil([&] { return server.CountStreamClients() == 11; }, 5s));  // threads run: no early return
 
     // Large pictures fill the stalled viewer's buffers within a few frames.
     const std::string picture = MakeJpeg(1280, 960, 3) + std::string(1500000, '\0');
