@@ -48,7 +48,7 @@ struct StreamClient {
 
     std::optional<OutgoingFrame> frame;
     std::uint32_t lastFrameTick = 0;            // ms, when the last live frame to this client began
-    std::uint64_t pictureSeen = 0;              // the newest notification this client was served (or skipped)
+    std::uint64_t pictureSeen = 0;              // newest notification served or skipped; 0: none, send the last
     std::optional<std::string> historyRequest;  // waits for the frame in flight
 
     bool closing = false;  // removed at the end of the pass
