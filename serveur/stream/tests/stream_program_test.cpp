@@ -156,7 +156,7 @@ TEST_F(StreamProgram, DescriptorFloodLeavesPicturesAndViewersFlowing)
     const double after = Seconds(cpuAfter) / Seconds(Clock::now() - afterStart);
     std::printf(
         "stream thread CPU: %.0f%% during the flood (%.1f s), %.0f%% in the 5 s after; "
-        "descriptors in use during the flood: %d of 64\n",
+        "descriptors open during the flood: %d (limit 64)\n",
         during * 100, Seconds(floodEnd - floodStart), after * 100, serverDescriptors);
     EXPECT_LT(after, 0.10) << "the stream thread keeps spinning";
     EXPECT_LT(during, 0.90);
