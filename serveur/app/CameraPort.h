@@ -3,6 +3,13 @@
 // how capture, detection and the stream server are built.
 #pragma once
 
+namespace vorlix {
+class EventsWindow;
+namespace audio {
+class RecordingPlayer;
+}
+}  // namespace vorlix
+
 namespace vorlix::app {
 
 class CameraPort {
@@ -35,6 +42,13 @@ public:
     // Re-reads the settings as a confirmed configuration dialog does:
     // thresholds, stream server (restarted on a changed port or access).
     virtual void ReloadConfiguration() = 0;
+
+    // The history view's player of sound recordings; null when the camera
+    // has none.
+    virtual audio::RecordingPlayer* Playback() { return nullptr; }
+    // The desktop's events list, shown every line of the events window while
+    // attached (null detaches it). Its AddEntry is called off the GUI thread.
+    virtual void AttachEventsList(EventsWindow* /*list*/) {}
 };
 
 }  // namespace vorlix::app

@@ -1,18 +1,28 @@
 // The program's camera: the camera object with its detection actions, its
-// capture layer and its stream server, seen through the frame's port. This
-// is the one place where the detection road is wired.
+// capture layer, its stream server and its workers (FTP, mail, sound), seen
+// through the frame's port. This is the one place where the detection road
+// is wired.
 #include <memory>
 #include <string>
 
 #include "libkestrel/trace/TraceLevels.h"
 #include "serveur/actions/VorlixActions.h"
+#include "serveur/app/EventsFeed.h"
 #include "serveur/app/ServerCamera.h"
 #include "serveur/app/ServerCaptureChoice.h"
+#include "serveur/app/WorkerTimings.h"
+#include "serveur/audio/AudioManagement.h"
+#include "serveur/audio/RecorderRoadStop.h"
 #include "serveur/capture/CaptureServer.h"
 #include "serveur/capture/WebCamCaptureCamera.h"
 #include "serveur/core/Road.h"
 #include "serveur/core/Translate.h"
 #include "serveur/core/WebCam.h"
+#include "serveur/ftp/FtpRoadStop.h"
+#include "serveur/ftp/FtpUploader.h"
+#include "serveur/mail/MailRoadStop.h"
+#include "serveur/mail/MailSettings.h"
+#include "serveur/mail/MailWorker.h"
 #include "serveur/stream/WebCamStreamCamera.h"
 
 namespace vorlix::app {
@@ -21,11 +31,20 @@ namespace {
 
 class CoreCamera final : public CameraPort {
 public:
-    CoreCamera(const ServerPaths& paths, int camera) : stream_(cam_), captureCamera_(cam_), capture_(captureCamera_)
+    CoreCamera(const ServerPaths& paths, int camera)
+        : stream_(cam_),
+          captureCamera_(cam_),
+          capture_(captureCamera_),
+          audio_({paths.settingsFile,
+                  paths.workDir,
+                  {},
+                  [this](const std::string& text) { return cam_.Translate(text); }}),
+          mail_(paths.settingsFile, MailTimingsOfEnvironment())
     {
         cam_.LoadConfiguration(camera, paths.workDir);
         LoadWords();
         actions_.SetExecuteAllowed(ServerHasExecute());
+        StartWorkers();
         WireRoad();
         if (!capture_.StartSystem(MakeServerCaptureSystem(cam_.SettingsFile()))) {
             TRACE_ERROR("No capture system: the video device stays unavailable");
@@ -35,7 +54,10 @@ public:
     ~CoreCamera() override
     {
         capture_.CloseDevice();
+        // No frame comes any more: a recording under way ends and is kept.
+        audio_.Stop();
         cam_.SetRoad(nullptr);
+        // The workers end as members, before the camera object: mail, then FTP.
     }
     CoreCamera(const CoreCamera&) = delete;
     CoreCamera& operator=(const CoreCamera&) = delete;
@@ -50,6 +72,8 @@ public:
     void StopCapture() override
     {
         capture_.CloseDevice();
+        // Without frames no quiet frame would ever end it: the recording stops, kept.
+        audio_.GetRecorder().StopRecordingForced();
         cam_.SetCaptureRunning(false);
     }
     bool CaptureRunning() const override { return capture_.Running(); }
@@ -80,21 +104,67 @@ public:
         cam_.RequestClientRefresh();
         cam_.RequestReferenceImage();
         RestartStreamWhenChanged(before, cam_.SettingsCopy());
+        ReloadWorkers();
     }
+
+    audio::RecordingPlayer* Playback() override { return &audio_.Playback(); }
+    void AttachEventsList(EventsWindow* list) override { events_.Attach(list); }
 
 private:
     // The road of a detection, in its order: the naming of the detection,
-    // its picture, the viewers (who are sent the picture once written), then
-    // its event. A worker (FTP request, mail counter, sound recorder, web
-    // view, the desktop's picture and events list) is one more Add here, at
-    // its place on the road.
+    // its picture, the viewers (who are sent the picture once written), the
+    // FTP request and the mail counter (both read the written picture later,
+    // from their threads), its event (list, history, sound, Execute), then
+    // the sound recorder. The web view and the desktop's picture and events
+    // list are one more Add here, at their place on the road.
     void WireRoad()
     {
         road_.SetClassifier(&actions_.Naming());
         road_.Add(actions_.Pictures());
         road_.Add(stream_.Pictures());
+        road_.Add(*ftpStop_);
+        road_.Add(mailStop_);
         road_.Add(actions_.Events());
+        road_.Add(recorderStop_);
         cam_.SetRoad(&road_);
+    }
+
+    // At the configuration load, before capture: every worker writes to the
+    // one events feed; FTP first, then mail, then sound.
+    void StartWorkers()
+    {
+        EventFiring& firing = actions_.Firing();
+        firing.SetEventsWindow(&events_);
+        firing.SetSoundPlayer(&audio_.Sounds());
+
+        ftp_ = std::make_unique<ftp::FtpUploader>(cam_.SettingsFile(), cam_.PictureDir());
+        ftp_->SetEventsWindow(&events_);
+        ftp_->StartFtpThread(cam_.shots.load(), cam_.MaxJpg());
+        ftpStop_ = std::make_unique<ftp::FtpRoadStop>(*ftp_);
+
+        mail_.SetPictureStore(cam_.PictureDir(), cam_.MaxJpg());
+        mail_.SetHistorySource([&firing] { return firing.History(); });
+        mail_.SetEventsWindow(&events_);
+        mail_.StartMailThread(cam_.shots.load());
+
+        audio_.SetEventsWindow(&events_);
+        audio_.Start();
+    }
+
+    // A confirmed configuration (or SIGHUP): each worker starts or stops by
+    // its own "management" and takes its new settings.
+    void ReloadWorkers()
+    {
+        const int shots = cam_.shots.load();
+        const int maxJpg = cam_.MaxJpg();
+        ftp_->ApplyManagement(shots, maxJpg);
+        mail_.SetPictureStore(cam_.PictureDir(), maxJpg);
+        if (MailEnabled(cam_.SettingsFile())) {
+            mail_.StartMailThread(shots);
+        } else {
+            mail_.StopMailThread();
+        }
+        audio_.Reload();
     }
 
     void LoadWords()
@@ -121,12 +191,22 @@ private:
         }
     }
 
+    // Declared first: every worker and the actions write to it until they end.
+    EventsFeed events_;
     WebCam cam_;
     VorlixActions actions_;
     mutable WebCamStreamServer stream_;
     DetectionRoad road_;
     capture::WebCamCaptureCamera captureCamera_;
     capture::CaptureServer capture_;
+    // The workers end before the camera object and the actions (whose
+    // history the mail reads and whose sound player is the audio's).
+    audio::AudioManagement audio_;
+    std::unique_ptr<ftp::FtpUploader> ftp_;  // made once the picture directory is known
+    MailWorker mail_;
+    std::unique_ptr<ftp::FtpRoadStop> ftpStop_;
+    MailRoadStop mailStop_{mail_};
+    audio::RecorderRoadStop recorderStop_{audio_.GetRecorder()};
 };
 
 }  // namespace

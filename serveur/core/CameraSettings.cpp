@@ -56,24 +56,4 @@ FtpSettings ReadFtpSettings(const std::string& f)
     return s;
 }
 
-MailSettings ReadMailSettings(const std::string& f)
-{
-    MailSettings s;
-    const char* sec = "Vorlix MAIL";
-    s.management = prof::GetInt(f, sec, "management", 0);
-    s.smtp = prof::GetString(f, sec, "SMTP", "");
-    s.port = prof::GetInt(f, sec, "Port", 25);
-    s.from = prof::GetString(f, sec, "From", s.from);
-    s.to = prof::GetString(f, sec, "To", "");
-    s.cc = prof::GetString(f, sec, "CC", "");
-    s.subject = prof::GetString(f, sec, "Subject", s.subject);
-    s.sizeMax = prof::GetInt(f, sec, "SizeMax", 500);
-    s.ifjpg = prof::GetInt(f, sec, "ifjpg", 0);
-    s.sensibility = prof::GetInt(f, sec, "Sensibility", 1);
-    s.polling = prof::GetInt(f, sec, "Polling", 86400);
-    s.timeBeforeAnotherMail = prof::GetInt(f, sec, "Time before another mail", 300);
-    s.priority = OptionalInt(f, sec, "Priority");
-    return s;
-}
-
 }  // namespace vorlix

@@ -22,30 +22,6 @@ struct FtpSettings {  // section "Vorlix FTP"
     std::optional<int> priority;
 };
 
-struct MailSettings {  // section "Vorlix MAIL"
-    int management = 0;
-    std::string smtp;
-    int port = 25;
-    std::string from = "vorlix@localhost";
-    std::string to, cc;
-    std::string subject = "Detection mouvement Vorlix";
-    int sizeMax = 500;
-    int ifjpg = 0;
-    int sensibility = 1;
-    int polling = 86400;
-    int timeBeforeAnotherMail = 300;
-    std::optional<int> priority;
-};
-
-struct AudioSettings {  // section "Vorlix Audio Management"
-    int management = 0;
-    int deviceIn = 0;
-    int deviceOut = 0;
-    int minTime = 5;
-    int maxTime = 600;
-    int noActivityTime = 10;
-};
-
 struct ExecuteSettings {  // section "Vorlix Execute"
     int management = 0;
     std::string application;  // cut at 254 characters
@@ -90,10 +66,9 @@ struct CameraSettings {
     // Section "Vorlix Client"
     std::optional<int> clientPriority;  // "Priority"
 
-    AudioSettings audio;
+    // The FTP, mail and audio sections are read by their workers, afresh
+    // when they start or reload: no copy here.
     ExecuteSettings execute;
-    FtpSettings ftp;
-    MailSettings mail;
 };
 
 // Camera properties of section "Vorlix Format".
@@ -109,6 +84,5 @@ void WriteFormatProperties(const std::string& settingsFile, const std::map<std::
 int NormalisedJpegQuality(int quality);
 
 FtpSettings ReadFtpSettings(const std::string& settingsFile);
-MailSettings ReadMailSettings(const std::string& settingsFile);
 
 }  // namespace vorlix

@@ -155,8 +155,6 @@ void WebCam::ReadConfiguration(bool takeShotCounter)
     s.frequency = prof::GetInt(f, kMain, "Frequency", 90);
     s.schedule = prof::GetInt(f, kMain, "Schedule", kDefaultSchedule);
     s.clientPriority = OptionalInt(f, "Vorlix Client", "Priority");
-    s.ftp = ReadFtpSettings(f);
-    s.mail = ReadMailSettings(f);
     if (takeShotCounter) {
         shots.store(s.currentShots);
     }
@@ -253,12 +251,6 @@ void WebCam::LoadDetectionSettings()
         prof::WriteString(f, kAudio, "max time", "600");
         prof::WriteString(f, kAudio, "no activity time", "10");
     }
-    s.audio.management = prof::GetInt(f, kAudio, "management", 0);
-    s.audio.deviceIn = prof::GetInt(f, kAudio, "device in", 0);
-    s.audio.deviceOut = prof::GetInt(f, kAudio, "device out", 0);
-    s.audio.minTime = prof::GetInt(f, kAudio, "min time", 0);
-    s.audio.maxTime = prof::GetInt(f, kAudio, "max time", 0);
-    s.audio.noActivityTime = prof::GetInt(f, kAudio, "no activity time", 0);
     s.noEvents = prof::GetInt(f, kMain, "no events", 30);
     StoreSettings(s);
 }

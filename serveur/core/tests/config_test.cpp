@@ -47,7 +47,7 @@ TEST(FirstStart, EmptyDirectoryGetsExactlyTheFirstStartKeys)
     EXPECT_EQ(s.portWebClient, 6666);
     EXPECT_EQ(s.maxJpg, 500);
     EXPECT_EQ(s.schedule, 737407);
-    EXPECT_EQ(s.audio.noActivityTime, 10);
+    EXPECT_EQ(prof::GetInt(ini, "Vorlix Audio Management", "no activity time", 0), 10);
     EXPECT_EQ(cam.ZoneCount(), 1);
     EXPECT_TRUE(cam.Zone(0).whole);
     EXPECT_FALSE(s.priority.has_value());
@@ -115,8 +115,6 @@ TEST(GeneralKeys, ValuesAndLimits)
     prof::WriteInt(ini, "Vorlix", "Port Web client", 7000);
     prof::WriteInt(ini, "Vorlix", "Current shots", 42);
     prof::WriteInt(ini, "Vorlix", "Priority", 3);
-    prof::WriteString(ini, "Vorlix MAIL", "Subject", "");
-    prof::WriteInt(ini, "vorlix mail", "Port", 2525);
     std::string scrambled;
     ASSERT_TRUE(ScramblePassword("secret", "Authentification client", scrambled));
     prof::WriteString(ini, "Vorlix", "Authentification client", scrambled);
@@ -127,9 +125,6 @@ TEST(GeneralKeys, ValuesAndLimits)
     EXPECT_EQ(s.portWebClient, 7000);
     EXPECT_EQ(cam.shots.load(), 42);
     EXPECT_EQ(s.priority, 3);
-    EXPECT_EQ(s.mail.port, 2525);
-    EXPECT_EQ(s.mail.subject, "");
-    EXPECT_EQ(s.ftp.port, 21);
     EXPECT_EQ(s.authentificationClient, "secret");
     EXPECT_EQ(NormalisedJpegQuality(-1), 100);
     EXPECT_EQ(NormalisedJpegQuality(99), 99);

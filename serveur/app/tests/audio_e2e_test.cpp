@@ -1,0 +1,99 @@
+// The sound recorder inside the running program, on ALSA test devices (the
+// capture device reads a file): a burst of detections is recorded into
+// "vorlix_<n>.wav" beside its first picture and kept, and a reload with
+// recording unticked stops new recordings, ticked again starts them.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "libkestrel/profile/Profile.h"
+#include "serveur/app/tests/ServerBench.h"
+#include "serveur/audio/AudioFormat.h"
+#include "serveur/audio/tests/AlsaTestEnv.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using vorlix::app::testing::ServerBench;
+using vorlix::audio::test::AlsaTestEnv;
+namespace profile = kestrel::profile;
+
+constexpr const char* kAudio = "Vorlix Audio Management";
+
+void SetAudio(const ServerBench& bench, const char* key, int value)
+{
+    profile::WriteInt(bench.ini, kAudio, key, value);
+}
+
+// The numbers of the recordings the events list says ended with `how`.
+std::vector<int> Recordings(const std::string& trace, const std::string& how)
+{
+    std::vector<int> numbers;
+    const std::regex line("Events:       " + how + "=vorlix_([0-9]+)\\.wav");
+    for (auto it = std::sregex_iterator(trace.begin(), trace.end(), line); it != std::sregex_iterator(); ++it) {
+        numbers.push_back(std::stoi((*it)[1].str()));
+    }
+    return numbers;
+}
+
+TEST(AudioInTheProgram, ABurstIsRecordedAndKeptAndATickBoxReloadStopsAndStartsTheRecorder)
+{
+    const std::string input = vorlix::audio::test::PatternBytes(std::size_t{10} * vorlix::audio::kBytesPerSecond, 9);
+    kestrel::test::WriteFile(AlsaTestEnv::CaptureInput(), input);
+    ServerBench bench;
+    SetAudio(bench, "management", 1);
+    SetAudio(bench, "device in", 0);
+    SetAudio(bench, "device out", AlsaTestEnv::PlaybackNumber("vorlix_play"));
+    SetAudio(bench, "min time", 1);
+    SetAudio(bench, "max time", 2);  // the test camera moves all the time: this ends each burst
+    SetAudio(bench, "no activity time", 10);
+    bench.Start();
+
+    ASSERT_TRUE(bench.WaitForTrace("Events:       Max Recorder=vorlix_", 1, 20s)) << bench.Trace();
+    const std::vector<int> ended = Recordings(bench.Trace(), "Max Recorder");
+    ASSERT_FALSE(ended.empty());
+    const std::string name = "vorlix_" + std::to_string(ended.front()) + ".wav";
+    EXPECT_TRUE(bench.WaitForTrace("Events:       Start Recorder=" + name));
+    // Its end is written by the audio thread shortly after the notice.
+    std::string recorded;
+    EXPECT_TRUE(kestrel::test::WaitUntil(
+        [&] {
+            recorded = bench.Picture(name);
+            return recorded.size() >= vorlix::audio::kBytesPerSecond;
+        },
+        5s, 20ms))
+        << name << " holds " << recorded.size() << " bytes";
+    EXPECT_TRUE(recorded == input.substr(0, recorded.size())) << "the file holds the device's bytes";
+    EXPECT_TRUE(Recordings(bench.Trace(), "Abort Recorder").empty()) << "a confirmed recording is never aborted";
+
+    SetAudio(bench, "management", 0);
+    bench.Reload();
+    // Once the recording under way has ended, no new one starts.
+    ASSERT_TRUE(kestrel::test::WaitUntil(
+        [&] {
+            const std::string trace = bench.Trace();
+            return Recordings(trace, "Start Recorder").size() ==
+                   Recordings(trace, "Max Recorder").size() + Recordings(trace, "Stop Recorder").size();
+        },
+        10s, 20ms))
+        << bench.Trace();
+    const std::size_t started = Recordings(bench.Trace(), "Start Recorder").size();
+    ASSERT_TRUE(bench.WaitForMoreDetections(10)) << bench.Trace();
+    EXPECT_EQ(Recordings(bench.Trace(), "Start Recorder").size(), started) << "no recording while unticked";
+
+    SetAudio(bench, "management", 1);
+    bench.Reload();
+    EXPECT_TRUE(kestrel::test::WaitUntil([&] { return Recordings(bench.Trace(), "Start Recorder").size() > started; },
+                                         10s, 20ms))
+        << "ticked again, the next detection starts a recording";
+
+    EXPECT_EQ(bench.Stop(), 0) << bench.Trace();
+    // A recording under way at the end (if a frame had just started one) is ended and kept.
+    const std::vector<int> forced = Recordings(bench.Trace(), "Stop Recorder\\(force\\)");
+    EXPECT_LE(forced.size(), 1U) << bench.Trace();
+    for (const int number : forced) {
+        EXPECT_FALSE(bench.Picture("vorlix_" + std::to_string(number) + ".wav").empty()) << number;
+    }
+}
+
+}  // namespace
