@@ -29,9 +29,11 @@ inline int FreeLoopbackPort()
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     socklen_t len = sizeof addr;
-    getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&addr), &len);
+    if (bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        return 0;
+    }
     return ntohs(addr.sin_port);
 }
 

@@ -76,6 +76,7 @@ TEST(EventsFeedTest, NoLineReachesAListOnceItIsDetachedWhileThreadsWrite)
     feed.Attach(&list);
     std::atomic<bool> stop{false};
     std::vector<std::thread> writers;
+    writers.reserve(3);
     for (int t = 0; t < 3; ++t) {
         writers.emplace_back([&feed, &stop] {
             for (int i = 0; i < 200000 && !stop.load(); ++i) {
