@@ -4,7 +4,8 @@
 // recording unticked stops new recordings, ticked again starts them.
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <string>
+#include <vector>
 
 #include "libkestrel/profile/Profile.h"
 #include "serveur/app/tests/ServerBench.h"
@@ -25,13 +26,23 @@ void SetAudio(const ServerBench& bench, const char* key, int value)
     profile::WriteInt(bench.ini, kAudio, key, value);
 }
 
-// The numbers of the recordings the events list says ended with `how`.
+// The numbers of the recordings the events list names with `how`
+// ("Start Recorder", "Stop Recorder(force)", ...).
 std::vector<int> Recordings(const std::string& trace, const std::string& how)
 {
     std::vector<int> numbers;
-    const std::regex line("Events:       " + how + "=vorlix_([0-9]+)\\.wav");
-    for (auto it = std::sregex_iterator(trace.begin(), trace.end(), line); it != std::sregex_iterator(); ++it) {
-        numbers.push_back(std::stoi((*it)[1].str()));
+    const std::string head = "Events:       " + how + "=vorlix_";
+    for (auto at = trace.find(head); at != std::string::npos; at = trace.find(head, at + head.size())) {
+        std::size_t digits = at + head.size();
+        int number = 0;
+        bool any = false;
+        while (digits < trace.size() && trace[digits] >= '0' && trace[digits] <= '9') {
+            number = number * 10 + (trace[digits++] - '0');
+            any = true;
+        }
+        if (any && trace.compare(digits, 4, ".wav") == 0) {
+            numbers.push_back(number);
+        }
     }
     return numbers;
 }
@@ -40,7 +51,7 @@ std::vector<int> Recordings(const std::string& trace, const std::string& how)
 std::size_t Ended(const std::string& trace)
 {
     return Recordings(trace, "Max Recorder").size() + Recordings(trace, "Stop Recorder").size() +
-           Recordings(trace, "Stop Recorder\\(force\\)").size() + Recordings(trace, "Abort Recorder").size();
+           Recordings(trace, "Stop Recorder(force)").size() + Recordings(trace, "Abort Recorder").size();
 }
 
 TEST(AudioInTheProgram, ABurstIsRecordedAndKeptAndATickBoxReloadStopsAndStartsTheRecorder)
@@ -107,7 +118,7 @@ TEST(AudioInTheProgram, ABurstIsRecordedAndKeptAndATickBoxReloadStopsAndStartsTh
         10s, 20ms))
         << "every recording has ended once the camera is closed\n"
         << bench.Trace();
-    for (const int number : Recordings(bench.Trace(), "Stop Recorder\\(force\\)")) {
+    for (const int number : Recordings(bench.Trace(), "Stop Recorder(force)")) {
         EXPECT_FALSE(bench.Picture("vorlix_" + std::to_string(number) + ".wav").empty()) << number;
     }
 
