@@ -48,8 +48,9 @@ void WebCam::ProcessFrame(const Frame& frame)
     if (frame.width != Width() || frame.height != Height() || reference_.empty()) {
         // A size already refused is not retried on every frame.
         const bool refusedAgain = frame.width == refusedWidth_ && frame.height == refusedHeight_;
+        // A frame is proof that capture runs, even before its starter has said so.
         if (!refusedAgain && ResizeBuffers(frame.width, frame.height)) {
-            ComputeZoneThresholds();
+            ThresholdsForFrameSize();
         }
     }
     if (processingStopped_.load()) {

@@ -131,6 +131,8 @@ public:
     void SetMaskWriting(bool on) { maskWritingOff_.store(!on); }
     bool MaskWriting() const { return !maskWritingOff_.load(); }
     void CreateReferenceImage();
+    // Thresholds for the zones at the frames' size; nothing while capture is
+    // stopped or before the size is known.
     void ComputeZoneThresholds();
     // Reallocates the images; false (and frame processing stopped) when they cannot be had.
     bool ResizeBuffers(int width, int height);
@@ -167,6 +169,7 @@ public:
     bool FollowDetection() const { return followDetection_.load(); }
 
 private:
+    void ThresholdsForFrameSize();
     void MirrorFrameSettings(const CameraSettings& s);
     void StoreSettings(const CameraSettings& s);
     void ReadConfiguration(bool takeShotCounter);

@@ -128,6 +128,17 @@ void WebCam::ComputeZoneThresholds()
     if (!CaptureRunning()) {
         return;
     }
+    ThresholdsForFrameSize();
+}
+
+void WebCam::ThresholdsForFrameSize()
+{
+    // A size still unknown (a source that tells it with its first frame) has
+    // no thresholds yet: every zone would lie beyond a 0 x 0 picture and the
+    // table would be emptied for good. The first frame computes them.
+    if (Width() <= 0 || Height() <= 0) {
+        return;
+    }
     for (int i = 0; i < kMaxZones; ++i) {
         state_[static_cast<std::size_t>(i)].shareOfZones.store(0);
         state_[static_cast<std::size_t>(i)].shareOfPicture.store(0);

@@ -231,6 +231,29 @@ TEST(Thresholds, InvertedZoneNeverMatches)
     EXPECT_EQ(rig.hooks.detections[0].kind, EventKind::IN);
 }
 
+TEST(Thresholds, SizeLearntFromTheFirstFrameKeepsTheWholePictureZone)
+{
+    // A source that tells its size with its first frame: thresholds asked
+    // for before it must leave the zones alone, and the first frames detect.
+    Rig rig;
+    rig.cam.ComputeZoneThresholds();
+    EXPECT_EQ(rig.cam.ZoneCount(), 1);
+    EXPECT_EQ(rig.cam.ZoneThreshold(0), 0);
+    rig.cam.SetCaptureRunning(false);  // the first frame may come before its starter says capture runs
+    const std::vector<std::uint8_t> still = FlatFrame(160, 120, 40);
+    rig.Feed(still, 160, 120);
+    EXPECT_EQ(rig.cam.ZoneCount(), 1);
+    EXPECT_EQ(rig.cam.Zone(0), (ZoneCorners{0, 0, 160, 120, true}));
+    EXPECT_GT(rig.cam.ZoneThreshold(0), 1);
+    rig.Feed(still, 160, 120);
+    std::vector<std::uint8_t> moved = still;
+    PaintBlock(moved, 160, 3, 40, 30, 100, 80, 250);
+    rig.Feed(moved, 160, 120);
+    ASSERT_EQ(rig.hooks.detections.size(), 1u);
+    EXPECT_EQ(rig.hooks.detections[0].kind, EventKind::IN);
+    EXPECT_EQ(rig.hooks.detections[0].zone, 0);
+}
+
 TEST(Thresholds, NothingWhileCaptureIsStopped)
 {
     Rig rig({{0, 0, 160, 120, false}});
