@@ -21,6 +21,8 @@ public:
     // Stops capture and disconnects the device; may throw.
     virtual void StopCapture() = 0;
     virtual bool CaptureRunning() const = 0;
+    // Capture runs but its source has sent no frame for a while.
+    virtual bool CaptureSilent() const { return false; }
 
     virtual void ComputeZoneThresholds() = 0;
     virtual void SetDetection(bool on) = 0;

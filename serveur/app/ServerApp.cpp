@@ -264,6 +264,7 @@ TrayStatus ServerApp::Tray() const
         state.clients = camera_->CountStreamClients();
         state.streamRunning = camera_->StreamRunning();
         state.captureRunning = camera_->CaptureRunning();
+        state.sourceSilent = camera_->CaptureSilent();
         state.detectionOn = camera_->DetectionOn();
     }
     return MakeTrayStatus(state, line_.camera, [this](std::string_view t) { return Tr(t); });

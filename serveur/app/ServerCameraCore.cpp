@@ -77,6 +77,7 @@ public:
         cam_.SetCaptureRunning(false);
     }
     bool CaptureRunning() const override { return capture_.Running(); }
+    bool CaptureSilent() const override { return capture_.Silent(); }
 
     void ComputeZoneThresholds() override { cam_.ComputeZoneThresholds(); }
     void SetDetection(bool on) override { cam_.SetDetection(on); }

@@ -12,6 +12,8 @@ TrayStatus MakeTrayStatus(const TrayState& s, int camera, const TranslateFn& tr)
         out.text = s.clients == 1 ? tr("1 client") : std::to_string(s.clients) + " " + tr("clients");
         if (!s.captureRunning) {
             out.text += "\n" + tr("Vorlix is OFF");
+        } else if (s.sourceSilent) {
+            out.text += "\n" + tr("No picture from the camera");
         } else if (!s.detectionOn) {
             out.text += "\n" + tr("Motion is OFF");
         }
@@ -21,6 +23,9 @@ TrayStatus MakeTrayStatus(const TrayState& s, int camera, const TranslateFn& tr)
     out.text = s.streamRunning ? tr("no client") : tr("Remote Access is OFF");
     if (!s.captureRunning) {
         out.text += "\n" + tr("Vorlix is OFF");
+        out.icon = kIconOff + camera;
+    } else if (s.sourceSilent) {
+        out.text += "\n" + tr("No picture from the camera");
         out.icon = kIconOff + camera;
     } else if (s.detectionOn) {
         out.icon = kIconWatching + camera;

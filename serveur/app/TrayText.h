@@ -16,6 +16,7 @@ struct TrayState {
     bool streamRunning = false;
     bool captureRunning = false;
     bool detectionOn = false;
+    bool sourceSilent = false;  // capture runs, but no frame comes
 };
 
 struct TrayStatus {

@@ -52,6 +52,7 @@ public:
     // still delivers: a device that vanished reads as closed, so the
     // schedule's next check opens it again.
     [[nodiscard]] bool Running() const { return running_ && system_ && system_->Capturing(); }
+    [[nodiscard]] bool Silent() const { return Running() && system_->Silent(); }
     [[nodiscard]] int DeviceIndex() const { return deviceIndex_; }
     [[nodiscard]] int ModeIndex() const { return modeIndex_; }
     [[nodiscard]] CaptureSystem* System() { return system_.get(); }

@@ -51,6 +51,8 @@ public:
     virtual int StartCapture(FrameSink& sink) = 0;
     virtual void StopCapture() = 0;
     [[nodiscard]] virtual bool Capturing() const = 0;
+    // Capturing, but no frame has come for a while (a silent network source).
+    [[nodiscard]] virtual bool Silent() const { return false; }
 
     // The device's own format settings; negative when the device has none.
     virtual int FormatDialog() { return -1; }

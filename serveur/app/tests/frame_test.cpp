@@ -243,6 +243,15 @@ TEST(TrayTextTest, FollowsClientsCaptureAndDetection)
     s = tray({true, 0, true, true, false});
     EXPECT_EQ(s.text, "no client\nMotion is OFF");
     EXPECT_EQ(s.icon, 141);
+
+    // A source that sends nothing is said rather than "watching".
+    s = tray({true, 0, true, true, true, true});
+    EXPECT_EQ(s.text, "no client\nNo picture from the camera");
+    EXPECT_EQ(s.icon, 141);
+    s = tray({true, 2, true, true, true, true});
+    EXPECT_EQ(s.text, "2 clients\nNo picture from the camera");
+    s = tray({true, 0, true, false, true, true});
+    EXPECT_EQ(s.text, "no client\nVorlix is OFF");
 }
 
 TEST(TrayTextTest, EveryWordIsTranslated)

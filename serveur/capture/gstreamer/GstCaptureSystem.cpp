@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <unistd.h>
+
 #include "libkestrel/error/QXError.h"
 #include "libkestrel/profile/Profile.h"
 #include "libkestrel/trace/QXTrace.h"
@@ -49,8 +51,8 @@ GstColorBalanceChannel* FindChannel(GstElement* element, int index)
 
 }  // namespace
 
-GstCaptureSystem::GstCaptureSystem(std::string uri, std::chrono::milliseconds retry)
-    : uri_(std::move(uri)), retry_(retry)
+GstCaptureSystem::GstCaptureSystem(std::string uri, std::chrono::milliseconds retry, std::chrono::milliseconds silence)
+    : uri_(std::move(uri)), retry_(retry), silence_(silence)
 {
 }
 
@@ -234,6 +236,10 @@ bool GstCaptureSystem::BuildPipeline()
         return false;
     }
     pipeline_ = built;
+    if (d.kind == GstSourceKind::Uri && !SetAddress()) {
+        DestroyPipeline();
+        return false;
+    }
     if (d.kind == GstSourceKind::Monitor) {
         GstElement* source = gst_device_create_element(d.device, nullptr);
         GstElement* filter = gst_bin_get_by_name(GST_BIN(pipeline_), kFilterName);
@@ -259,6 +265,33 @@ bool GstCaptureSystem::BuildPipeline()
         DestroyPipeline();
         return false;
     }
+    return true;
+}
+
+bool GstCaptureSystem::SetAddress()
+{
+    const std::string& address = devices_[static_cast<std::size_t>(connected_)].source;
+    const UriSource source = UriSourceFor(address);
+    if (source.uri.starts_with("file://")) {
+        gchar* file = g_filename_from_uri(source.uri.c_str(), nullptr, nullptr);
+        const bool readable = file != nullptr && g_file_test(file, G_FILE_TEST_IS_REGULAR) && access(file, R_OK) == 0;
+        const int why = errno;
+        if (!readable) {
+            TRACE_ERROR("Video file %s cannot be read: %s", file != nullptr ? file : address.c_str(),
+                        file != nullptr && g_file_test(file, G_FILE_TEST_EXISTS) && why != 0 ? std::strerror(why)
+                                                                                             : "no such file");
+        }
+        g_free(file);
+        if (!readable) {
+            return false;
+        }
+    }
+    GstElement* reader = gst_bin_get_by_name(GST_BIN(pipeline_), kUriSourceName);
+    if (reader == nullptr) {
+        return false;
+    }
+    g_object_set(reader, source.property.c_str(), source.uri.c_str(), nullptr);
+    gst_object_unref(reader);
     return true;
 }
 
@@ -312,6 +345,7 @@ int GstCaptureSystem::StartCapture(FrameSink& sink)
         return -1;
     }
     stopping_ = false;
+    silent_ = false;
     capturing_ = true;
     bus_ = std::thread([this] { BusLoop(); });
     return 0;
@@ -331,6 +365,7 @@ void GstCaptureSystem::StopCapture()
         gst_element_set_state(pipeline_, GST_STATE_READY);
     }
     capturing_ = false;
+    silent_ = false;
 }
 
 bool GstCaptureSystem::Reconnectable() const
@@ -339,27 +374,54 @@ bool GstCaptureSystem::Reconnectable() const
     return kind == GstSourceKind::Uri || kind == GstSourceKind::Pipeline;
 }
 
+std::int64_t GstCaptureSystem::NowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 void GstCaptureSystem::BusLoop()
 {
     GstBus* bus = gst_element_get_bus(pipeline_);
     const std::string name = devices_[static_cast<std::size_t>(connected_)].name;
+    const std::int64_t silenceNs = std::chrono::duration_cast<std::chrono::nanoseconds>(silence_).count();
+    const long long silenceMs = silence_.count();
+    const std::string silence =
+        silenceMs % 1000 == 0 ? std::to_string(silenceMs / 1000) + " s" : std::to_string(silenceMs) + " ms";
+    std::int64_t waitingSince = NowNs();  // of the current (re)start
     while (!stopping_) {
         GstMessage* msg = gst_bus_timed_pop_filtered(bus, 100 * GST_MSECOND,
                                                      static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_EOS));
+        std::string why;
         if (msg == nullptr) {
-            continue;
-        }
-        std::string why = "end of stream";
-        if (GST_MESSAGE_TYPE(msg) == GST_MESSAGE_ERROR) {
-            GError* error = nullptr;
-            gst_message_parse_error(msg, &error, nullptr);
-            why = error != nullptr ? error->message : "error";
-            if (error != nullptr) {
-                g_error_free(error);
+            const std::int64_t last = std::max(lastFrameNs_.load(), waitingSince);
+            if (NowNs() - last < silenceNs) {
+                continue;
             }
+            // A source that opened but sends nothing (a silent server, a
+            // stalled camera) is said, then handled as a lost one.
+            why = "no frame in " + silence;
+            if (!Reconnectable()) {
+                silent_ = true;
+                TRACE_WARN("Video device %s: %s", name.c_str(), why.c_str());
+                waitingSince = NowNs();
+                continue;
+            }
+        } else {
+            why = "end of stream";
+            if (GST_MESSAGE_TYPE(msg) == GST_MESSAGE_ERROR) {
+                GError* error = nullptr;
+                gst_message_parse_error(msg, &error, nullptr);
+                why = error != nullptr ? error->message : "error";
+                if (error != nullptr) {
+                    g_error_free(error);
+                }
+            }
+            gst_message_unref(msg);
         }
-        gst_message_unref(msg);
         gst_element_set_state(pipeline_, GST_STATE_NULL);
+        // Until the retry delivers, the camera gives no picture (the status says so).
+        silent_ = true;
         if (!Reconnectable()) {
             TRACE_ERROR("Video device %s lost: %s", name.c_str(), why.c_str());
             capturing_ = false;
@@ -374,6 +436,7 @@ void GstCaptureSystem::BusLoop()
         lock.unlock();
         gst_bus_set_flushing(bus, TRUE);  // drop what the dead pipeline left behind
         gst_bus_set_flushing(bus, FALSE);
+        waitingSince = NowNs();
         gst_element_set_state(pipeline_, GST_STATE_PLAYING);
     }
     gst_object_unref(bus);
@@ -406,6 +469,10 @@ void GstCaptureSystem::Deliver(GstElement* appsink)
                         pixels + static_cast<std::ptrdiff_t>(stride) * y, row);
         }
         gst_video_frame_unmap(&frame);
+        lastFrameNs_ = NowNs();
+        if (silent_.exchange(false)) {
+            TRACE_INFO("Video source delivers frames again (%d x %d)", width, height);
+        }
         if (sink_ != nullptr && !stopping_) {
             sink_->ProcessFrame(Frame{rows_, width, height, kFormatRgb24, kTopDown});
         }

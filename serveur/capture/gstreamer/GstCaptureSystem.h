@@ -28,8 +28,10 @@ inline constexpr const char* kSourceVariable = "VORLIX_VIDEO_SOURCE";
 class GstCaptureSystem : public CaptureSystem {
 public:
     // `uri`: the "VideoURI" setting (empty when none); `retry`: the pause
-    // before a lost network source is opened again.
-    explicit GstCaptureSystem(std::string uri = {}, std::chrono::milliseconds retry = std::chrono::seconds(10));
+    // before a lost network source is opened again; `silence`: how long a
+    // started source may deliver no frame before it is taken as lost.
+    explicit GstCaptureSystem(std::string uri = {}, std::chrono::milliseconds retry = std::chrono::seconds(10),
+                              std::chrono::milliseconds silence = std::chrono::seconds(10));
     ~GstCaptureSystem() override;
     GstCaptureSystem(const GstCaptureSystem&) = delete;
     GstCaptureSystem& operator=(const GstCaptureSystem&) = delete;
@@ -55,6 +57,7 @@ public:
     int StartCapture(FrameSink& sink) override;
     void StopCapture() override;
     [[nodiscard]] bool Capturing() const override { return capturing_; }
+    [[nodiscard]] bool Silent() const override { return silent_; }
 
     // Connections made so far (tests check that a re-selection does not reconnect).
     [[nodiscard]] int ConnectionCount() const { return connections_; }
@@ -75,9 +78,12 @@ private:
     void Deliver(GstElement* appsink);
     static int OnNewSample(GstElement* appsink, void* self);
     bool Reconnectable() const;
+    bool SetAddress();
+    static std::int64_t NowNs();
 
     std::string uri_;
     std::chrono::milliseconds retry_;
+    std::chrono::milliseconds silence_;
     std::vector<Device> devices_;
     int connected_ = -1;
     int connections_ = 0;
@@ -88,6 +94,8 @@ private:
     FrameSink* sink_ = nullptr;
     std::atomic<bool> capturing_{false};
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> silent_{false};
+    std::atomic<std::int64_t> lastFrameNs_{0};  // steady clock of the last frame delivered
     std::thread bus_;
     std::mutex wait_;
     std::condition_variable wake_;

@@ -13,8 +13,24 @@ enum class GstSourceKind { Pipeline, Uri, Monitor, TestPattern };
 inline constexpr const char* kAppSinkName = "sink";
 inline constexpr const char* kBalanceName = "balance";
 inline constexpr const char* kFilterName = "filter";
+// The element that reads a "VideoURI" address; the address is set on it as a
+// property, never pasted into the pipeline text, so no address can add elements.
+inline constexpr const char* kUriSourceName = "address";
 
-// `source`: the pipeline text (Pipeline) or the URI (Uri); `caps`: the
+// How an address of "VideoURI" is read.
+struct UriSource {
+    std::string uri;       // the address as GStreamer takes it ("file://..." for a path)
+    std::string property;  // the property of kUriSourceName that takes it
+    std::string text;      // the pipeline up to the decoded pictures
+};
+
+// HTTP addresses are MJPEG cameras (multipart JPEG parts, whatever type the
+// server announces); other schemes (rtsp, file, ...) go to GStreamer's own
+// decoder choice; a plain path (no scheme) is a file, relative to the
+// working directory.
+UriSource UriSourceFor(const std::string& address);
+
+// `source`: the pipeline text (Pipeline) or the address (Uri, see UriSourceFor); `caps`: the
 // mode's caps filter (Monitor, TestPattern); `fps` above 0 caps the rate.
 // A Monitor pipeline starts at its caps filter: the device's own element is
 // linked in front of it once the pipeline is built.

@@ -327,6 +327,28 @@ TEST_F(GstCapture, LostSourceIsReopenedWithAWarning)
     EXPECT_GE(traces_.Count("lost (end of stream), reconnecting in 0 s"), 2);
 }
 
+TEST_F(GstCapture, SilentSourceIsSaidRetriedAndClearedByTheNextFrame)
+{
+    // One frame every 5 s: after the first one the source is silent for
+    // longer than the allowed 300 ms, is said, retried, and the retry's
+    // first frame clears it.
+    setenv(kSourceVariable, "videotestsrc ! video/x-raw,width=32,height=24,framerate=1/5", 1);
+    RecordingCamera camera(Ini());
+    CaptureServer server(camera);
+    auto system = std::make_unique<GstCaptureSystem>(std::string{}, 200ms, 300ms);
+    GstCaptureSystem* gst = system.get();
+    ASSERT_TRUE(server.StartSystem(std::move(system)));
+    ASSERT_TRUE(server.StartCapture(0, 0));
+    ASSERT_TRUE(WaitFor(camera, 1, 5s));
+    EXPECT_TRUE(kestrel::test::WaitUntil([&] { return gst->Silent(); }, 5s, 2ms));
+    EXPECT_TRUE(kestrel::test::WaitUntil([&] { return traces_.Count("lost (no frame in 300 ms)") > 0; }, 5s, 5ms));
+    EXPECT_TRUE(WaitFor(camera, 3, 5s)) << "each retry delivers again";
+    EXPECT_GE(traces_.Count("delivers frames again"), 1);
+    server.CloseDevice();
+    EXPECT_FALSE(server.Silent());
+    EXPECT_EQ(camera.Count() > 0 ? camera.wrongSize : -1, 0);
+}
+
 TEST_F(GstCapture, BrokenSourcePipelineFailsToSetTheMode)
 {
     setenv(kSourceVariable, "nosuchelement ! alsonot", 1);

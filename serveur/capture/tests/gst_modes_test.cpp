@@ -3,6 +3,7 @@
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -77,14 +78,38 @@ TEST(GstPipeline, EachSourceEndsInTheRgbAppsink)
 {
     const std::string tail = " ! videoconvert ! video/x-raw,format=RGB ! appsink name=sink max-buffers=1 drop=true";
     EXPECT_EQ(PipelineText(GstSourceKind::Pipeline, "videotestsrc", "", 0), "videotestsrc" + tail);
-    EXPECT_EQ(PipelineText(GstSourceKind::Uri, "rtsp://127.0.0.1/cam", "", 0),
-              "uridecodebin uri=\"rtsp://127.0.0.1/cam\"" + tail);
+    // The address is set on the named reader, never pasted into the text.
+    EXPECT_EQ(PipelineText(GstSourceKind::Uri, "rtsp://127.0.0.1/cam\" ! filesink location=x", "", 0),
+              "uridecodebin name=address" + tail);
     EXPECT_EQ(PipelineText(GstSourceKind::Monitor, "", "image/jpeg,width=640,height=480", 0),
               "capsfilter name=filter caps=\"image/jpeg,width=640,height=480\" ! decodebin" + tail);
     EXPECT_EQ(PipelineText(GstSourceKind::TestPattern, "", "video/x-raw,width=320,height=240", 5),
               "videotestsrc is-live=true pattern=ball ! video/x-raw,width=320,height=240 ! videobalance "
               "name=balance ! videorate max-rate=5" +
                   tail);
+}
+
+TEST(GstPipeline, AddressesAreReadByTheirKind)
+{
+    const UriSource http = UriSourceFor("HTTP://127.0.0.1:8080/cam.mjpg");
+    EXPECT_EQ(http.property, "location");
+    EXPECT_EQ(http.uri, "HTTP://127.0.0.1:8080/cam.mjpg");
+    EXPECT_NE(http.text.find("souphttpsrc name=address"), std::string::npos);
+    EXPECT_NE(http.text.find("multipartdemux"), std::string::npos);
+
+    const UriSource rtsp = UriSourceFor("rtsp://127.0.0.1:8554/live");
+    EXPECT_EQ(rtsp.property, "uri");
+    EXPECT_EQ(rtsp.uri, "rtsp://127.0.0.1:8554/live");
+    EXPECT_EQ(rtsp.text, "uridecodebin name=address");
+
+    EXPECT_EQ(UriSourceFor("file:///srv/cam/a.mp4").uri, "file:///srv/cam/a.mp4");
+    EXPECT_EQ(UriSourceFor("/srv/my cam/a#1.mp4").uri, "file:///srv/my%20cam/a%231.mp4");
+    EXPECT_EQ(UriSourceFor("/srv/cam/../a.mp4").uri, "file:///srv/a.mp4");
+    const UriSource relative = UriSourceFor("clip.mp4");
+    EXPECT_EQ(relative.uri, "file://" + (std::filesystem::current_path() / "clip.mp4").string());
+    EXPECT_EQ(relative.property, "uri");
+    // A drive-like or scheme-less colon is a path, not a scheme.
+    EXPECT_TRUE(UriSourceFor("/tmp/a:b.mp4").uri.starts_with("file:///tmp/a:b.mp4"));
 }
 
 }  // namespace
