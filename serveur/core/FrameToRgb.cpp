@@ -9,20 +9,73 @@ namespace vorlix {
 
 namespace {
 
-std::uint8_t Clamp(int v)
+// BT.601 video range, integer form: R = (298 (Y - 16) + 409 V' + 128) >> 8,
+// G = (... - 100 U' - 208 V' ...) >> 8, B = (... + 516 U' ...) >> 8, with
+// U' = U - 128, V' = V - 128, each clamped to 0..255. The luma term and the
+// clamp come from tables, the chroma terms once per chroma sample: a picture
+// is converted once per written file, so this runs on every detection.
+struct YuvTables {
+    int luma[256];
+    std::uint8_t clamp[1024];  // index (v >> 8) + 512
+    YuvTables()
+    {
+        for (int y = 0; y < 256; ++y) {
+            luma[y] = 298 * (y - 16) + 128;
+        }
+        for (int i = 0; i < 1024; ++i) {
+            clamp[i] = static_cast<std::uint8_t>(std::clamp(i - 512, 0, 255));
+        }
+    }
+};
+
+const YuvTables& Tables()
 {
-    return static_cast<std::uint8_t>(std::clamp(v, 0, 255));
+    static const YuvTables tables;
+    return tables;
 }
 
-// BT.601 video range, integer form.
-void YuvToRgb(int y, int u, int v, std::uint8_t* out)
+struct Chroma {
+    int r, g, b;
+};
+
+inline Chroma ChromaTerms(int u, int v)
 {
-    const int c = 298 * (y - 16);
     const int d = u - 128;
     const int e = v - 128;
-    out[0] = Clamp((c + 409 * e + 128) >> 8);
-    out[1] = Clamp((c - 100 * d - 208 * e + 128) >> 8);
-    out[2] = Clamp((c + 516 * d + 128) >> 8);
+    return {409 * e, -100 * d - 208 * e, 516 * d};
+}
+
+inline void Put(const YuvTables& t, int y, const Chroma& c, std::uint8_t* out)
+{
+    const int l = t.luma[y];
+    out[0] = t.clamp[((l + c.r) >> 8) + 512];
+    out[1] = t.clamp[((l + c.g) >> 8) + 512];
+    out[2] = t.clamp[((l + c.b) >> 8) + 512];
+}
+
+void I420Row(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v, std::size_t w, std::uint8_t* dst)
+{
+    const YuvTables& t = Tables();
+    std::size_t x = 0;
+    for (; x + 1 < w; x += 2) {
+        const Chroma c = ChromaTerms(u[x / 2], v[x / 2]);
+        Put(t, y[x], c, dst + x * 3);
+        Put(t, y[x + 1], c, dst + x * 3 + 3);
+    }
+    if (x < w) {
+        Put(t, y[x], ChromaTerms(u[x / 2], v[x / 2]), dst + x * 3);
+    }
+}
+
+void Yuy2Row(const std::uint8_t* src, std::size_t w, std::uint8_t* dst)
+{
+    const YuvTables& t = Tables();
+    for (std::size_t x = 0; x + 1 < w; x += 2) {
+        const std::uint8_t* pair = src + x * 2;  // Y0 U Y1 V
+        const Chroma c = ChromaTerms(pair[1], pair[3]);
+        Put(t, pair[0], c, dst + x * 3);
+        Put(t, pair[2], c, dst + x * 3 + 3);
+    }
 }
 
 }  // namespace
@@ -79,21 +132,14 @@ bool ConvertFrameToRgb(std::span<const std::uint8_t> frame, int width, int heigh
                 }
                 break;
             case kFourccYuy2:
-                for (std::size_t x = 0; x < w; ++x) {
-                    const std::uint8_t* pair = frame.data() + (src * w + (x & ~std::size_t{1})) * 2;  // Y0 U Y1 V
-                    YuvToRgb(pair[(x & 1U) * 2], pair[1], pair[3], dst + x * 3);
-                }
+                Yuy2Row(frame.data() + src * w * 2, w, dst);
                 break;
             default: {  // I420
                 const auto cw = static_cast<std::size_t>((width + 1) / 2);
                 const auto ch = static_cast<std::size_t>((height + 1) / 2);
-                const std::uint8_t* yPlane = frame.data();
-                const std::uint8_t* uPlane = yPlane + w * h;
+                const std::uint8_t* uPlane = frame.data() + w * h;
                 const std::uint8_t* vPlane = uPlane + cw * ch;
-                for (std::size_t x = 0; x < w; ++x) {
-                    const std::size_t c = (src / 2) * cw + x / 2;
-                    YuvToRgb(yPlane[src * w + x], uPlane[c], vPlane[c], dst + x * 3);
-                }
+                I420Row(frame.data() + src * w, uPlane + (src / 2) * cw, vPlane + (src / 2) * cw, w, dst);
                 break;
             }
         }

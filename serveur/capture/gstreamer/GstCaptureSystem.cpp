@@ -18,6 +18,7 @@
 #include "libkestrel/trace/TraceLevels.h"
 #include "serveur/capture/gstreamer/GstModes.h"
 #include "serveur/capture/gstreamer/GstPipeline.h"
+#include "serveur/core/PixelFormat.h"
 
 namespace vorlix::capture {
 namespace {
@@ -434,18 +435,105 @@ void GstCaptureSystem::BusLoop()
             break;
         }
         lock.unlock();
-        gst_bus_set_flushing(bus, TRUE);  // drop what the dead pipeline left behind
-        gst_bus_set_flushing(bus, FALSE);
+        // A fresh pipeline: decoders with pads made on the fly (an address's
+        // reader, a multipart splitter) are linked only when first built.
+        gst_object_unref(bus);
+        bus = nullptr;
+        while (!BuildPipeline()) {
+            TRACE_WARN("Video source %s cannot be opened, trying again in %d s", name.c_str(), seconds);
+            lock.lock();
+            const bool stop = wake_.wait_for(lock, retry_, [this] { return stopping_.load(); });
+            lock.unlock();
+            if (stop) {
+                return;
+            }
+        }
+        bus = gst_element_get_bus(pipeline_);
         waitingSince = NowNs();
         gst_element_set_state(pipeline_, GST_STATE_PLAYING);
     }
-    gst_object_unref(bus);
+    if (bus != nullptr) {
+        gst_object_unref(bus);
+    }
 }
 
 int GstCaptureSystem::OnNewSample(GstElement* appsink, void* self)
 {
     static_cast<GstCaptureSystem*>(self)->Deliver(appsink);
     return GST_FLOW_OK;
+}
+
+namespace {
+
+int EngineFormat(GstVideoFormat format)
+{
+    switch (format) {
+        case GST_VIDEO_FORMAT_I420:
+            return kFourccI420;
+        case GST_VIDEO_FORMAT_YUY2:
+            return kFourccYuy2;
+        case GST_VIDEO_FORMAT_RGB:
+            return kFormatRgb24;
+        default:
+            return 0;
+    }
+}
+
+// The planes of a tight frame of the engine's layout: rows without padding,
+// I420's chroma planes of (width + 1) / 2 x (height + 1) / 2 right after the luma.
+struct TightPlane {
+    std::size_t offset;
+    std::size_t rowBytes;
+    int rows;
+};
+
+int TightPlanes(int format, int width, int height, TightPlane (&planes)[3])
+{
+    const auto w = static_cast<std::size_t>(width);
+    const auto h = static_cast<std::size_t>(height);
+    if (format != kFourccI420) {
+        planes[0] = {0, RowBytes(format, width), height};
+        return 1;
+    }
+    const auto cw = static_cast<std::size_t>((width + 1) / 2);
+    const int ch = (height + 1) / 2;
+    planes[0] = {0, w, height};
+    planes[1] = {w * h, cw, ch};
+    planes[2] = {w * h + cw * static_cast<std::size_t>(ch), cw, ch};
+    return 3;
+}
+
+}  // namespace
+
+std::span<const std::uint8_t> GstCaptureSystem::TightFrame(const GstVideoFrame& frame, int format)
+{
+    const int width = GST_VIDEO_FRAME_WIDTH(&frame);
+    const int height = GST_VIDEO_FRAME_HEIGHT(&frame);
+    TightPlane planes[3];
+    const int count = TightPlanes(format, width, height, planes);
+    const auto* base = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
+    const std::size_t bytes = FrameBytes(format, width, height);
+    bool inPlace = frame.map[0].size >= bytes;
+    for (int p = 0; p < count && inPlace; ++p) {
+        const auto* data = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, p));
+        inPlace = data == base + planes[p].offset &&
+                  static_cast<std::size_t>(GST_VIDEO_FRAME_PLANE_STRIDE(&frame, p)) == planes[p].rowBytes;
+    }
+    if (inPlace) {
+        // Measured where the decoder wrote it: no copy on a calm frame.
+        return {base, bytes};
+    }
+    // Padded rows (an odd width) or planes apart: packed once into the reused buffer.
+    rows_.resize(bytes);
+    for (int p = 0; p < count; ++p) {
+        const auto* data = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, p));
+        const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, p);
+        for (int y = 0; y < planes[p].rows; ++y) {
+            std::memcpy(rows_.data() + planes[p].offset + planes[p].rowBytes * static_cast<std::size_t>(y),
+                        data + static_cast<std::ptrdiff_t>(stride) * y, planes[p].rowBytes);
+        }
+    }
+    return rows_;
 }
 
 void GstCaptureSystem::Deliver(GstElement* appsink)
@@ -460,22 +548,19 @@ void GstCaptureSystem::Deliver(GstElement* appsink)
         gst_video_frame_map(&frame, &info, gst_sample_get_buffer(sample), GST_MAP_READ)) {
         const int width = GST_VIDEO_FRAME_WIDTH(&frame);
         const int height = GST_VIDEO_FRAME_HEIGHT(&frame);
-        const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-        const auto* pixels = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-        const std::size_t row = static_cast<std::size_t>(width) * 3;
-        rows_.resize(row * static_cast<std::size_t>(height));
-        for (int y = 0; y < height; ++y) {
-            std::memcpy(rows_.data() + row * static_cast<std::size_t>(y),
-                        pixels + static_cast<std::ptrdiff_t>(stride) * y, row);
+        const int format = EngineFormat(GST_VIDEO_FRAME_FORMAT(&frame));
+        if (format != 0) {
+            const std::span<const std::uint8_t> data = TightFrame(frame, format);
+            lastFrameNs_ = NowNs();
+            if (silent_.exchange(false)) {
+                TRACE_INFO("Video source delivers frames again (%d x %d)", width, height);
+            }
+            // The frame stays mapped while the engine reads it.
+            if (sink_ != nullptr && !stopping_) {
+                sink_->ProcessFrame(Frame{data, width, height, format, kTopDown});
+            }
         }
         gst_video_frame_unmap(&frame);
-        lastFrameNs_ = NowNs();
-        if (silent_.exchange(false)) {
-            TRACE_INFO("Video source delivers frames again (%d x %d)", width, height);
-        }
-        if (sink_ != nullptr && !stopping_) {
-            sink_->ProcessFrame(Frame{rows_, width, height, kFormatRgb24, kTopDown});
-        }
     }
     gst_sample_unref(sample);
 }

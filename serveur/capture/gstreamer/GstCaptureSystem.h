@@ -1,6 +1,8 @@
 // Capture on GStreamer: devices of the device monitor, the network camera of
-// "VideoURI", the pipeline of VORLIX_VIDEO_SOURCE and the built-in test camera;
-// frames reach the sink as 24-bit RGB, top row first, from the streaming thread.
+// "VideoURI", the pipeline of VORLIX_VIDEO_SOURCE and the built-in test camera.
+// Frames reach the sink from the streaming thread, top row first: cameras and
+// network sources in the decoder's own I420 or YUY2 (in place when its rows
+// are tight), pipelines and the test camera as 24-bit RGB.
 #pragma once
 
 #include <atomic>
@@ -9,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +22,7 @@
 
 typedef struct _GstElement GstElement;
 typedef struct _GstDevice GstDevice;
+typedef struct _GstVideoFrame GstVideoFrame;
 
 namespace vorlix::capture {
 
@@ -76,6 +80,7 @@ private:
     void DestroyPipeline();
     void BusLoop();
     void Deliver(GstElement* appsink);
+    std::span<const std::uint8_t> TightFrame(const GstVideoFrame& frame, int format);
     static int OnNewSample(GstElement* appsink, void* self);
     bool Reconnectable() const;
     bool SetAddress();
@@ -99,7 +104,7 @@ private:
     std::thread bus_;
     std::mutex wait_;
     std::condition_variable wake_;
-    std::vector<std::uint8_t> rows_;  // tight RGB rows, used by the streaming thread only
+    std::vector<std::uint8_t> rows_;  // tight rows of a padded frame, used by the streaming thread only
 };
 
 // The layer for a camera whose settings file is `iniFile` ("VideoURI" of "Vorlix").

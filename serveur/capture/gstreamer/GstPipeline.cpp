@@ -92,8 +92,12 @@ std::string PipelineText(GstSourceKind kind, const std::string& source, const st
     if (fps > 0) {
         text += " ! videorate max-rate=" + std::to_string(fps);
     }
-    text += std::string(" ! videoconvert ! video/x-raw,format=RGB ! appsink name=") + kAppSinkName +
-            " max-buffers=1 drop=true";
+    // Cameras and network sources arrive in their decoder's own layout (the
+    // engine measures I420 and YUY2 as they are, the converter passes them
+    // through untouched); pipelines and the test camera stay 24-bit RGB.
+    const bool native = kind == GstSourceKind::Uri || kind == GstSourceKind::Monitor;
+    text += std::string(" ! videoconvert ! video/x-raw,format=") + (native ? "(string){I420,YUY2,RGB}" : "RGB") +
+            " ! appsink name=" + kAppSinkName + " max-buffers=1 drop=true";
     return text;
 }
 

@@ -22,6 +22,7 @@
 #include "libkestrel/trace/QXTrace.h"
 #include "serveur/capture/CaptureServer.h"
 #include "serveur/capture/gstreamer/GstCaptureSystem.h"
+#include "serveur/core/PixelFormat.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -347,6 +348,76 @@ TEST_F(GstCapture, SilentSourceIsSaidRetriedAndClearedByTheNextFrame)
     server.CloseDevice();
     EXPECT_FALSE(server.Silent());
     EXPECT_EQ(camera.Count() > 0 ? camera.wrongSize : -1, 0);
+}
+
+// Writes a YUV4MPEG2 file of `count` I420 frames of known, distinct bytes.
+std::vector<std::vector<std::uint8_t>> WriteY4m(const fs::path& file, int width, int height, int count)
+{
+    std::ofstream out(file, std::ios::binary);
+    out << "YUV4MPEG2 W" << width << " H" << height << " F30:1 Ip A1:1 C420jpeg\n";
+    const std::size_t bytes = FrameBytes(kFourccI420, width, height);
+    std::vector<std::vector<std::uint8_t>> frames;
+    for (int f = 0; f < count; ++f) {
+        std::vector<std::uint8_t> frame(bytes);
+        for (std::size_t i = 0; i < bytes; ++i) {
+            frame[i] = static_cast<std::uint8_t>((i * 7 + static_cast<std::size_t>(f) * 50 + i / 61) % 251);
+        }
+        out << "FRAME\n";
+        out.write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(bytes));
+        frames.push_back(std::move(frame));
+    }
+    return frames;
+}
+
+struct LayoutSink final : CaptureCamera, FrameSink {
+    explicit LayoutSink(std::string ini) : ini(std::move(ini)) {}
+    std::string IniFile() const override { return ini; }
+    int Fps() const override { return 0; }
+    void ResizeBuffers(int, int) override {}
+    void ComputeZoneThresholds() override {}
+    FrameSink& Sink() override { return *this; }
+    void ProcessFrame(const Frame& frame) override
+    {
+        const std::lock_guard lock(mutex);
+        if (frames.size() < 16) {
+            frames.emplace_back(frame.data.begin(), frame.data.end());
+            formats.push_back(frame.format);
+            widths.push_back(frame.width);
+        }
+    }
+    std::size_t Count()
+    {
+        const std::lock_guard lock(mutex);
+        return frames.size();
+    }
+    std::string ini;
+    std::mutex mutex;
+    std::vector<std::vector<std::uint8_t>> frames;
+    std::vector<int> formats, widths;
+};
+
+TEST_F(GstCapture, AddressFramesArriveInTheDecodersLayoutByteExact)
+{
+    // 64 wide: the decoder's rows are tight and measured in place; 66 wide:
+    // GStreamer pads the rows to 68 and 36 bytes, packed for the engine.
+    for (const int width : {64, 66}) {
+        SCOPED_TRACE(width);
+        const fs::path file = dir_ / ("clip" + std::to_string(width) + ".y4m");
+        const auto expected = WriteY4m(file, width, 18, 3);
+        LayoutSink sink(Ini());
+        CaptureServer server(sink);
+        ASSERT_TRUE(server.StartSystem(std::make_unique<GstCaptureSystem>(file.string(), 20ms)));
+        ASSERT_TRUE(server.StartCapture(0, 0));
+        EXPECT_TRUE(kestrel::test::WaitUntil([&] { return sink.Count() >= 4; }, 5s, 5ms));
+        server.CloseDevice();
+        const std::lock_guard lock(sink.mutex);
+        ASSERT_GE(sink.frames.size(), 3U);
+        for (std::size_t i = 0; i < sink.frames.size(); ++i) {
+            EXPECT_EQ(sink.formats[i], kFourccI420);
+            EXPECT_EQ(sink.widths[i], width);
+            EXPECT_NE(std::find(expected.begin(), expected.end(), sink.frames[i]), expected.end()) << "frame " << i;
+        }
+    }
 }
 
 TEST_F(GstCapture, BrokenSourcePipelineFailsToSetTheMode)

@@ -74,15 +74,17 @@ TEST(GstModes, TestCameraHasThreeSizesAtTwoRates)
     EXPECT_EQ(modes[3].caps, "video/x-raw,width=640,height=480,framerate=30/1");
 }
 
-TEST(GstPipeline, EachSourceEndsInTheRgbAppsink)
+TEST(GstPipeline, EachSourceEndsInTheAppsinkOfItsLayouts)
 {
     const std::string tail = " ! videoconvert ! video/x-raw,format=RGB ! appsink name=sink max-buffers=1 drop=true";
     EXPECT_EQ(PipelineText(GstSourceKind::Pipeline, "videotestsrc", "", 0), "videotestsrc" + tail);
     // The address is set on the named reader, never pasted into the text.
+    const std::string native =
+        " ! videoconvert ! video/x-raw,format=(string){I420,YUY2,RGB} ! appsink name=sink max-buffers=1 drop=true";
     EXPECT_EQ(PipelineText(GstSourceKind::Uri, "rtsp://127.0.0.1/cam\" ! filesink location=x", "", 0),
-              "uridecodebin name=address" + tail);
+              "uridecodebin name=address" + native);
     EXPECT_EQ(PipelineText(GstSourceKind::Monitor, "", "image/jpeg,width=640,height=480", 0),
-              "capsfilter name=filter caps=\"image/jpeg,width=640,height=480\" ! decodebin" + tail);
+              "capsfilter name=filter caps=\"image/jpeg,width=640,height=480\" ! decodebin" + native);
     EXPECT_EQ(PipelineText(GstSourceKind::TestPattern, "", "video/x-raw,width=320,height=240", 5),
               "videotestsrc is-live=true pattern=ball ! video/x-raw,width=320,height=240 ! videobalance "
               "name=balance ! videorate max-rate=5" +

@@ -3,6 +3,8 @@
 // refresh and one save carry to the classifier and the consumers, in order.
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <algorithm>
 #include <random>
 #include <string>
@@ -100,6 +102,51 @@ TEST(FrameToRgb, OddI420FramesNeedTheirRoundedChromaPlanes)
     EXPECT_EQ(out.size(), 27U);
     i420.pop_back();
     EXPECT_FALSE(ConvertFrameToRgb(i420, 3, 3, kFourccI420, kTopDown, out));
+}
+
+TEST(FrameToRgb, YuvFramesGiveTheBt601FormulaForEveryPixel)
+{
+    // Random samples (the full 0..255 range, beyond video range) on odd and
+    // even sizes: each pixel is the formula of its own luma and chroma.
+    const auto formula = [](int y, int u, int v) {
+        const int c = 298 * (y - 16), d = u - 128, e = v - 128;
+        const auto clamp = [](int x) { return static_cast<std::uint8_t>(std::clamp(x >> 8, 0, 255)); };
+        return std::array<std::uint8_t, 3>{clamp(c + 409 * e + 128), clamp(c - 100 * d - 208 * e + 128),
+                                           clamp(c + 516 * d + 128)};
+    };
+    std::mt19937 random(7);
+    for (const auto& [w, h] : {std::pair{5, 3}, std::pair{8, 6}, std::pair{1, 1}, std::pair{33, 17}}) {
+        const std::size_t cw = (w + 1) / 2, ch = (h + 1) / 2;
+        std::vector<std::uint8_t> i420(static_cast<std::size_t>(w * h) + 2 * cw * ch);
+        for (auto& b : i420) {
+            b = static_cast<std::uint8_t>(random());
+        }
+        std::vector<std::uint8_t> out;
+        ASSERT_TRUE(ConvertFrameToRgb(i420, w, h, kFourccI420, kTopDown, out));
+        const std::uint8_t* u = i420.data() + w * h;
+        const std::uint8_t* v = u + cw * ch;
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                const std::size_t c = (y / 2) * cw + x / 2;
+                const auto want = formula(i420[static_cast<std::size_t>(y * w + x)], u[c], v[c]);
+                const std::size_t at = static_cast<std::size_t>(y * w + x) * 3;
+                ASSERT_EQ((std::array<std::uint8_t, 3>{out[at], out[at + 1], out[at + 2]}), want)
+                    << w << "x" << h << " at " << x << "," << y;
+            }
+        }
+        if (w % 2 == 0) {
+            std::vector<std::uint8_t> yuy2(static_cast<std::size_t>(w * h * 2));
+            for (auto& b : yuy2) {
+                b = static_cast<std::uint8_t>(random());
+            }
+            ASSERT_TRUE(ConvertFrameToRgb(yuy2, w, h, kFourccYuy2, kTopDown, out));
+            for (std::size_t p = 0; p < static_cast<std::size_t>(w * h); ++p) {
+                const std::uint8_t* pair = yuy2.data() + (p & ~std::size_t{1}) * 2;
+                const auto want = formula(pair[(p & 1U) * 2], pair[1], pair[3]);
+                ASSERT_EQ((std::array<std::uint8_t, 3>{out[p * 3], out[p * 3 + 1], out[p * 3 + 2]}), want) << p;
+            }
+        }
+    }
 }
 
 // ---- Zone arithmetic ---------------------------------------------------------------------

@@ -3,6 +3,8 @@
 // reference image is renewed and what the detection traces say.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "libkestrel/profile/Profile.h"
 #include "libkestrel/trace/TraceLevels.h"
 #include "serveur/core/WebCam.h"
@@ -160,6 +162,83 @@ TEST_F(MovingBlock, FrameByFrame)
     EXPECT_EQ(hooks_.quiet + 4, static_cast<int>(steps.size()) - 1);
     EXPECT_EQ(hooks_.paints, static_cast<int>(steps.size()) - 1);
     EXPECT_EQ(hooks_.stops, 4);  // one per reference image
+}
+
+}  // namespace
+}  // namespace vorlix
+
+namespace vorlix {
+namespace {
+
+// A grey scene as 24-bit RGB and as I420 (the luma the grey, neutral chroma).
+struct GreyScene {
+    std::vector<std::uint8_t> rgb, i420;
+};
+
+GreyScene Grey(int blockX, int light)
+{
+    GreyScene s;
+    s.rgb.resize(static_cast<std::size_t>(kW * kH * 3));
+    s.i420.assign(static_cast<std::size_t>(kW * kH + 2 * (kW / 2) * (kH / 2)), 128);
+    for (int y = 0; y < kH; ++y) {
+        for (int x = 0; x < kW; ++x) {
+            const bool block = blockX >= 0 && x >= blockX && x < blockX + 20 && y >= 50 && y < 70;
+            const auto v = static_cast<std::uint8_t>(block ? 230 : 20 + (x * 7 + y * 3) % 100 + light);
+            const auto at = static_cast<std::size_t>(y * kW + x);
+            s.rgb[at * 3] = s.rgb[at * 3 + 1] = s.rgb[at * 3 + 2] = v;
+            s.i420[at] = v;
+        }
+    }
+    return s;
+}
+
+TEST_F(MovingBlock, I420FramesGiveTheSameEventsAsRgbFrames)
+{
+    // A second camera with the same zones takes the I420 form of each frame.
+    WebCam yuv{[this] { return now_; }};
+    RecordingRoad yuvHooks;
+    yuv.LoadConfiguration(0, dir_.Path());
+    yuvHooks.Attach(yuv);
+    yuv.SetCaptureRunning(true);
+    yuv.SetDetection(true);
+    now_ = 1000;
+
+    const std::vector<std::pair<int, int>> script = {{-1, 0},  {-1, 0},   {10, 0},   {45, 0}, {80, 0},
+                                                     {80, 0},  {-1, 0},   {-1, 0},   {-1, 0}, {-1, 60},
+                                                     {-1, 60}, {120, 60}, {130, 60}, {-1, 60}};
+    for (std::size_t i = 0; i < script.size(); ++i) {
+        now_ += i == 8 ? 40 : 1;  // a long calm before the light changes renews the reference
+        const GreyScene s = Grey(script[i].first, script[i].second);
+        cam_.ProcessFrame(Frame{s.rgb, kW, kH, kFormatRgb24, kTopDown});
+        yuv.ProcessFrame(Frame{s.i420, kW, kH, kFourccI420, kTopDown});
+        for (int z = 0; z < 3; ++z) {
+            EXPECT_EQ(cam_.ZoneMeasure(z), yuv.ZoneMeasure(z)) << "frame " << i << " zone " << z;
+        }
+    }
+    ASSERT_GE(hooks_.detections.size(), 4U) << "the script moves the block through every zone";
+    ASSERT_EQ(hooks_.detections.size(), yuvHooks.detections.size());
+    std::set<EventKind> kinds;
+    for (std::size_t k = 0; k < hooks_.detections.size(); ++k) {
+        const Detection& a = hooks_.detections[k];
+        const Detection& b = yuvHooks.detections[k];
+        SCOPED_TRACE("detection " + std::to_string(k));
+        kinds.insert(a.kind);
+        EXPECT_EQ(a.kind, b.kind);
+        EXPECT_EQ(a.zone, b.zone);
+        EXPECT_EQ(a.matched, b.matched);
+        EXPECT_EQ(a.zoneMask, b.zoneMask);
+        EXPECT_EQ(a.sum, b.sum);
+        EXPECT_EQ(a.pictureNumber, b.pictureNumber);
+        EXPECT_EQ(a.enlarged.centreX, b.enlarged.centreX);
+        EXPECT_EQ(a.enlarged.centreY, b.enlarged.centreY);
+        for (int z = 0; z < a.zoneCount; ++z) {
+            EXPECT_EQ(a.Zone(z).measure, b.Zone(z).measure) << z;
+            EXPECT_EQ(a.Zone(z).centreX, b.Zone(z).centreX) << z;
+            EXPECT_EQ(a.Zone(z).centreY, b.Zone(z).centreY) << z;
+        }
+        EXPECT_EQ(b.format, kFourccI420);
+    }
+    EXPECT_GE(kinds.size(), 2U) << "one zone and several zones both occur";
 }
 
 }  // namespace
