@@ -114,7 +114,11 @@ const std::uint8_t* Glyph6x6(char c)
     return kTable.present[index] ? kTable.bits[index].data() : nullptr;
 }
 
-void DrawText6x6(std::span<std::uint8_t> image, int width, int height, int x, int y, std::string_view text)
+namespace {
+
+// Both passes of one text; `put(x, y, value)` lights a pixel inside the picture.
+template <typename PutPixel>
+void DrawWith(const PutPixel& put, int width, int x, int y, std::string_view text)
 {
     // Two passes per character: the outline first, so that a glyph pixel is
     // never blackened by the outline of a neighbouring pixel.
@@ -134,18 +138,48 @@ void DrawText6x6(std::span<std::uint8_t> image, int width, int height, int x, in
                 }
                 if (Lit(glyph, column - 1, row) || Lit(glyph, column + 1, row) || Lit(glyph, column, row - 1) ||
                     Lit(glyph, column, row + 1)) {
-                    Put(image, width, height, left + column, y + row, 0);
+                    put(left + column, y + row, 0);
                 }
             }
         }
         for (int row = 0; row < 6; ++row) {
             for (int column = 0; column < 6; ++column) {
                 if (Lit(glyph, column, row)) {
-                    Put(image, width, height, left + column, y + row, 255);
+                    put(left + column, y + row, 255);
                 }
             }
         }
     }
+}
+
+}  // namespace
+
+void DrawText6x6(std::span<std::uint8_t> image, int width, int height, int x, int y, std::string_view text)
+{
+    DrawWith([&](int px, int py, std::uint8_t value) { Put(image, width, height, px, py, value); }, width, x, y, text);
+}
+
+void DrawText6x6I420(std::span<std::uint8_t> image, int width, int height, int x, int y, std::string_view text)
+{
+    const auto w = static_cast<std::size_t>(width);
+    const auto cw = static_cast<std::size_t>((width + 1) / 2);
+    const auto chromaPlane = cw * static_cast<std::size_t>((height + 1) / 2);
+    const std::size_t luma = w * static_cast<std::size_t>(height);
+    if (width <= 0 || height <= 0 || image.size() < luma + 2 * chromaPlane) {
+        return;
+    }
+    // Black and white have no colour: the chroma samples the text touches go neutral.
+    DrawWith(
+        [&](int px, int py, std::uint8_t value) {
+            if (px < 0 || py < 0 || px >= width || py >= height) {
+                return;
+            }
+            image[static_cast<std::size_t>(py) * w + static_cast<std::size_t>(px)] = value;
+            const std::size_t c = static_cast<std::size_t>(py / 2) * cw + static_cast<std::size_t>(px / 2);
+            image[luma + c] = 128;
+            image[luma + chromaPlane + c] = 128;
+        },
+        width, x, y, text);
 }
 
 }  // namespace vorlix

@@ -19,5 +19,8 @@ const std::uint8_t* Glyph6x6(char c);
 // apart; one without glyph still advances; drawing stops before a character
 // whose right edge would reach the picture width. Clipped at the borders.
 void DrawText6x6(std::span<std::uint8_t> image, int width, int height, int x, int y, std::string_view text);
+// The same text in a tight I420 frame: white and black luma, neutral chroma
+// under the text.
+void DrawText6x6I420(std::span<std::uint8_t> image, int width, int height, int x, int y, std::string_view text);
 
 }  // namespace vorlix

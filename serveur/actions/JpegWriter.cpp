@@ -1,5 +1,6 @@
 #include "serveur/actions/JpegWriter.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
@@ -13,6 +14,7 @@
 
 #include "libkestrel/framework/FileIo.h"
 #include "libkestrel/framework/SpareFd.h"
+#include "serveur/core/PixelFormat.h"
 
 namespace vorlix {
 
@@ -83,6 +85,109 @@ bool Compress(const std::uint8_t* rgb, int width, int height, int quality, const
     return true;
 }
 
+// The same from a tight I420 frame, its planes handed to libjpeg as they are
+// (no colour conversion either way). Rows past the bottom repeat the last one;
+// libjpeg reads each row up to its 16-pixel block, so the frame must be
+// readable 16 bytes past its end.
+bool CompressI420(const std::uint8_t* frame, int width, int height, int quality, const char* comment,
+                  std::size_t commentLength, unsigned char** buffer, unsigned long* size)
+{
+    jpeg_compress_struct info;
+    ErrorManager errors;
+    info.err = jpeg_std_error(&errors.base);
+    errors.base.error_exit = &ErrorExit;
+    errors.base.output_message = &NoMessage;
+    if (setjmp(errors.jump) != 0) {
+        jpeg_destroy_compress(&info);
+        return false;
+    }
+    jpeg_create_compress(&info);
+    jpeg_mem_dest(&info, buffer, size);
+    info.image_width = static_cast<JDIMENSION>(width);
+    info.image_height = static_cast<JDIMENSION>(height);
+    info.input_components = 3;
+    info.in_color_space = JCS_YCbCr;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, quality, TRUE);
+    info.raw_data_in = TRUE;
+    info.comp_info[0].h_samp_factor = 2;
+    info.comp_info[0].v_samp_factor = 2;
+    for (int c = 1; c < 3; ++c) {
+        info.comp_info[c].h_samp_factor = 1;
+        info.comp_info[c].v_samp_factor = 1;
+    }
+    jpeg_start_compress(&info, TRUE);
+    if (commentLength > 0) {
+        jpeg_write_marker(&info, JPEG_COM, reinterpret_cast<const JOCTET*>(comment),
+                          static_cast<unsigned int>(commentLength));
+    }
+    const auto w = static_cast<std::size_t>(width);
+    const auto cw = static_cast<std::size_t>((width + 1) / 2);
+    const int ch = (height + 1) / 2;
+    const std::uint8_t* planes[3] = {frame, frame + w * static_cast<std::size_t>(height),
+                                     frame + w * static_cast<std::size_t>(height) + cw * static_cast<std::size_t>(ch)};
+    JSAMPROW yRows[16];
+    JSAMPROW uRows[8];
+    JSAMPROW vRows[8];
+    JSAMPARRAY data[3] = {yRows, uRows, vRows};
+    while (info.next_scanline < info.image_height) {
+        const int top = static_cast<int>(info.next_scanline);
+        for (int r = 0; r < 16; ++r) {
+            const int row = std::min(top + r, height - 1);
+            yRows[r] = const_cast<JSAMPROW>(planes[0] + static_cast<std::size_t>(row) * w);
+        }
+        for (int r = 0; r < 8; ++r) {
+            const int row = std::min(top / 2 + r, ch - 1);
+            uRows[r] = const_cast<JSAMPROW>(planes[1] + static_cast<std::size_t>(row) * cw);
+            vRows[r] = const_cast<JSAMPROW>(planes[2] + static_cast<std::size_t>(row) * cw);
+        }
+        jpeg_write_raw_data(&info, data, 16);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    return true;
+}
+
+// Writes what `encode(buffer, size)` compresses to `path`, whole or not at all.
+template <typename Encode>
+bool WriteEncoded(const std::string& path, std::size_t expected, const Encode& encode)
+{
+    // Pictures are read by viewers outside this process (a web page over the
+    // picture folder) while they are replaced: whole or not at all.
+    struct RetakeSpare {
+        ~RetakeSpare()
+        {
+            const std::lock_guard<std::mutex> guard(g_spareLock);
+            g_spare.Take();
+        }
+    } retake;  // declared before `file`: runs once the picture is closed
+    std::optional<kestrel::AtomicFile> file;
+    {
+        const std::lock_guard<std::mutex> guard(g_spareLock);
+        file = g_spare.OpenWithSpare([&] { return kestrel::AtomicFile::Open(path, kestrel::Durability::kRenamed); });
+    }
+    if (!file) {
+        std::fprintf(stderr, "can't open %s for writing. continue\n", path.c_str());
+        return false;
+    }
+    // The compressed bytes go to a buffer kept by the thread, sized from the
+    // picture: no allocation per picture once it has grown.
+    thread_local std::vector<unsigned char> output;
+    if (output.size() < expected) {
+        output.resize(expected);
+    }
+    unsigned char* buffer = output.data();
+    unsigned long size = output.size();
+    const bool encoded = encode(&buffer, &size);
+    const bool written = encoded && file->Write(buffer, size);
+    if (buffer != output.data()) {
+        // libjpeg outgrew the buffer and made its own
+        std::free(buffer);
+        output.resize(size + size / 4);
+    }
+    return written && file->Commit();
+}
+
 }  // namespace
 
 std::string JpegComment(std::string_view format, std::string_view label, int quality)
@@ -139,42 +244,24 @@ bool WriteJpeg(std::span<const std::uint8_t> rgb, const std::string& path, int q
     }
     quality = quality < 0 ? 0 : (quality > 100 ? 100 : quality);
     const std::size_t commentLength = comment.size() > 65533 ? 65533 : comment.size();
-    // Pictures are read by viewers outside this process (a web page over the
-    // picture folder) while they are replaced: whole or not at all.
-    struct RetakeSpare {
-        ~RetakeSpare()
-        {
-            const std::lock_guard<std::mutex> guard(g_spareLock);
-            g_spare.Take();
-        }
-    } retake;  // declared before `file`: runs once the picture is closed
-    std::optional<kestrel::AtomicFile> file;
-    {
-        const std::lock_guard<std::mutex> guard(g_spareLock);
-        file = g_spare.OpenWithSpare([&] { return kestrel::AtomicFile::Open(path, kestrel::Durability::kRenamed); });
-    }
-    if (!file) {
-        std::fprintf(stderr, "can't open %s for writing. continue\n", path.c_str());
+    const std::size_t expected = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) / 2 + 65536;
+    return WriteEncoded(path, expected, [&](unsigned char** buffer, unsigned long* size) {
+        return Compress(rgb.data(), width, height, quality, comment.data(), commentLength, prepare, buffer, size);
+    });
+}
+
+bool WriteJpegI420(std::span<const std::uint8_t> frame, const std::string& path, int quality, int width, int height,
+                   std::string_view comment)
+{
+    if (width <= 0 || height <= 0 || frame.size() < FrameBytes(kFourccI420, width, height) + kI420ReadPast) {
         return false;
     }
-    // The compressed bytes go to a buffer kept by the thread, sized from the
-    // picture: no allocation per picture once it has grown.
-    thread_local std::vector<unsigned char> output;
+    quality = quality < 0 ? 0 : (quality > 100 ? 100 : quality);
+    const std::size_t commentLength = comment.size() > 65533 ? 65533 : comment.size();
     const std::size_t expected = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) / 2 + 65536;
-    if (output.size() < expected) {
-        output.resize(expected);
-    }
-    unsigned char* buffer = output.data();
-    unsigned long size = output.size();
-    const bool encoded =
-        Compress(rgb.data(), width, height, quality, comment.data(), commentLength, prepare, &buffer, &size);
-    const bool written = encoded && file->Write(buffer, size);
-    if (buffer != output.data()) {
-        // libjpeg outgrew the buffer and made its own
-        std::free(buffer);
-        output.resize(size + size / 4);
-    }
-    return written && file->Commit();
+    return WriteEncoded(path, expected, [&](unsigned char** buffer, unsigned long* size) {
+        return CompressI420(frame.data(), width, height, quality, comment.data(), commentLength, buffer, size);
+    });
 }
 
 }  // namespace vorlix

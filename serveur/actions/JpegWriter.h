@@ -38,4 +38,14 @@ bool EncodeJpeg(std::span<const std::uint8_t> rgb, int width, int height, int qu
 bool WriteJpeg(std::span<const std::uint8_t> rgb, const std::string& path, int quality, int width, int height,
                std::string_view comment, RowPreparer* prepare = nullptr);
 
+// Bytes past a tight I420 frame that the compressor may read (each row is
+// read up to its 16-pixel block): the buffer handed in must hold them.
+inline constexpr std::size_t kI420ReadPast = 16;
+
+// The same from a tight I420 frame (4:2:0 planes one after the other),
+// compressed from its planes without colour conversion. `frame` must hold
+// kI420ReadPast bytes past the frame.
+bool WriteJpegI420(std::span<const std::uint8_t> frame, const std::string& path, int quality, int width, int height,
+                   std::string_view comment);
+
 }  // namespace vorlix

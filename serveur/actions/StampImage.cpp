@@ -36,6 +36,13 @@ void StampImage(std::span<std::uint8_t> image, int width, int height, std::strin
     DrawText6x6(image, width, height, StampColumn(width, text.size()), height - 20, text);
 }
 
+void StampImageI420(std::span<std::uint8_t> image, int width, int height, std::string_view name, int number,
+                    const std::tm& local)
+{
+    const std::string text = StampText(name, number, local);
+    DrawText6x6I420(image, width, height, StampColumn(width, text.size()), height - 20, text);
+}
+
 void StampImage(std::span<std::uint8_t> image, int width, int height, std::string_view name, int number)
 {
     const std::time_t now = std::time(nullptr);

@@ -19,6 +19,9 @@ int StampColumn(int width, std::size_t length);
 // Draws the stamp at row height - 20 of an RGB image (row 0 is the top).
 void StampImage(std::span<std::uint8_t> image, int width, int height, std::string_view name, int number,
                 const std::tm& local);
+// The same stamp in a tight I420 frame.
+void StampImageI420(std::span<std::uint8_t> image, int width, int height, std::string_view name, int number,
+                    const std::tm& local);
 // The same with the current local time.
 void StampImage(std::span<std::uint8_t> image, int width, int height, std::string_view name, int number);
 

@@ -6,6 +6,7 @@
 #include "serveur/actions/Font6x6.h"
 #include "serveur/actions/JpegWriter.h"
 #include "serveur/actions/StampImage.h"
+#include "serveur/core/PixelFormat.h"
 
 namespace vorlix {
 
@@ -55,6 +56,20 @@ private:
 };
 
 }  // namespace
+
+bool WriteI420Picture(std::span<const std::uint8_t> frame, std::span<std::uint8_t> annotated, int width, int height,
+                      const StampRequest* stamp, const std::string& path, int quality, std::string_view comment)
+{
+    const std::size_t size = FrameBytes(kFourccI420, width, height);
+    if (size == 0 || frame.size() < size || annotated.size() < size + kI420ReadPast) {
+        return false;
+    }
+    std::memcpy(annotated.data(), frame.data(), size);
+    if (stamp != nullptr) {
+        StampImageI420(annotated, width, height, stamp->name, stamp->number, stamp->local);
+    }
+    return WriteJpegI420(annotated, path, quality, width, height, comment);
+}
 
 bool WriteFramePicture(std::span<const std::uint8_t> frame, std::span<std::uint8_t> annotated, int width, int height,
                        const StampRequest* stamp, const std::string& path, int quality, std::string_view comment)

@@ -32,10 +32,11 @@ enum class EventKind : int {
 // converted once per frame that needs it. `rgb` is empty when the frame's
 // format cannot be converted.
 struct FramePicture {
-    std::span<const std::uint8_t> rgb;  // width x height x 3 bytes
+    std::span<const std::uint8_t> rgb;  // width x height x 3 bytes; empty when `i420` holds the frame
     std::span<std::uint8_t> annotated;  // the camera's annotated image (the picture writer stamps it)
     int width = 0;
     int height = 0;
+    std::span<const std::uint8_t> i420{};  // a tight I420 frame, compressed from its planes as it is
 };
 
 // The camera as the consumers see it at the moment of the event: one

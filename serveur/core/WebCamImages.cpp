@@ -95,6 +95,9 @@ FramePicture WebCam::Picture()
     const int topDown = TopDown();
     if (IsPlainRgb(fmt, topDown)) {
         picture.rgb = current_;
+    } else if (fmt == kFourccI420 && current_.size() >= FrameBytes(fmt, picture.width, picture.height)) {
+        // The picture is compressed from the planes: no conversion to RGB and back.
+        picture.i420 = current_;
     } else if (ConvertFrameToRgb(current_, picture.width, picture.height, fmt, topDown, rgb_)) {
         picture.rgb = rgb_;
     } else {

@@ -13,7 +13,9 @@
 #include "serveur/actions/Font6x6.h"
 #include "serveur/actions/StampImage.h"
 #include "serveur/actions/tests/JpegRead.h"
+#include "serveur/core/FrameToRgb.h"
 #include "serveur/core/PictureNames.h"
+#include "serveur/core/PixelFormat.h"
 
 namespace fs = std::filesystem;
 
@@ -117,6 +119,116 @@ TEST_F(DetectionPicturesTest, SavedPicturesAreNumberedFromOneWithoutStamp)
     ASSERT_TRUE(decoded.ok);
     EXPECT_TRUE(decoded.comments.empty());
     EXPECT_NEAR(decoded.rgb[(static_cast<std::size_t>(kHeight - 20) * kWidth + 60) * 3], 90, 4);  // no stamp
+}
+
+}  // namespace
+}  // namespace vorlix
+
+namespace vorlix {
+namespace {
+
+// A colourful tight I420 frame (odd-sized chroma blocks: 166 x 94) and the
+// same frame as RGB through the engine's conversion.
+struct ColourFrame {
+    static constexpr int kW = 166, kH = 94;
+    std::vector<std::uint8_t> i420, rgb;
+    ColourFrame()
+    {
+        const std::size_t luma = static_cast<std::size_t>(kW) * kH;
+        const std::size_t chroma = static_cast<std::size_t>(kW / 2) * (kH / 2);
+        i420.resize(luma + 2 * chroma);
+        for (int y = 0; y < kH; ++y) {
+            for (int x = 0; x < kW; ++x) {
+                i420[static_cast<std::size_t>(y * kW + x)] = static_cast<std::uint8_t>(40 + (x + 2 * y) % 160);
+            }
+        }
+        for (std::size_t c = 0; c < chroma; ++c) {
+            i420[luma + c] = static_cast<std::uint8_t>(90 + (c / 83) % 60);
+            i420[luma + chroma + c] = static_cast<std::uint8_t>(170 - (c % 83) / 2);
+        }
+        EXPECT_TRUE(ConvertFrameToRgb(i420, kW, kH, kFourccI420, kTopDown, rgb));
+    }
+};
+
+TEST_F(DetectionPicturesTest, I420FramesAreWrittenFromTheirPlanesStampedWithTheComment)
+{
+    const ColourFrame colour;
+    std::vector<std::uint8_t> annotated(static_cast<std::size_t>(ColourFrame::kW) * ColourFrame::kH * 4);
+    FramePicture planes;
+    planes.i420 = colour.i420;
+    planes.annotated = annotated;
+    planes.width = ColourFrame::kW;
+    planes.height = ColourFrame::kH;
+    const std::string yuvPath = (dir_ / "vorlix_1.jpg").string();
+    ASSERT_TRUE(WriteDetectionPicture(planes, yuvPath, 7, 80, "Vorlix ==> IN1 (42)", local_));
+
+    std::vector<std::uint8_t> rgbAnnotated(annotated.size());
+    FramePicture rgb;
+    rgb.rgb = colour.rgb;
+    rgb.annotated = rgbAnnotated;
+    rgb.width = ColourFrame::kW;
+    rgb.height = ColourFrame::kH;
+    const std::string rgbPath = (dir_ / "vorlix_2.jpg").string();
+    ASSERT_TRUE(WriteDetectionPicture(rgb, rgbPath, 7, 80, "Vorlix ==> IN1 (42)", local_));
+
+    const test::DecodedJpeg fromPlanes = test::ReadJpeg(yuvPath);
+    const test::DecodedJpeg fromRgb = test::ReadJpeg(rgbPath);
+    ASSERT_TRUE(fromPlanes.ok);
+    ASSERT_TRUE(fromRgb.ok);
+    EXPECT_EQ(fromPlanes.width, ColourFrame::kW);
+    EXPECT_EQ(fromPlanes.height, ColourFrame::kH);
+    EXPECT_EQ(fromPlanes.comments, (std::vector<std::string>{"Vorlix ==> IN1 (42)"}));
+    // The same picture to the eye: the planes are taken as full-range
+    // YCbCr, the RGB route as video range, so contrast differs a little
+    // and nothing else. The stamp is where the RGB route puts it.
+    const std::string text = StampText("Vorlix", 7, local_);
+    const int left = StampColumn(ColourFrame::kW, text.size());
+    const int top = ColourFrame::kH - 20;
+    double differenceOutside = 0;
+    int outside = 0;
+    for (int y = 0; y < ColourFrame::kH; ++y) {
+        for (int x = 0; x < ColourFrame::kW; ++x) {
+            const bool stamp = y >= top - 1 && y <= top + 6 && x >= left - 1;
+            const auto at = static_cast<std::size_t>(y * ColourFrame::kW + x) * 3;
+            for (int c = 0; c < 3; ++c) {
+                const int d = std::abs(fromPlanes.rgb[at + c] - fromRgb.rgb[at + c]);
+                if (!stamp) {
+                    differenceOutside += d;
+                    ++outside;
+                }
+            }
+        }
+    }
+    EXPECT_LT(differenceOutside / outside, 20.0);
+    // The first glyph ("V") is white on a black outline in both.
+    const auto pixel = [](const test::DecodedJpeg& j, int x, int y) {
+        const auto at = static_cast<std::size_t>(y * j.width + x) * 3;
+        return (j.rgb[at] + j.rgb[at + 1] + j.rgb[at + 2]) / 3;
+    };
+    EXPECT_GT(pixel(fromPlanes, left, top), 200);
+    EXPECT_LT(pixel(fromPlanes, left - 1, top), 60);
+    EXPECT_GT(pixel(fromRgb, left, top), 200);
+    // The annotated image is the stamped I420 copy.
+    EXPECT_EQ(annotated[static_cast<std::size_t>(top * ColourFrame::kW + left)], 255);
+    EXPECT_EQ(annotated[0], colour.i420[0]);
+}
+
+TEST_F(DetectionPicturesTest, I420PicturesRefuseShortFramesAndShortAnnotatedImages)
+{
+    const ColourFrame colour;
+    std::vector<std::uint8_t> annotated(colour.i420.size());  // no room for the compressor's read past the end
+    FramePicture planes;
+    planes.i420 = colour.i420;
+    planes.annotated = annotated;
+    planes.width = ColourFrame::kW;
+    planes.height = ColourFrame::kH;
+    EXPECT_FALSE(WriteRefreshPicture(planes, (dir_ / "last.jpg").string(), 50, local_));
+    std::vector<std::uint8_t> roomy(colour.i420.size() * 2);
+    planes.annotated = roomy;
+    planes.i420 = std::span<const std::uint8_t>(colour.i420).first(colour.i420.size() - 1);
+    EXPECT_FALSE(WriteSavedPicture(planes, (dir_ / "saved.jpg").string()));
+    EXPECT_FALSE(fs::exists(dir_ / "last.jpg"));
+    EXPECT_FALSE(fs::exists(dir_ / "saved.jpg"));
 }
 
 }  // namespace

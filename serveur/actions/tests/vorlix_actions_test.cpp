@@ -45,7 +45,7 @@ protected:
         facts.pictureDir = dir_.Path();
         return facts;
     }
-    FramePicture Picture() { return FramePicture{frame_, annotated_, 320, 240}; }
+    FramePicture Picture() { return FramePicture{frame_, annotated_, 320, 240, {}}; }
     // One matching zone {0, 0, 100, 100} measured `measure`; the enlarged
     // zone measured 100 around (cx, cy), as the engine hands it.
     Detection SingleZone(int measure, int cx, int cy, int shotsBefore = 0, int maxJpg = 500)
