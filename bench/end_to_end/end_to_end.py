@@ -83,7 +83,8 @@ class Camera:
         self.proc = subprocess.Popen(
             ["ffmpeg", "-hide_banner", "-loglevel", "error", "-re", "-stream_loop", "-1", "-framerate", str(FPS),
              "-f", "mjpeg", "-i", source, "-t", str(seconds + 30), "-c", "copy", "-progress", "pipe:1",
-             "-stats_period", "0.2", "-f", "mpjpeg", "-listen", "1", self.url],
+             "-stats_period", "0.2", "-f", "mpjpeg", "-content_type", "multipart/x-mixed-replace;boundary=ffmpeg",
+             "-listen", "1", self.url],
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         self.reader = threading.Thread(target=self.progress, daemon=True)
         self.reader.start()
@@ -228,7 +229,7 @@ def run_motion(source, seconds, width, height, viewers):
     conf = os.path.join(work, "motion.conf")
     with open(conf, "w") as f:
         f.write("\n".join([
-            "daemon off", "log_level 4", "netcam_url " + camera.url, "width %d" % width, "height %d" % height,
+            "daemon off", "log_level 4", "netcam_url " + camera.url.replace("http://", "mjpeg://"), "width %d" % width, "height %d" % height,
             "framerate %d" % FPS, "threshold %d" % max(width * height // 500, 1), "picture_output on",
             "movie_output off", "target_dir " + work, "stream_port %d" % (stream if viewers else 0),
             "stream_localhost on", "stream_maxrate %d" % FPS, "webcontrol_port 0", ""]))
@@ -294,13 +295,13 @@ def main():
                 pe, pic, per_mb = float("nan"), 0, ""
                 if peer:
                     pcpu, pframes, pic, psent = run_motion(source, a.seconds, w, h, viewers)
-                    pe = pcpu * 1000 / pframes
+                    pe = pcpu * 1000 / pframes if pframes > 1 else float("nan")
                     if viewers:
                         per_mb = "%.1f|%.1f" % (cpu * 1000 / max(sent / 1e6, 1e-3), pcpu * 1000 / max(psent / 1e6, 1e-3))
                 elif viewers:
                     per_mb = "%.1f|-" % (cpu * 1000 / max(sent / 1e6, 1e-3))
                 print("%-20s %5d %5.2f %8.2f %8.2f %8.2f %6.2f %6.2f %7d %7d %7d %9s" % (
-                    name, r, load, vx, floor, pe, vx / floor, vx / pe if peer else float("nan"), frames, shots, pic,
+                    name, r, load, vx, floor, pe, vx / floor, vx / pe if peer and pe > 0 else float("nan"), frames, shots, pic,
                     per_mb), flush=True)
     finally:
         shutil.rmtree(work, ignore_errors=True)
