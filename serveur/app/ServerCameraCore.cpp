@@ -24,6 +24,7 @@
 #include "serveur/mail/MailSettings.h"
 #include "serveur/mail/MailWorker.h"
 #include "serveur/stream/WebCamStreamCamera.h"
+#include "serveur/web/WebView.h"
 
 namespace vorlix::app {
 
@@ -33,6 +34,7 @@ class CoreCamera final : public CameraPort {
 public:
     CoreCamera(const ServerPaths& paths, int camera)
         : stream_(cam_),
+          web_([this] { return WebStatus(); }),
           captureCamera_(cam_),
           capture_(captureCamera_),
           audio_({paths.settingsFile,
@@ -43,6 +45,7 @@ public:
     {
         cam_.LoadConfiguration(camera, paths.workDir);
         LoadWords();
+        ConfigureWeb();
         actions_.SetExecuteAllowed(ServerHasExecute());
         StartWorkers();
         WireRoad();
@@ -57,6 +60,7 @@ public:
         // No frame comes any more: a recording under way ends and is kept.
         audio_.Stop();
         cam_.SetRoad(nullptr);
+        web_.Stop();
         // The workers end as members, before the camera object: mail, then FTP.
     }
     CoreCamera(const CoreCamera&) = delete;
@@ -106,6 +110,7 @@ public:
         cam_.RequestReferenceImage();
         RestartStreamWhenChanged(before, cam_.SettingsCopy());
         ReloadWorkers();
+        ConfigureWeb();
     }
 
     audio::RecordingPlayer* Playback() override { return &audio_.Playback(); }
@@ -114,15 +119,17 @@ public:
 private:
     // The road of a detection, in its order: the naming of the detection,
     // its picture, the viewers (who are sent the picture once written), the
+    // web view (which also takes live frames while somebody watches), the
     // FTP request and the mail counter (both read the written picture later,
     // from their threads), its event (list, history, sound, Execute), then
-    // the sound recorder. The web view and the desktop's picture and events
-    // list are one more Add here, at their place on the road.
+    // the sound recorder. The desktop's picture and events list are one more
+    // Add here, at their place on the road.
     void WireRoad()
     {
         road_.SetClassifier(&actions_.Naming());
         road_.Add(actions_.Pictures());
         road_.Add(stream_.Pictures());
+        road_.Add(web_);
         road_.Add(*ftpStop_);
         road_.Add(mailStop_);
         road_.Add(actions_.Events());
@@ -173,6 +180,27 @@ private:
         actions_.LoadVocabulary([this](const std::string& text) { return cam_.Translate(text); });
     }
 
+    // The browser view: its own section, the camera's password, pictures and words.
+    void ConfigureWeb()
+    {
+        const CameraSettings s = cam_.SettingsCopy();
+        web::WebViewConfig config;
+        config.camera = cam_.Paths().camera;
+        config.settings = web::ReadWebSettings(cam_.SettingsFile(), config.camera);
+        config.password = s.authentificationClient;
+        config.quality = NormalisedJpegQuality(s.qualityJpg);
+        config.pictureDir = cam_.PictureDir();
+        config.maxJpg = cam_.MaxJpg();
+        config.words = [this](std::string_view text) { return cam_.Translate(std::string(text)); };
+        web_.Configure(config);
+    }
+
+    // Read-only figures for the page, from any thread.
+    web::CameraStatus WebStatus() const
+    {
+        return {cam_.CaptureRunning(), cam_.DetectionOn(), stream_.Server().CountStreamClients()};
+    }
+
     // A new port or password needs a new listening socket; access 0 stops it.
     void RestartStreamWhenChanged(const CameraSettings& before, const CameraSettings& now)
     {
@@ -197,6 +225,7 @@ private:
     WebCam cam_;
     VorlixActions actions_;
     mutable WebCamStreamServer stream_;
+    web::WebView web_;
     DetectionRoad road_;
     capture::WebCamCaptureCamera captureCamera_;
     capture::CaptureServer capture_;

@@ -36,6 +36,12 @@ public:
     virtual void OnQuietFrame() {}
     // A new reference image (a running sound recording ends).
     virtual void OnNewReference() {}
+    // The newest frame, whether or not anything moves, for a stop that asks
+    // for one now (somebody watches and its pace calls for a frame). Asked on
+    // every frame, before anything else, so it must answer at once; the
+    // frame is converted only when some stop says yes.
+    [[nodiscard]] virtual bool WantsLiveFrame() { return false; }
+    virtual void OnLiveFrame(const FramePicture& /*picture*/) {}
 };
 
 // The main window's picture and activity bar (one per camera).

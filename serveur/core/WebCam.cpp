@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 #include "libkestrel/trace/QXTrace.h"
 #include "libkestrel/trace/TraceLevels.h"
@@ -63,6 +64,9 @@ void WebCam::ProcessFrame(const Frame& frame)
         ~ClearCurrent() { frame = {}; }
     } clearCurrent{current_};
     const DetectionRoad* const road = road_.load();
+    if (road != nullptr) {
+        OfferLiveFrame(*road);
+    }
 
     // 2. Save image (a request made meanwhile waits for the next frame).
     if (saveImageRequest_.exchange(false)) {
@@ -108,6 +112,21 @@ void WebCam::ProcessFrame(const Frame& frame)
     // 12. Display.
     if (displayOn) {
         display->Paint(frame, annotated_, overlayDrawn);
+    }
+}
+
+void WebCam::OfferLiveFrame(const DetectionRoad& road)
+{
+    std::optional<FramePicture> live;
+    for (DetectionConsumer* consumer : road.Consumers()) {
+        if (consumer->WantsLiveFrame()) {
+            if (!live) {
+                live = Picture();
+            }
+            if (!live->rgb.empty()) {
+                consumer->OnLiveFrame(*live);
+            }
+        }
     }
 }
 

@@ -180,6 +180,8 @@ private:
     int FastPass(const MeasuredPicture& picture, const ZoneCorners& zone, int step);
     int ReferencePass(const MeasuredPicture& picture, int slot, const ZoneCorners& zone, bool writeMask);
     void StoreFrameSize();
+    // The frame to the stops that watch it live (before any step may return).
+    void OfferLiveFrame(const DetectionRoad& road);
     // Steps 6 to 11 of a frame; true when the detection overlay was drawn.
     bool Detect(const DetectionRoad* road, DisplayHook* display, bool displayOn);
     // Step 11: the value of one detection, measured and numbered, not yet named.

@@ -1,0 +1,526 @@
+#include "serveur/web/WebServer.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <microhttpd.h>
+#include <netinet/in.h>
+#include <sys/random.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "libkestrel/framework/UniqueFd.h"
+#include "libkestrel/trace/QXTrace.h"
+#include "libkestrel/trace/TraceLevels.h"
+#include "serveur/core/PictureNames.h"
+
+namespace vorlix::web {
+
+namespace {
+
+constexpr const char* kUser = "vorlix";
+constexpr unsigned kNonceSeconds = 300;
+constexpr std::size_t kStreamBlock = 32 * 1024;
+constexpr std::size_t kExtraConnections = 32;  // beyond the viewers: pages, pictures, answers
+constexpr off_t kMaxPictureBytes = 64 * 1024 * 1024;
+constexpr std::size_t kMaxPemBytes = 1024 * 1024;
+// A live viewer gets the same picture again after this long without a new
+// one, so a stopped camera does not look like a stalled viewer.
+constexpr std::chrono::milliseconds kRepeatAfter{2000};
+constexpr std::chrono::milliseconds kSnapshotWait{3000};
+
+const char* const kSecurityHeaders[][2] = {
+    {"X-Content-Type-Options", "nosniff"},
+    {"X-Frame-Options", "DENY"},
+    {"Referrer-Policy", "no-referrer"},
+    {"Cache-Control", "no-store"},
+};
+
+MHD_Result Queue(MHD_Connection* connection, unsigned status, MHD_Response* response, const char* type)
+{
+    if (response == nullptr) {
+        return MHD_NO;
+    }
+    for (const auto& header : kSecurityHeaders) {
+        MHD_add_response_header(response, header[0], header[1]);
+    }
+    if (type != nullptr) {
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, type);
+    }
+    const MHD_Result result = MHD_queue_response(connection, status, response);
+    MHD_destroy_response(response);
+    return result;
+}
+
+MHD_Result QueueText(MHD_Connection* connection, unsigned status, const std::string& body, const char* type)
+{
+    MHD_Response* response =
+        MHD_create_response_from_buffer(body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
+    return Queue(connection, status, response, type);
+}
+
+MHD_Result QueueError(MHD_Connection* connection, unsigned status, const char* text)
+{
+    return QueueText(connection, status, std::string(text) + "\n", "text/plain; charset=utf-8");
+}
+
+std::string PeerAddress(MHD_Connection* connection)
+{
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    if (info == nullptr || info->client_addr == nullptr) {
+        return "?";
+    }
+    char text[INET6_ADDRSTRLEN] = "?";
+    const sockaddr* address = info->client_addr;
+    if (address->sa_family == AF_INET) {
+        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof text);
+    } else if (address->sa_family == AF_INET6) {
+        ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text, sizeof text);
+    }
+    return text;
+}
+
+// A PEM file, bounded; nullopt when it cannot be read.
+std::optional<std::string> ReadPem(const std::string& path)
+{
+    kestrel::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (!fd || ::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        static_cast<std::size_t>(info.st_size) > kMaxPemBytes) {
+        return std::nullopt;
+    }
+    std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::read(fd.Get(), bytes.data() + done, bytes.size() - done);
+        if (n <= 0) {
+            return std::nullopt;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return bytes;
+}
+
+void LogFromLibrary(void* /*self*/, const char* format, va_list args)
+{
+    char line[512];
+    std::vsnprintf(line, sizeof line, format, args);
+    const std::size_t n = std::strlen(line);
+    if (n > 0 && line[n - 1] == '\n') {
+        line[n - 1] = '\0';
+    }
+    TRACE_INFO("Web: %s", line);
+}
+
+}  // namespace
+
+// One viewer of the live stream: the newest picture each time its socket
+// has room, at most one per picture made.
+class WebServer::LiveStream {
+public:
+    LiveStream(WebServer& server) : server_(server), watch_(server.frames_) {}
+    ~LiveStream() { server_.viewers_.fetch_sub(1); }
+    LiveStream(const LiveStream&) = delete;
+    LiveStream& operator=(const LiveStream&) = delete;
+
+    ssize_t Read(char* out, std::size_t room)
+    {
+        if (offset_ == Length() && !Next()) {
+            return MHD_CONTENT_READER_END_OF_STREAM;
+        }
+        std::size_t done = 0;
+        while (done < room && offset_ < Length()) {
+            const std::string_view piece = Piece();
+            const std::size_t n = std::min(room - done, piece.size());
+            std::memcpy(out + done, piece.data(), n);
+            done += n;
+            offset_ += n;
+        }
+        return static_cast<ssize_t>(done);
+    }
+
+private:
+    static constexpr std::string_view kTail = "\r\n";
+
+    // Waits for a newer picture (or the same again after a while).
+    bool Next()
+    {
+        const auto since = std::chrono::steady_clock::now();
+        while (!server_.stopping_.load()) {
+            const std::uint64_t seen = picture_ ? picture_->sequence : 0;
+            if (auto newer = server_.frames_.WaitNewer(seen, std::chrono::milliseconds(250))) {
+                picture_ = std::move(newer);
+                break;
+            }
+            if (picture_ && std::chrono::steady_clock::now() - since >= kRepeatAfter) {
+                break;
+            }
+        }
+        if (server_.stopping_.load() || !picture_) {
+            return false;
+        }
+        head_ = MjpegPartHead(picture_->bytes.size());
+        offset_ = 0;
+        return true;
+    }
+    [[nodiscard]] std::size_t Length() const
+    {
+        return picture_ ? head_.size() + picture_->bytes.size() + kTail.size() : 0;
+    }
+    // The rest of the piece that offset_ is in.
+    [[nodiscard]] std::string_view Piece() const
+    {
+        const std::size_t body = picture_->bytes.size();
+        if (offset_ < head_.size()) {
+            return std::string_view(head_).substr(offset_);
+        }
+        if (offset_ < head_.size() + body) {
+            const std::size_t at = offset_ - head_.size();
+            return {reinterpret_cast<const char*>(picture_->bytes.data()) + at, body - at};
+        }
+        return kTail.substr(offset_ - head_.size() - body);
+    }
+
+    WebServer& server_;
+    LiveFrames::Watch watch_;
+    std::shared_ptr<const LiveJpeg> picture_;
+    std::string head_;
+    std::size_t offset_ = 0;
+};
+
+struct WebServer::Glue {
+    static MHD_Result Access(void* self, MHD_Connection* connection, const char* url, const char* method,
+                             const char* /*version*/, const char* /*upload*/, std::size_t* uploadSize, void** state)
+    {
+        static int seen = 0;
+        const bool get = std::strcmp(method, MHD_HTTP_METHOD_GET) == 0;
+        const bool head = std::strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
+        if (*state == nullptr && (get || head)) {
+            // The head is in; the answer comes with the next call.
+            *state = &seen;
+            return MHD_YES;
+        }
+        if (!get && !head) {
+            // Refused before any body is read.
+            *uploadSize = 0;
+            MHD_Response* response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+            if (response != nullptr) {
+                MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
+            }
+            return Queue(connection, MHD_HTTP_METHOD_NOT_ALLOWED, response, nullptr);
+        }
+        return static_cast<MHD_Result>(static_cast<WebServer*>(self)->Answer(connection, url, head));
+    }
+
+    static ssize_t ReadLive(void* stream, std::uint64_t /*position*/, char* out, std::size_t room)
+    {
+        return static_cast<LiveStream*>(stream)->Read(out, room);
+    }
+    static void EndLive(void* stream) { delete static_cast<LiveStream*>(stream); }
+
+    // Decodes %XX in place, except %00: a NUL would cut the address short
+    // and give a second name to what it names.
+    static std::size_t Unescape(void* /*self*/, MHD_Connection* /*connection*/, char* text)
+    {
+        auto hex = [](char c) {
+            if (c >= '0' && c <= '9') {
+                return c - '0';
+            }
+            if (c >= 'a' && c <= 'f') {
+                return c - 'a' + 10;
+            }
+            if (c >= 'A' && c <= 'F') {
+                return c - 'A' + 10;
+            }
+            return -1;
+        };
+        char* out = text;
+        for (const char* in = text; *in != '\0'; ++in) {
+            if (in[0] == '%' && in[1] != '\0' && in[2] != '\0') {
+                const int high = hex(in[1]);
+                const int low = hex(in[2]);
+                if (high >= 0 && low >= 0 && (high | low) != 0) {
+                    *out++ = static_cast<char>(high * 16 + low);
+                    in += 2;
+                    continue;
+                }
+            }
+            *out++ = *in;
+        }
+        *out = '\0';
+        return static_cast<std::size_t>(out - text);
+    }
+
+    static void Connected(void* self, MHD_Connection* connection, void** /*socketState*/,
+                          MHD_ConnectionNotificationCode code)
+    {
+        if (code != MHD_CONNECTION_NOTIFY_STARTED) {
+            return;
+        }
+        const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+        if (info != nullptr) {
+            const int size = static_cast<WebServer*>(self)->options_.sendBuffer;
+            ::setsockopt(info->connect_fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+        }
+    }
+};
+
+WebServer::WebServer(LiveFrames& frames, StateSource state) : frames_(frames), state_(std::move(state)) {}
+
+WebServer::~WebServer()
+{
+    Stop();
+}
+
+std::shared_ptr<const WebSite> WebServer::Site() const
+{
+    const std::lock_guard lock(mutex_);
+    return site_;
+}
+
+void WebServer::SetSite(std::shared_ptr<const WebSite> site)
+{
+    const std::lock_guard lock(mutex_);
+    site_ = std::move(site);
+}
+
+bool WebServer::Start(const WebServerOptions& options, std::shared_ptr<const WebSite> site)
+{
+    Stop();
+    options_ = options;
+    guard_.SetDelays(options.firstWrongDelay, options.mostWrongDelay);
+    SetSite(std::move(site));
+    realm_ = "Vorlix camera " + std::to_string(options.camera);
+    stopping_.store(false);
+
+    const WebSettings& s = options.settings;
+    unsigned flags = MHD_USE_THREAD_PER_CONNECTION | MHD_USE_POLL_INTERNAL_THREAD | MHD_USE_ERROR_LOG;
+    sockaddr_storage address{};
+    if (s.bind.empty()) {
+        auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+        v4->sin_family = AF_INET;
+        v4->sin_addr.s_addr = htonl(INADDR_ANY);
+        v4->sin_port = htons(static_cast<std::uint16_t>(s.port));
+    } else if (auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+               ::inet_pton(AF_INET, s.bind.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(static_cast<std::uint16_t>(s.port));
+    } else if (auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
+               ::inet_pton(AF_INET6, s.bind.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(static_cast<std::uint16_t>(s.port));
+        flags |= MHD_USE_IPv6;
+    } else {
+        TRACE_ERROR("Web view not started: \"Bind\" is not an address (%s)", s.bind.c_str());
+        return false;
+    }
+
+    if (s.Https()) {
+        auto certificate = ReadPem(s.certificate);
+        auto key = ReadPem(s.key);
+        if (!certificate || !key) {
+            // Never fall back to plain HTTP when HTTPS was asked for.
+            TRACE_ERROR("Web view not started: cannot read the certificate %s or the key %s", s.certificate.c_str(),
+                        s.key.c_str());
+            return false;
+        }
+        if (MHD_is_feature_supported(MHD_FEATURE_TLS) != MHD_YES) {
+            TRACE_ERROR("Web view not started: this libmicrohttpd has no TLS");
+            return false;
+        }
+        certificate_ = std::move(*certificate);
+        key_ = std::move(*key);
+        flags |= MHD_USE_TLS;
+    }
+    nonceRandom_.assign(32, '\0');
+    if (::getrandom(nonceRandom_.data(), nonceRandom_.size(), 0) != static_cast<ssize_t>(nonceRandom_.size())) {
+        TRACE_ERROR("Web view not started: no random bytes for the password nonces");
+        return false;
+    }
+
+    const unsigned connections = static_cast<unsigned>(s.maxViewers) + kExtraConnections;
+    std::vector<MHD_OptionItem> items = {
+        {MHD_OPTION_SOCK_ADDR, 0, &address},
+        {MHD_OPTION_CONNECTION_LIMIT, connections, nullptr},
+        {MHD_OPTION_CONNECTION_TIMEOUT, static_cast<intptr_t>(options.stallLimit.count()), nullptr},
+        {MHD_OPTION_CONNECTION_MEMORY_LIMIT, 32 * 1024, nullptr},
+        {MHD_OPTION_THREAD_STACK_SIZE, 512 * 1024, nullptr},
+        {MHD_OPTION_LISTEN_BACKLOG_SIZE, 64, nullptr},
+        {MHD_OPTION_DIGEST_AUTH_RANDOM, static_cast<intptr_t>(nonceRandom_.size()), nonceRandom_.data()},
+        {MHD_OPTION_NONCE_NC_SIZE, 1024, nullptr},
+        {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(&LogFromLibrary), this},
+        {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&Glue::Connected), this},
+        {MHD_OPTION_UNESCAPE_CALLBACK, reinterpret_cast<intptr_t>(&Glue::Unescape), this},
+    };
+    if (s.Https()) {
+        items.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, certificate_.data()});
+        items.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, key_.data()});
+    }
+    items.push_back({MHD_OPTION_END, 0, nullptr});
+    daemon_ = MHD_start_daemon(flags, static_cast<std::uint16_t>(s.port), nullptr, nullptr, &Glue::Access, this,
+                               MHD_OPTION_ARRAY, items.data(), MHD_OPTION_END);
+    if (daemon_ == nullptr) {
+        TRACE_ERROR("Web view not started on port %d (in use, or the certificate refused)", s.port);
+        return false;
+    }
+    const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT);
+    port_ = info != nullptr ? info->port : s.port;
+    TRACE_INFO("Web view on %s://%s:%d/ (%s)", s.Https() ? "https" : "http", s.bind.empty() ? "*" : s.bind.c_str(),
+               port_, options.password.empty() ? "open to anyone who can reach the port" : "password asked");
+    return true;
+}
+
+void WebServer::Stop()
+{
+    if (daemon_ == nullptr) {
+        return;
+    }
+    {
+        const std::lock_guard lock(mutex_);
+        stopping_.store(true);
+    }
+    stopped_.notify_all();
+    MHD_stop_daemon(daemon_);
+    daemon_ = nullptr;
+    port_ = 0;
+    TRACE_INFO("Web view stopped");
+}
+
+void WebServer::Pause(std::chrono::milliseconds delay)
+{
+    std::unique_lock lock(mutex_);
+    stopped_.wait_for(lock, delay, [&] { return stopping_.load(); });
+}
+
+std::optional<int> WebServer::Challenge(MHD_Connection* connection)
+{
+    const std::string& password = options_.password;
+    if (password.empty()) {
+        return std::nullopt;
+    }
+    auto fail = [&](bool stale) {
+        const std::string body = "401 Unauthorized\n";
+        MHD_Response* response =
+            MHD_create_response_from_buffer(body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
+        if (response == nullptr) {
+            return static_cast<int>(MHD_NO);
+        }
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/plain; charset=utf-8");
+        const MHD_Result result = MHD_queue_auth_fail_response2(connection, realm_.c_str(), realm_.c_str(), response,
+                                                                stale ? MHD_YES : MHD_NO, MHD_DIGEST_ALG_MD5);
+        MHD_destroy_response(response);
+        return static_cast<int>(result);
+    };
+    char* user = MHD_digest_auth_get_username(connection);
+    if (user == nullptr) {
+        return fail(false);  // no answer yet: the browser asks the person
+    }
+    MHD_free(user);
+    const int verdict = MHD_digest_auth_check2(connection, realm_.c_str(), kUser, password.c_str(), kNonceSeconds,
+                                               MHD_DIGEST_ALG_MD5);
+    if (verdict == MHD_YES) {
+        return std::nullopt;
+    }
+    if (verdict == MHD_INVALID_NONCE) {
+        return fail(true);  // an old nonce: the browser answers again by itself
+    }
+    const std::string peer = PeerAddress(connection);
+    const GuessCost cost = guard_.Wrong(peer);
+    if (cost.failures > 1) {
+        TRACE_WARN("Web view: wrong password from %s (%d in a row), answered after %lld ms", peer.c_str(),
+                   cost.failures, static_cast<long long>(cost.delay.count()));
+    } else {
+        TRACE_INFO("Web view: wrong password from %s", peer.c_str());
+    }
+    Pause(cost.delay);
+    return fail(false);
+}
+
+int WebServer::Answer(MHD_Connection* connection, const std::string& url, bool head)
+{
+    if (auto refused = Challenge(connection)) {
+        return *refused;
+    }
+    const std::shared_ptr<const WebSite> site = Site();
+    if (url == "/" || url == "/index.html") {
+        return QueueText(connection, MHD_HTTP_OK, RenderPage(state_(), site->words), "text/html; charset=utf-8");
+    }
+    if (url == "/events.json") {
+        return QueueText(connection, MHD_HTTP_OK, EventsJson(state_(), site->words),
+                         "application/json; charset=utf-8");
+    }
+    if (url == "/live.mjpg") {
+        if (head) {
+            return QueueText(connection, MHD_HTTP_OK, {}, "multipart/x-mixed-replace; boundary=vorlixframe");
+        }
+        return AnswerLive(connection);
+    }
+    if (url == "/snapshot.jpg") {
+        return AnswerSnapshot(connection);
+    }
+    if (const std::optional<int> number = PictureNumberOf(url, site->maxJpg)) {
+        return AnswerPicture(connection, *number, *site);
+    }
+    return QueueError(connection, MHD_HTTP_NOT_FOUND, "404 Not Found");
+}
+
+int WebServer::AnswerLive(MHD_Connection* connection)
+{
+    if (viewers_.fetch_add(1) >= options_.settings.maxViewers) {
+        viewers_.fetch_sub(1);
+        TRACE_WARN("Web view: live viewer refused from %s, %d already watch", PeerAddress(connection).c_str(),
+                   options_.settings.maxViewers);
+        return QueueError(connection, MHD_HTTP_SERVICE_UNAVAILABLE, "503 Too many viewers");
+    }
+    auto* stream = new LiveStream(*this);  // the library ends it through EndLive
+    MHD_Response* response =
+        MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, kStreamBlock, &Glue::ReadLive, stream, &Glue::EndLive);
+    if (response == nullptr) {
+        delete stream;
+        return MHD_NO;
+    }
+    const std::string type = "multipart/x-mixed-replace; boundary=" + std::string(kMjpegBoundary);
+    return Queue(connection, MHD_HTTP_OK, response, type.c_str());
+}
+
+int WebServer::AnswerSnapshot(MHD_Connection* connection)
+{
+    std::shared_ptr<const LiveJpeg> picture;
+    {
+        // A picture made after the request, not one left from the last viewer.
+        const LiveFrames::Watch watch(frames_);
+        const std::shared_ptr<const LiveJpeg> old = frames_.Newest();
+        picture = frames_.WaitNewer(old ? old->sequence : 0, kSnapshotWait);
+    }
+    if (!picture) {
+        return QueueError(connection, MHD_HTTP_SERVICE_UNAVAILABLE, "503 No picture: the camera is not capturing");
+    }
+    const auto& bytes = picture->bytes;
+    MHD_Response* response = MHD_create_response_from_buffer(
+        bytes.size(), const_cast<std::uint8_t*>(bytes.data()), MHD_RESPMEM_MUST_COPY);
+    return Queue(connection, MHD_HTTP_OK, response, "image/jpeg");
+}
+
+int WebServer::AnswerPicture(MHD_Connection* connection, int number, const WebSite& site)
+{
+    const std::string path = PicturePath(site.pictureDir, number);
+    // No link is followed: only the picture files themselves are served.
+    kestrel::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    struct stat info {};
+    if (!fd || ::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kMaxPictureBytes) {
+        return QueueError(connection, MHD_HTTP_NOT_FOUND, "404 Not Found");
+    }
+    MHD_Response* response = MHD_create_response_from_fd(static_cast<std::size_t>(info.st_size), fd.Get());
+    if (response == nullptr) {
+        return MHD_NO;
+    }
+    static_cast<void>(fd.Release());  // the response closes it
+    return Queue(connection, MHD_HTTP_OK, response, "image/jpeg");
+}
+
+}  // namespace vorlix::web

@@ -1,0 +1,101 @@
+// The browser view's HTTP server (libmicrohttpd, one thread per
+// connection): the page, the live stream, the snapshot, the pictures of the
+// rotating set and the events list, behind Digest authentication when the
+// camera has a password, over TLS when a certificate is set. Its threads
+// read the live pictures and what the owner tells them, never the camera.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "serveur/web/GuessGuard.h"
+#include "serveur/web/LiveFrames.h"
+#include "serveur/web/WebPage.h"
+#include "serveur/web/WebSettings.h"
+
+struct MHD_Daemon;
+struct MHD_Connection;
+
+namespace vorlix::web {
+
+struct WebServerOptions {
+    WebSettings settings;
+    std::string password;  // empty: every address is open
+    int camera = 0;
+    // A viewer whose socket takes nothing for this long is dropped.
+    std::chrono::seconds stallLimit{10};
+    std::chrono::milliseconds firstWrongDelay{1000};
+    std::chrono::milliseconds mostWrongDelay{16000};
+    // Kernel send buffer of each connection: small, so a stalled viewer is
+    // found out soon and holds little memory.
+    int sendBuffer = 128 * 1024;
+};
+
+// What the addresses show that may change while the server runs.
+struct WebSite {
+    std::string pictureDir;
+    int maxJpg = 0;
+    Words words;  // never empty
+};
+
+class WebServer {
+public:
+    // The camera's state for the page; called on connection threads.
+    using StateSource = std::function<PageState()>;
+
+    WebServer(LiveFrames& frames, StateSource state);
+    ~WebServer();
+    WebServer(const WebServer&) = delete;
+    WebServer& operator=(const WebServer&) = delete;
+
+    // Listens as `options` say; false (traced) when it cannot.
+    bool Start(const WebServerOptions& options, std::shared_ptr<const WebSite> site);
+    // Ends every connection and joins its thread; waits are cut short.
+    void Stop();
+    void SetSite(std::shared_ptr<const WebSite> site);
+
+    [[nodiscard]] bool Running() const { return daemon_ != nullptr; }
+    // The port listened on (the chosen one when the settings say 0).
+    [[nodiscard]] int Port() const { return port_; }
+    [[nodiscard]] int Viewers() const { return viewers_.load(); }
+    [[nodiscard]] const WebServerOptions& Options() const { return options_; }
+
+private:
+    class LiveStream;
+    struct Request;
+
+    struct Glue;  // the library's callbacks
+    int Answer(MHD_Connection* connection, const std::string& url, bool head);
+    // Null when the request may go on; else the result of the 401 queued.
+    std::optional<int> Challenge(MHD_Connection* connection);
+    int AnswerLive(MHD_Connection* connection);
+    int AnswerSnapshot(MHD_Connection* connection);
+    int AnswerPicture(MHD_Connection* connection, int number, const WebSite& site);
+    // Waits `delay` unless the server stops meanwhile.
+    void Pause(std::chrono::milliseconds delay);
+    std::shared_ptr<const WebSite> Site() const;
+
+    LiveFrames& frames_;
+    StateSource state_;
+    WebServerOptions options_;
+    GuessGuard guard_;
+    std::string realm_;
+    std::string certificate_, key_;  // PEM bytes, alive while the daemon runs
+    std::string nonceRandom_;
+    MHD_Daemon* daemon_ = nullptr;
+    int port_ = 0;
+    std::atomic<int> viewers_{0};
+    std::atomic<bool> stopping_{false};
+
+    mutable std::mutex mutex_;
+    std::condition_variable stopped_;
+    std::shared_ptr<const WebSite> site_;
+};
+
+}  // namespace vorlix::web

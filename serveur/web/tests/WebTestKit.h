@@ -1,0 +1,83 @@
+// What the browser view's tests share: curl as the browser, a feeder that
+// plays the capture thread, frames, certificates and the parts of a stream.
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "libkestrel/testkit/TestKit.h"
+#include "serveur/core/Road.h"
+
+namespace vorlix::web::test {
+
+using namespace std::chrono_literals;
+using kestrel::test::TempDir;
+using kestrel::test::WaitUntil;
+
+struct CurlResult {
+    int exit = -1;    // curl's exit status; -1 when it had to be killed
+    int status = 0;   // HTTP status
+    std::string body;
+    std::string headers;
+    double seconds = 0;
+};
+
+// Runs /usr/bin/curl with `args` (the address among them) against
+// 127.0.0.1; killed after `limit`.
+CurlResult Curl(const std::vector<std::string>& args, std::chrono::milliseconds limit = 15s);
+
+// curl as a child process the test lets run (a live viewer).
+class CurlChild {
+public:
+    explicit CurlChild(const std::vector<std::string>& args);
+    ~CurlChild();
+    CurlChild(const CurlChild&) = delete;
+    CurlChild& operator=(const CurlChild&) = delete;
+    // Waits for its end (or kills it after `limit`); the bytes it received.
+    std::string Finish(std::chrono::milliseconds limit = 15s);
+
+private:
+    TempDir dir_{"vorlix_web_curl"};
+    pid_t pid_ = -1;
+};
+
+// The JPEGs of a multipart stream body, each checked against its
+// Content-Length; stops at the first part that does not hold together
+// (the last one, cut by the end of the transfer).
+std::vector<std::string> MjpegParts(const std::string& body);
+bool LooksLikeJpeg(const std::string& bytes);
+
+// A 24-bit top-down frame: a grey field with a bright square at `x`.
+std::vector<std::uint8_t> SquareFrame(int width, int height, int x);
+
+// Plays the capture thread: `hz` frames a second offered to `consumer` as
+// the camera does, the frame made by `make(n)` for frame n.
+class Feeder {
+public:
+    Feeder(DetectionConsumer& consumer, int width, int height, int hz, bool moving);
+    ~Feeder();
+    Feeder(const Feeder&) = delete;
+    Feeder& operator=(const Feeder&) = delete;
+    [[nodiscard]] int Frames() const { return frames_.load(); }
+    [[nodiscard]] int Offered() const { return offered_.load(); }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::atomic<int> frames_{0}, offered_{0};
+    std::thread thread_;
+};
+
+// A self-signed certificate for 127.0.0.1 and its key, made with openssl
+// in `dir`; false when openssl failed.
+bool MakeCertificate(const std::string& dir, std::string& certificate, std::string& key);
+
+// A free TCP port on 127.0.0.1.
+int FreePort();
+
+}  // namespace vorlix::web::test
