@@ -76,7 +76,7 @@ body{font-family:sans-serif;margin:0;background:#1d2125;color:#e8e8e8}
 header{padding:.6em 1em;background:#2b3036;display:flex;gap:1em;align-items:baseline;flex-wrap:wrap}
 h1{font-size:1.3em;margin:0}h2{font-size:1.05em;margin:.8em 0 .4em}
 main{padding:1em;display:flex;gap:1.5em;flex-wrap:wrap}
-#live{max-width:100%;background:#000;border:1px solid #444;display:block}
+#live{width:640px;max-width:100%;min-height:120px;background:#000;border:1px solid #444;display:block}
 #state{list-style:none;padding:0;margin:.4em 0}#state li{margin:.2em 0}
 .access{padding:.5em .8em;border-radius:4px}.open{background:#6b2b2b}.closed{background:#2b4d2b}
 #thumbs{display:grid;grid-template-columns:repeat(auto-fill,minmax(160px,1fr));gap:.6em;min-width:340px;max-width:700px}
