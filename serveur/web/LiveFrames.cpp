@@ -1,6 +1,9 @@
 #include "serveur/web/LiveFrames.h"
 
+#include <pthread.h>
+
 #include <algorithm>
+#include <ctime>
 
 #include "libkestrel/trace/QXTrace.h"
 #include "libkestrel/trace/TraceLevels.h"
@@ -87,6 +90,17 @@ std::shared_ptr<const LiveJpeg> LiveFrames::WaitNewer(std::uint64_t sequence, st
         return nullptr;
     }
     return newest_;
+}
+
+std::chrono::nanoseconds LiveFrames::EncoderCpu() const
+{
+    clockid_t clock{};
+    timespec used{};
+    if (!thread_.joinable() || pthread_getcpuclockid(const_cast<std::thread&>(thread_).native_handle(), &clock) != 0 ||
+        clock_gettime(clock, &used) != 0) {
+        return {};
+    }
+    return std::chrono::seconds(used.tv_sec) + std::chrono::nanoseconds(used.tv_nsec);
 }
 
 void LiveFrames::Stop()

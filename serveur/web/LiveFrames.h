@@ -62,6 +62,8 @@ public:
 
     // Pictures compressed since the start (each is shared by all viewers).
     [[nodiscard]] std::uint64_t Encodes() const { return encodes_.load(); }
+    // CPU time the compressing thread has used.
+    [[nodiscard]] std::chrono::nanoseconds EncoderCpu() const;
     // Ends the compressing thread and wakes every waiting viewer; for good.
     void Stop();
 

@@ -25,7 +25,7 @@ namespace {
 
 constexpr const char* kUser = "vorlix";
 constexpr unsigned kNonceSeconds = 300;
-constexpr std::size_t kStreamBlock = 32 * 1024;
+constexpr std::size_t kStreamBlock = 256 * 1024;
 constexpr std::size_t kExtraConnections = 32;  // beyond the viewers: pages, pictures, answers
 constexpr off_t kMaxPictureBytes = 64 * 1024 * 1024;
 constexpr std::size_t kMaxPemBytes = 1024 * 1024;
@@ -265,6 +265,7 @@ struct WebServer::Glue {
         const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
         if (info != nullptr) {
             const int size = static_cast<WebServer*>(self)->options_.sendBuffer;
+            if (size <= 0) return;
             ::setsockopt(info->connect_fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
         }
     }
