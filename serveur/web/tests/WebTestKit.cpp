@@ -25,6 +25,8 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::string& out)
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    const std::string errors = out + ".err";
+    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     std::vector<char*> args;
     for (const std::string& a : argv) {
         args.push_back(const_cast<char*>(a.c_str()));
@@ -191,6 +193,12 @@ bool MakeCertificate(const std::string& dir, std::string& certificate, std::stri
                                         "-out", certificate};
     const pid_t pid = Spawn(argv, dir + "/openssl.out");
     return pid > 0 && Reap(pid, 20s) == 0;
+}
+
+int Run(const std::vector<std::string>& argv, const std::string& out, std::chrono::milliseconds limit)
+{
+    const pid_t pid = Spawn(argv, out);
+    return pid > 0 ? Reap(pid, limit) : -1;
 }
 
 int FreePort()
