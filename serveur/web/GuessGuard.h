@@ -14,7 +14,7 @@
 namespace vorlix::web {
 
 struct GuessCost {
-    int failures = 0;                  // wrong answers of the address, this one included
+    int failures = 0;                   // wrong answers of the address, this one included
     std::chrono::milliseconds delay{};  // before this answer goes out
 };
 

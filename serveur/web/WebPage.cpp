@@ -37,8 +37,8 @@ std::vector<std::string> StateLines(const PageState& s, const Words& words)
     std::vector<std::string> lines;
     lines.push_back(words(s.capturing ? "Capturing" : "Not capturing"));
     lines.push_back(words(s.detectionOn ? "Detection on" : "Detection off"));
-    lines.push_back(words("Web viewers") + ": " + std::to_string(s.webViewers) + ", " + words("Stream viewers") +
-                    ": " + std::to_string(s.streamViewers));
+    lines.push_back(words("Web viewers") + ": " + std::to_string(s.webViewers) + ", " + words("Stream viewers") + ": " +
+                    std::to_string(s.streamViewers));
     if (s.events.empty()) {
         lines.push_back(words("Last detection") + ": " + words("none yet"));
     } else {
@@ -108,8 +108,11 @@ Words FixedWords(const Words& translate)
 {
     auto table = std::make_shared<std::map<std::string, std::string, std::less<>>>();
     for (const std::string_view text : kTexts) {
-        std::string translated = translate ? translate(text) : std::string(text);
-        table->emplace(std::string(text), translated.empty() ? std::string(text) : std::move(translated));
+        std::string translated = translate ? translate(text) : std::string();
+        if (translated.empty()) {
+            translated = text;
+        }
+        table->emplace(std::string(text), std::move(translated));
     }
     return [table](std::string_view text) {
         const auto found = table->find(text);
@@ -123,12 +126,23 @@ std::string HtmlEscape(std::string_view text)
     out.reserve(text.size());
     for (const char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -191,8 +205,8 @@ std::optional<int> PictureNumberOf(std::string_view url, int maxJpg)
 
 std::string MjpegPartHead(std::size_t length)
 {
-    return "--" + std::string(kMjpegBoundary) + "\r\nContent-Type: image/jpeg\r\nContent-Length: " +
-           std::to_string(length) + "\r\n\r\n";
+    return "--" + std::string(kMjpegBoundary) +
+           "\r\nContent-Type: image/jpeg\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n";
 }
 
 std::string RenderPage(const PageState& state, const Words& words)
@@ -200,8 +214,9 @@ std::string RenderPage(const PageState& state, const Words& words)
     const std::string title = words("Vorlix camera") + " " + std::to_string(state.camera);
     std::string html;
     html.reserve(8192);
-    html += "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
-            "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\"><title>";
+    html +=
+        "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
+        "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\"><title>";
     html += HtmlEscape(title);
     html += "</title><style>";
     html += kStyle;

@@ -25,10 +25,10 @@ namespace {
 
 constexpr const char* kUser = "vorlix";
 constexpr unsigned kNonceSeconds = 300;
-constexpr std::size_t kStreamBlock = 256 * 1024;
+constexpr std::size_t kStreamBlock = std::size_t{256} * 1024;
 constexpr std::size_t kExtraConnections = 32;  // beyond the viewers: pages, pictures, answers
-constexpr off_t kMaxPictureBytes = 64 * 1024 * 1024;
-constexpr std::size_t kMaxPemBytes = 1024 * 1024;
+constexpr off_t kMaxPictureBytes = off_t{64} * 1024 * 1024;
+constexpr std::size_t kMaxPemBytes = std::size_t{1024} * 1024;
 // A live viewer gets the same picture again after this long without a new
 // one, so a stopped camera does not look like a stalled viewer.
 constexpr std::chrono::milliseconds kRepeatAfter{2000};
@@ -221,7 +221,7 @@ struct WebServer::Glue {
     {
         return static_cast<LiveStream*>(stream)->Read(out, room);
     }
-    static void EndLive(void* stream) { delete static_cast<LiveStream*>(stream); }
+    static void EndLive(void* stream) { std::unique_ptr<LiveStream> ended(static_cast<LiveStream*>(stream)); }
 
     // Decodes %XX in place, except %00: a NUL would cut the address short
     // and give a second name to what it names.
@@ -265,7 +265,9 @@ struct WebServer::Glue {
         const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
         if (info != nullptr) {
             const int size = static_cast<WebServer*>(self)->options_.sendBuffer;
-            if (size <= 0) return;
+            if (size <= 0) {
+                return;
+            }
             ::setsockopt(info->connect_fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
         }
     }
@@ -349,8 +351,8 @@ bool WebServer::Start(const WebServerOptions& options, std::shared_ptr<const Web
         {MHD_OPTION_SOCK_ADDR, 0, &address},
         {MHD_OPTION_CONNECTION_LIMIT, connections, nullptr},
         {MHD_OPTION_CONNECTION_TIMEOUT, static_cast<intptr_t>(options.stallLimit.count()), nullptr},
-        {MHD_OPTION_CONNECTION_MEMORY_LIMIT, 32 * 1024, nullptr},
-        {MHD_OPTION_THREAD_STACK_SIZE, 512 * 1024, nullptr},
+        {MHD_OPTION_CONNECTION_MEMORY_LIMIT, intptr_t{32} * 1024, nullptr},
+        {MHD_OPTION_THREAD_STACK_SIZE, intptr_t{512} * 1024, nullptr},
         {MHD_OPTION_LISTEN_BACKLOG_SIZE, 64, nullptr},
         {MHD_OPTION_DIGEST_AUTH_RANDOM, static_cast<intptr_t>(nonceRandom_.size()), nonceRandom_.data()},
         {MHD_OPTION_NONCE_NC_SIZE, 1024, nullptr},
@@ -422,8 +424,8 @@ std::optional<int> WebServer::Challenge(MHD_Connection* connection)
         return fail(false);  // no answer yet: the browser asks the person
     }
     MHD_free(user);
-    const int verdict = MHD_digest_auth_check2(connection, realm_.c_str(), kUser, password.c_str(), kNonceSeconds,
-                                               MHD_DIGEST_ALG_MD5);
+    const int verdict =
+        MHD_digest_auth_check2(connection, realm_.c_str(), kUser, password.c_str(), kNonceSeconds, MHD_DIGEST_ALG_MD5);
     if (verdict == MHD_YES) {
         return std::nullopt;
     }
@@ -452,8 +454,7 @@ int WebServer::Answer(MHD_Connection* connection, const std::string& url, bool h
         return QueueText(connection, MHD_HTTP_OK, RenderPage(state_(), site->words), "text/html; charset=utf-8");
     }
     if (url == "/events.json") {
-        return QueueText(connection, MHD_HTTP_OK, EventsJson(state_(), site->words),
-                         "application/json; charset=utf-8");
+        return QueueText(connection, MHD_HTTP_OK, EventsJson(state_(), site->words), "application/json; charset=utf-8");
     }
     if (url == "/live.mjpg") {
         if (head) {
@@ -474,17 +475,17 @@ int WebServer::AnswerLive(MHD_Connection* connection)
 {
     if (viewers_.fetch_add(1) >= options_.settings.maxViewers) {
         viewers_.fetch_sub(1);
-        TRACE_WARN("Web view: live viewer refused from %s, %d already watch", PeerAddress(connection).c_str(),
+        TRACE_INFO("Web view: live viewer refused from %s, %d already watch", PeerAddress(connection).c_str(),
                    options_.settings.maxViewers);
         return QueueError(connection, MHD_HTTP_SERVICE_UNAVAILABLE, "503 Too many viewers");
     }
-    auto* stream = new LiveStream(*this);  // the library ends it through EndLive
-    MHD_Response* response =
-        MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, kStreamBlock, &Glue::ReadLive, stream, &Glue::EndLive);
+    auto stream = std::make_unique<LiveStream>(*this);
+    MHD_Response* response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, kStreamBlock, &Glue::ReadLive,
+                                                               stream.get(), &Glue::EndLive);
     if (response == nullptr) {
-        delete stream;
         return MHD_NO;
     }
+    static_cast<void>(stream.release());  // the library ends it through EndLive
     const std::string type = "multipart/x-mixed-replace; boundary=" + std::string(kMjpegBoundary);
     return Queue(connection, MHD_HTTP_OK, response, type.c_str());
 }
@@ -502,8 +503,8 @@ int WebServer::AnswerSnapshot(MHD_Connection* connection)
         return QueueError(connection, MHD_HTTP_SERVICE_UNAVAILABLE, "503 No picture: the camera is not capturing");
     }
     const auto& bytes = picture->bytes;
-    MHD_Response* response = MHD_create_response_from_buffer(
-        bytes.size(), const_cast<std::uint8_t*>(bytes.data()), MHD_RESPMEM_MUST_COPY);
+    MHD_Response* response =
+        MHD_create_response_from_buffer(bytes.size(), const_cast<std::uint8_t*>(bytes.data()), MHD_RESPMEM_MUST_COPY);
     return Queue(connection, MHD_HTTP_OK, response, "image/jpeg");
 }
 

@@ -14,12 +14,12 @@ inline constexpr int kDefaultMaxViewers = 20;
 inline constexpr int kMaxViewersLimit = 500;
 
 struct WebSettings {
-    bool management = false;  // "management"
-    int port = kDefaultWebPort;  // "Port"
-    int fps = kDefaultFps;       // "fps", 1..kMaxFps
-    std::string certificate;     // "Certificate": PEM file, HTTPS with "Key"
-    std::string key;             // "Key"
-    std::string bind;            // "Bind": an address of this machine; empty for all
+    bool management = false;              // "management"
+    int port = kDefaultWebPort;           // "Port"
+    int fps = kDefaultFps;                // "fps", 1..kMaxFps
+    std::string certificate;              // "Certificate": PEM file, HTTPS with "Key"
+    std::string key;                      // "Key"
+    std::string bind;                     // "Bind": an address of this machine; empty for all
     int maxViewers = kDefaultMaxViewers;  // "Max viewers", live viewers at once
 
     [[nodiscard]] bool Https() const { return !certificate.empty() && !key.empty(); }

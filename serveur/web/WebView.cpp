@@ -5,10 +5,7 @@
 
 namespace vorlix::web {
 
-WebView::WebView(StatusSource status)
-    : status_(std::move(status)), server_(frames_, [this] { return State(); })
-{
-}
+WebView::WebView(StatusSource status) : status_(std::move(status)), server_(frames_, [this] { return State(); }) {}
 
 WebView::~WebView()
 {

@@ -13,8 +13,6 @@
 
 #include "libkestrel/framework/UniqueFd.h"
 
-extern char** environ;
-
 namespace vorlix::web::test {
 
 namespace {
@@ -28,6 +26,7 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::string& out)
     const std::string errors = out + ".err";
     posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const std::string& a : argv) {
         args.push_back(const_cast<char*>(a.c_str()));
     }
@@ -76,7 +75,7 @@ CurlResult Curl(const std::vector<std::string>& args, std::chrono::milliseconds 
     }
     result.exit = Reap(pid, limit);
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    result.status = std::atoi(dir.Read("code").c_str());
+    result.status = static_cast<int>(std::strtol(dir.Read("code").c_str(), nullptr, 10));
     result.body = dir.Read("body");
     result.headers = dir.Read("headers");
     return result;
@@ -187,10 +186,24 @@ bool MakeCertificate(const std::string& dir, std::string& certificate, std::stri
 {
     certificate = dir + "/cert.pem";
     key = dir + "/key.pem";
-    const std::vector<std::string> argv{"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
-                                        "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2", "-subj",
-                                        "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", key,
-                                        "-out", certificate};
+    const std::vector<std::string> argv{"/usr/bin/openssl",
+                                        "req",
+                                        "-x509",
+                                        "-newkey",
+                                        "ec",
+                                        "-pkeyopt",
+                                        "ec_paramgen_curve:prime256v1",
+                                        "-nodes",
+                                        "-days",
+                                        "2",
+                                        "-subj",
+                                        "/CN=127.0.0.1",
+                                        "-addext",
+                                        "subjectAltName=IP:127.0.0.1",
+                                        "-keyout",
+                                        key,
+                                        "-out",
+                                        certificate};
     const pid_t pid = Spawn(argv, dir + "/openssl.out");
     return pid > 0 && Reap(pid, 20s) == 0;
 }

@@ -21,8 +21,8 @@ using kestrel::test::TempDir;
 using kestrel::test::WaitUntil;
 
 struct CurlResult {
-    int exit = -1;    // curl's exit status; -1 when it had to be killed
-    int status = 0;   // HTTP status
+    int exit = -1;   // curl's exit status; -1 when it had to be killed
+    int status = 0;  // HTTP status
     std::string body;
     std::string headers;
     double seconds = 0;

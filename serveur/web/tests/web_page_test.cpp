@@ -21,24 +21,24 @@ TEST(PictureAddress, OnlyPlainNumbersOfTheSetLeadToAPicture)
     EXPECT_EQ(PictureNumberOf("/pictures/499.jpg", 500), 499);
     EXPECT_EQ(PictureNumberOf("/pictures/7.jpg", 8), 7);
     for (const char* url : {
-             "/pictures/500.jpg",          // outside the set
-             "/pictures/8.jpg",            // (with 500: inside; checked below with 8)
-             "/pictures/-1.jpg",           // a sign
-             "/pictures/+1.jpg",           //
-             "/pictures/01.jpg",           // a second name for picture 1
-             "/pictures/.jpg",             // no number
-             "/pictures/1.jpg/..",         // anything after
-             "/pictures/1.JPG",            //
-             "/pictures/1.jpg?x",          //
-             "/pictures/../Vorlix.ini",    // traversal
-             "/pictures/..%2fVorlix.jpg",  // still escaped
-             "/pictures/../1.jpg",         //
-             "/pictures//1.jpg",           //
-             "/pictures/1 .jpg",           //
+             "/pictures/500.jpg",                   // outside the set
+             "/pictures/8.jpg",                     // (with 500: inside; checked below with 8)
+             "/pictures/-1.jpg",                    // a sign
+             "/pictures/+1.jpg",                    //
+             "/pictures/01.jpg",                    // a second name for picture 1
+             "/pictures/.jpg",                      // no number
+             "/pictures/1.jpg/..",                  // anything after
+             "/pictures/1.JPG",                     //
+             "/pictures/1.jpg?x",                   //
+             "/pictures/../Vorlix.ini",             // traversal
+             "/pictures/..%2fVorlix.jpg",           // still escaped
+             "/pictures/../1.jpg",                  //
+             "/pictures//1.jpg",                    //
+             "/pictures/1 .jpg",                    //
              "/pictures/99999999999999999999.jpg",  // beyond int
-             "/picture/1.jpg",             //
-             "pictures/1.jpg",             //
-             "/files/vorlix_1.jpg",        //
+             "/picture/1.jpg",                      //
+             "pictures/1.jpg",                      //
+             "/files/vorlix_1.jpg",                 //
          }) {
         SCOPED_TRACE(url);
         EXPECT_FALSE(PictureNumberOf(url, 8).has_value());
@@ -117,8 +117,9 @@ TEST(EventsList, HoldsTimesLabelsAndPictureNumbersEscaped)
     s.events.push_back({5, "quote\" back\\slash\n<", 0});
     const std::string json = EventsJson(s, Plain());
     EXPECT_NE(json.find("\"camera\":2"), std::string::npos);
-    EXPECT_NE(json.find("\"capturing\":true,\"detection\":false,\"webViewers\":3,\"streamViewers\":1,\"password\":true"),
-              std::string::npos);
+    EXPECT_NE(
+        json.find("\"capturing\":true,\"detection\":false,\"webViewers\":3,\"streamViewers\":1,\"password\":true"),
+        std::string::npos);
     EXPECT_NE(json.find("{\"time\":1700000300,\"when\":\""), std::string::npos);
     EXPECT_NE(json.find("\"label\":\"SOMEZ_1_3 (300) \",\"picture\":4}"), std::string::npos);
     EXPECT_NE(json.find("\"label\":\"quote\\\" back\\\\slash\\u000a\\u003c\",\"picture\":0}"), std::string::npos);

@@ -175,11 +175,28 @@ TEST_F(WebViewTest, AddressesOutsideTheSetGive404WithoutTouchingTheDisk)
     ASSERT_GE(::inotify_add_watch(watch.Get(), dir_.Path().c_str(), IN_OPEN | IN_ACCESS), 0);
 
     for (const char* path : {
-             "/../Vorlix.ini", "/pictures/../Vorlix.ini", "/pictures/../../Vorlix.ini", "/pictures/..%2fVorlix.ini",
-             "/pictures/%2e%2e/Vorlix.ini", "/pictures/%2e%2e%2fVorlix.ini", "/pictures/..%2f..%2fetc%2fpasswd",
-             "/%2e%2e/Vorlix.ini", "/pictures/-1.jpg", "/pictures/8.jpg", "/pictures/01.jpg", "/pictures/1.jpg/",
-             "/pictures/1.jpg%00", "/pictures/1%2ejpg%00.jpg", "/pictures/%31.jpg/..", "/files/vorlix_1.jpg",
-             "/Vorlix.ini", "/pictures/", "/pictures", "/live.mjpg/../Vorlix.ini", "//etc/passwd", "/index.htm",
+             "/../Vorlix.ini",
+             "/pictures/../Vorlix.ini",
+             "/pictures/../../Vorlix.ini",
+             "/pictures/..%2fVorlix.ini",
+             "/pictures/%2e%2e/Vorlix.ini",
+             "/pictures/%2e%2e%2fVorlix.ini",
+             "/pictures/..%2f..%2fetc%2fpasswd",
+             "/%2e%2e/Vorlix.ini",
+             "/pictures/-1.jpg",
+             "/pictures/8.jpg",
+             "/pictures/01.jpg",
+             "/pictures/1.jpg/",
+             "/pictures/1.jpg%00",
+             "/pictures/1%2ejpg%00.jpg",
+             "/pictures/%31.jpg/..",
+             "/files/vorlix_1.jpg",
+             "/Vorlix.ini",
+             "/pictures/",
+             "/pictures",
+             "/live.mjpg/../Vorlix.ini",
+             "//etc/passwd",
+             "/index.htm",
          }) {
         SCOPED_TRACE(path);
         const CurlResult r = Curl({"--path-as-is", Url(path)});
@@ -227,6 +244,7 @@ TEST_F(WebViewTest, OneEncodePerPictureForAllViewersAndNoneWhenNobodyWatches)
 
     constexpr int kViewers = 6;
     std::vector<std::unique_ptr<CurlChild>> viewers;
+    viewers.reserve(kViewers);
     for (int i = 0; i < kViewers; ++i) {
         viewers.push_back(std::make_unique<CurlChild>(std::vector<std::string>{"--max-time", "2", Url("/live.mjpg")}));
     }
@@ -290,8 +308,8 @@ TEST_F(WebViewTest, AStalledViewerIsDroppedWhileOthersGoOn)
     CurlChild reader({"--max-time", "8", Url("/live.mjpg")});
     const auto start = std::chrono::steady_clock::now();
     // The stalled one goes after its deadline (2 s here), the reader stays.
-    ASSERT_TRUE(WaitUntil([&] { return view_.State().webViewers == 1 && std::chrono::steady_clock::now() - start > 3s; },
-                          15s))
+    ASSERT_TRUE(
+        WaitUntil([&] { return view_.State().webViewers == 1 && std::chrono::steady_clock::now() - start > 3s; }, 15s))
         << view_.State().webViewers;
     const double dropped = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const std::size_t parts = MjpegParts(reader.Finish()).size();
