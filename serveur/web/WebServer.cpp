@@ -27,6 +27,7 @@ constexpr const char* kUser = "vorlix";
 constexpr unsigned kNonceSeconds = 300;
 constexpr std::size_t kStreamBlock = std::size_t{256} * 1024;
 constexpr std::size_t kExtraConnections = 32;  // beyond the viewers: pages, pictures, answers
+constexpr intptr_t kPerAddressExtra = 8;
 constexpr off_t kMaxPictureBytes = off_t{64} * 1024 * 1024;
 constexpr std::size_t kMaxPemBytes = std::size_t{1024} * 1024;
 // A live viewer gets the same picture again after this long without a new
@@ -38,6 +39,9 @@ const char* const kSecurityHeaders[][2] = {
     {"X-Content-Type-Options", "nosniff"},
     {"X-Frame-Options", "DENY"},
     {"Referrer-Policy", "no-referrer"},
+    // The page's own style and few lines of script, nothing from elsewhere.
+    {"Content-Security-Policy",
+     "default-src 'self'; style-src 'unsafe-inline'; script-src 'unsafe-inline'; frame-ancestors 'none'"},
     {"Cache-Control", "no-store"},
 };
 
@@ -350,6 +354,8 @@ bool WebServer::Start(const WebServerOptions& options, std::shared_ptr<const Web
     std::vector<MHD_OptionItem> items = {
         {MHD_OPTION_SOCK_ADDR, 0, &address},
         {MHD_OPTION_CONNECTION_LIMIT, connections, nullptr},
+        // One address cannot take every connection.
+        {MHD_OPTION_PER_IP_CONNECTION_LIMIT, static_cast<intptr_t>(s.maxViewers) + kPerAddressExtra, nullptr},
         {MHD_OPTION_CONNECTION_TIMEOUT, static_cast<intptr_t>(options.stallLimit.count()), nullptr},
         {MHD_OPTION_CONNECTION_MEMORY_LIMIT, intptr_t{32} * 1024, nullptr},
         {MHD_OPTION_THREAD_STACK_SIZE, intptr_t{512} * 1024, nullptr},
