@@ -30,12 +30,6 @@ GuessCost GuessGuard::Wrong(const std::string& address, Clock::time_point now)
     return {r.failures, std::min(delay, most_)};
 }
 
-void GuessGuard::Right(const std::string& address)
-{
-    const std::lock_guard lock(mutex_);
-    records_.erase(address);
-}
-
 std::size_t GuessGuard::Addresses() const
 {
     const std::lock_guard lock(mutex_);

@@ -1,8 +1,10 @@
 // What wrong passwords cost a browser's address: each wrong answer is
 // answered late, and later with each one more from the same address (the
 // delay doubles up to a ceiling), so guessing from one address goes slowly
-// however many connections it opens. Addresses are forgotten after a quiet
-// while, and at most a bounded number are remembered.
+// however many connections it opens. A right answer does not wipe the
+// record: a guesser may share its address with a user who knows the
+// password. Addresses are forgotten after a quiet while, and at most a
+// bounded number are remembered.
 #pragma once
 
 #include <chrono>
@@ -33,8 +35,6 @@ public:
     void SetDelays(std::chrono::milliseconds firstDelay, std::chrono::milliseconds mostDelay);
     // A wrong answer from `address`; any thread.
     GuessCost Wrong(const std::string& address, Clock::time_point now = Clock::now());
-    // A right answer: the address starts afresh.
-    void Right(const std::string& address);
     [[nodiscard]] std::size_t Addresses() const;
 
 private:

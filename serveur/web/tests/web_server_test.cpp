@@ -135,8 +135,13 @@ TEST_F(WebViewTest, EveryAddressAsksForThePasswordWithDigest)
     EXPECT_GE(again.seconds, 0.8);
     EXPECT_TRUE(traces.Contains("wrong password from 127.0.0.1 (2 in a row)", kestrel::kLevelWarn));
     EXPECT_TRUE(traces.Contains("wrong password from 127.0.0.1 (3 in a row)", kestrel::kLevelWarn));
-    // The right password still opens, and the address starts afresh.
+    // The right password still opens and costs nothing; the address's
+    // record stays for the next wrong answer.
+    const int wrongLines = traces.Count("wrong password");
     EXPECT_EQ(Curl({"--digest", "-u", "vorlix:s3cret", Url("/events.json")}).status, 200);
+    EXPECT_EQ(traces.Count("wrong password"), wrongLines);
+    EXPECT_GE(Curl({"--digest", "-u", "vorlix:guess3", Url("/")}).seconds, 1.6);
+    EXPECT_TRUE(traces.Contains("wrong password from 127.0.0.1 (4 in a row)", kestrel::kLevelWarn));
 }
 
 TEST_F(WebViewTest, PicturesOfTheSetAreServedByteForByte)
