@@ -105,6 +105,8 @@ TEST_F(WebViewTest, PageShowsStateOpenAccessAndTheDetectionPictures)
 
 TEST_F(WebViewTest, EveryAddressAsksForThePasswordWithDigest)
 {
+    // The trace hooks are set before any server thread runs, as the program does.
+    TraceCapture traces;
     ASSERT_TRUE(Start(Config("s3cret")));
     const CurlResult none = Curl({Url("/")});
     EXPECT_EQ(none.status, 401);
@@ -124,7 +126,6 @@ TEST_F(WebViewTest, EveryAddressAsksForThePasswordWithDigest)
     EXPECT_EQ(Curl({"--basic", "-u", "vorlix:s3cret", Url("/")}).status, 401);
     EXPECT_EQ(Curl({"--digest", "-u", "admin:s3cret", Url("/")}).status, 401);
 
-    TraceCapture traces;
     const CurlResult wrong = Curl({"--digest", "-u", "vorlix:guess", Url("/")});
     EXPECT_EQ(wrong.status, 401);
     const CurlResult again = Curl({"--digest", "-u", "vorlix:guess2", Url("/")});
