@@ -26,6 +26,7 @@ struct ExecuteSettings {  // section "Vorlix Execute"
     int management = 0;
     std::string application;  // cut at 254 characters
     std::string arguments;
+    int maxChildren = 4;  // "max children": programs running at once
 };
 
 struct CameraSettings {

@@ -8,6 +8,7 @@
 #include "libkestrel/profile/Profile.h"
 #include "libkestrel/trace/QXTrace.h"
 #include "libkestrel/trace/TraceLevels.h"
+#include "serveur/core/SettingRanges.h"
 #include "serveur/core/WebCam.h"
 #include "serveur/scrambler/PasswordScrambler.h"
 
@@ -35,6 +36,37 @@ std::optional<int> OptionalInt(const std::string& f, const char* section, const 
 {
     const int v = prof::GetInt(f, section, key, kSentinel);
     return v == kSentinel ? std::nullopt : std::optional<int>(v);
+}
+
+int Ranged(const std::string& f, const char* section, const char* key, std::optional<int> fallback = std::nullopt)
+{
+    return ReadRangedInt(f, section, key, fallback);
+}
+
+// A packed word whose times lie beyond 24:00 or whose unused bit is set was
+// not written by this program: the default schedule is used instead.
+int ReadSchedule(const std::string& f)
+{
+    const int packed = Ranged(f, kMain, "Schedule");
+    const ScheduleWord word = DecodeScheduleWord(packed);
+    if ((packed & 0x100) != 0 || word.beginMinutes > 1440 || word.endMinutes > 1440) {
+        TRACE_WARN("Setting \"Schedule\" of [Vorlix] = \"%d\" is not a schedule: %d used", packed, kDefaultSchedule);
+        return kDefaultSchedule;
+    }
+    if (word.days == 0) {
+        TRACE_WARN("Setting \"Schedule\" of [Vorlix] = \"%d\" selects no day: the camera stays closed", packed);
+    }
+    return packed;
+}
+
+bool NoZoneKeys(const std::string& f, const std::string& n)
+{
+    for (const char* k : {"xy_", "x0_", "y0_", "x1_", "y1_"}) {
+        if (prof::Read(f, kMain, k + n)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // The drawing rule: a corner below 0 or beyond 4096 becomes 0.
@@ -119,8 +151,12 @@ void WebCam::ReadConfiguration(bool takeShotCounter)
 {
     const std::string& f = paths_.settingsFile;
     CameraSettings s;
-    s.portWebClient = prof::GetInt(f, kMain, "Port Web client", 6666);
-    s.clientAccess = prof::GetInt(f, kMain, "Client access", 1);
+    // First start of camera n > 0: a port of its own, so side-by-side cameras bind.
+    if (paths_.camera > 0 && !prof::Read(f, kMain, "NbSelection") && !prof::Read(f, kMain, "Port Web client")) {
+        prof::WriteInt(f, kMain, "Port Web client", DefaultStreamPort(paths_.camera));
+    }
+    s.portWebClient = Ranged(f, kMain, "Port Web client", DefaultStreamPort(paths_.camera));
+    s.clientAccess = Ranged(f, kMain, "Client access");
     const std::string scrambled = prof::GetString(f, kMain, "Authentification client", "");
     if (!scrambled.empty()) {
         std::string plain;
@@ -130,30 +166,26 @@ void WebCam::ReadConfiguration(bool takeShotCounter)
             TRACE_WARN("Authentification client unreadable, no password");
         }
     }
-    s.frequencyTransfert = prof::GetInt(f, kMain, "Frequency Transfert", 100);
-    s.refreshPicture = prof::GetInt(f, kMain, "Refresh Picture", 60);
-    s.currentShots = prof::GetInt(f, kMain, "Current shots", 0);
-    s.maxJpg = prof::GetInt(f, kMain, "Max jpg", 500);
-    if (s.maxJpg <= 0) {
-        TRACE_WARN("Max jpg %d taken as 1", s.maxJpg);
-        s.maxJpg = 1;
-    }
-    s.qualityJpg = NormalisedJpegQuality(prof::GetInt(f, kMain, "Quality jpg", 30));
+    s.frequencyTransfert = Ranged(f, kMain, "Frequency Transfert");
+    s.refreshPicture = Ranged(f, kMain, "Refresh Picture");
+    s.currentShots = Ranged(f, kMain, "Current shots");
+    s.maxJpg = Ranged(f, kMain, "Max jpg");
+    s.qualityJpg = NormalisedJpegQuality(Ranged(f, kMain, "Quality jpg"));
     s.filePath = prof::GetString(f, kMain, "FilePath", "");
-    s.windowTop = prof::GetInt(f, kMain, "window top", 251);
-    s.windowLeft = prof::GetInt(f, kMain, "window left", 388);
-    s.windowRight = prof::GetInt(f, kMain, "window right", 739);
-    s.windowBottom = prof::GetInt(f, kMain, "window bottom", 570);
-    s.display = prof::GetInt(f, kMain, "Display", 1);
+    s.windowTop = Ranged(f, kMain, "window top");
+    s.windowLeft = Ranged(f, kMain, "window left");
+    s.windowRight = Ranged(f, kMain, "window right");
+    s.windowBottom = Ranged(f, kMain, "window bottom");
+    s.display = Ranged(f, kMain, "Display");
     s.editor = prof::GetString(f, kMain, "Editor", "notepad");
     s.lang = prof::GetString(f, kMain, "LANG", "", 31);
     s.priority = OptionalInt(f, kMain, "Priority");
-    s.traceLevel = prof::GetInt(f, kMain, "Trace level", 0);
-    s.videoDevice = prof::GetInt(f, kMain, "VideoDevice", 0);
-    s.videoFormat = prof::GetInt(f, kMain, "VideoFormat", 0);
-    s.fps = prof::GetInt(f, kMain, "fps", 0);
-    s.frequency = prof::GetInt(f, kMain, "Frequency", 90);
-    s.schedule = prof::GetInt(f, kMain, "Schedule", kDefaultSchedule);
+    s.traceLevel = Ranged(f, kMain, "Trace level");
+    s.videoDevice = Ranged(f, kMain, "VideoDevice");
+    s.videoFormat = Ranged(f, kMain, "VideoFormat");
+    s.fps = Ranged(f, kMain, "fps");
+    s.frequency = Ranged(f, kMain, "Frequency");
+    s.schedule = ReadSchedule(f);
     s.clientPriority = OptionalInt(f, "Vorlix Client", "Priority");
     if (takeShotCounter) {
         shots.store(s.currentShots);
@@ -172,6 +204,10 @@ void WebCam::LoadZones(const CameraSettings& s)
         const std::string n = std::to_string(i);
         auto& z = snap.slots[static_cast<std::size_t>(i)];
         z.whole = prof::GetInt(f, kMain, "xy_" + n, 0) == 1;
+        if (snap.count == 1 && i == 0 && NoZoneKeys(f, n)) {
+            // One zone and nothing stored for it: the whole picture, as on a first start.
+            z.whole = true;
+        }
         const int raw[4] = {prof::GetInt(f, kMain, "x0_" + n, 0), prof::GetInt(f, kMain, "y0_" + n, 0),
                             prof::GetInt(f, kMain, "x1_" + n, 0), prof::GetInt(f, kMain, "y1_" + n, 0)};
         z.x0 = ClampCorner(raw[0]);
@@ -192,36 +228,32 @@ void WebCam::LoadDetectionSettings()
 {
     const std::string& f = paths_.settingsFile;
     CameraSettings s = SettingsCopy();
-    s.execute.management = prof::GetInt(f, kExecute, "management", 0);
+    s.execute.management = Ranged(f, kExecute, "management");
+    s.execute.maxChildren = Ranged(f, kExecute, "max children");
     s.execute.application = prof::GetString(f, kExecute, "application", "", 254);
     s.execute.arguments = prof::GetString(f, kExecute, "arguments", "", 254);
 
-    int nb = prof::GetInt(f, kMain, "NbSelection", kSentinel);
-    if (nb == kSentinel) {
+    int nb = 0;
+    if (!prof::Read(f, kMain, "NbSelection")) {
         // First start: one zone over the whole picture, detection on, a sound for it.
         prof::WriteString(f, kMain, "NbSelection", "1");
         prof::WriteString(f, kMain, "xy_0", "1");
         prof::WriteString(f, kMain, "Auto Start Detection", "1");
         prof::WriteString(f, kSound, "In zone 1", "boing1.wav");
         nb = 1;
-    }
-    if (nb > kMaxZones) {
-        TRACE_WARN("NbSelection %d taken as %d", nb, kMaxZones);
-        nb = kMaxZones;
-    } else if (nb < 0) {
-        TRACE_WARN("NbSelection %d taken as 0", nb);
-        nb = 0;
+    } else {
+        nb = Ranged(f, kMain, "NbSelection");
     }
     s.nbSelection = nb;
-    s.savedWidth = prof::GetInt(f, kMain, "width", 0);
-    s.savedHeight = prof::GetInt(f, kMain, "height", 0);
+    s.savedWidth = Ranged(f, kMain, "width");
+    s.savedHeight = Ranged(f, kMain, "height");
     LoadZones(s);
 
-    s.noise = prof::GetInt(f, kMain, "Noise", 50);
-    s.maxDiff = prof::GetInt(f, kMain, "MaxDiff", 500);
-    s.autoStartDetection = prof::GetInt(f, kMain, "Auto Start Detection", 0);
-    s.resizeVideo = prof::GetInt(f, kMain, "ResizeVideo", 0);
-    s.referenceImage = prof::GetInt(f, kMain, "Reference Image", 30);
+    s.noise = Ranged(f, kMain, "Noise");
+    s.maxDiff = Ranged(f, kMain, "MaxDiff");
+    s.autoStartDetection = Ranged(f, kMain, "Auto Start Detection");
+    s.resizeVideo = Ranged(f, kMain, "ResizeVideo");
+    s.referenceImage = Ranged(f, kMain, "Reference Image");
 
     // Sound keys of earlier versions.
     if (prof::GetString(f, kSound, "In zone 1", "").empty() && prof::GetString(f, kSound, "In zone", "").empty()) {
@@ -237,13 +269,12 @@ void WebCam::LoadDetectionSettings()
             }
         }
     }
-    s.followDetection = prof::GetInt(f, kMain, "follow detection", 0);
-    s.replaySound = prof::GetInt(f, kSound, "Replay Sound", kSentinel);
-    if (s.replaySound == kSentinel) {
+    s.followDetection = Ranged(f, kMain, "follow detection");
+    if (!prof::Read(f, kSound, "Replay Sound")) {
         prof::WriteInt(f, kSound, "Replay Sound", 15);
-        s.replaySound = 15;
     }
-    if (prof::GetInt(f, kAudio, "device in", kSentinel) == kSentinel) {
+    s.replaySound = Ranged(f, kSound, "Replay Sound");
+    if (!prof::Read(f, kAudio, "device in")) {
         prof::WriteString(f, kAudio, "management", "0");
         prof::WriteString(f, kAudio, "device in", "0");
         prof::WriteString(f, kAudio, "device out", "0");
@@ -251,7 +282,7 @@ void WebCam::LoadDetectionSettings()
         prof::WriteString(f, kAudio, "max time", "600");
         prof::WriteString(f, kAudio, "no activity time", "10");
     }
-    s.noEvents = prof::GetInt(f, kMain, "no events", 30);
+    s.noEvents = Ranged(f, kMain, "no events");
     StoreSettings(s);
 }
 

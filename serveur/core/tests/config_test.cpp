@@ -176,7 +176,7 @@ TEST(ZoneLoading, TooManyZonesAndWildCornersAreMended)
     EXPECT_EQ(cam.Zone(9), ZoneCorners{});
     bool nbTraced = false, cornerTraced = false;
     for (const auto& l : traces.Take()) {
-        if (l.text.find("NbSelection 12 taken as 9") != std::string::npos) {
+        if (l.text.find("\"NbSelection\" of [Vorlix] = \"12\" is outside 0..9: 9 used") != std::string::npos) {
             nbTraced = true;
         }
         if (l.text.find("Zone 1 corners -5,10 9000,20 outside 0..4096 taken as 0,10 0,20") != std::string::npos) {
