@@ -133,6 +133,13 @@ void EventFiring::PlaySound(const EventContext& context, const EventNames& names
     TRACE_INFO("PlaySound=%s", sound.c_str());
 }
 
+void EventFiring::AddToEventsWindow(const std::string& line)
+{
+    if (EventsWindow* const window = eventsWindow_.load(); window != nullptr) {
+        window->AddEntry(line);
+    }
+}
+
 std::string EventFiring::History() const
 {
     const std::lock_guard lock(historyLock_);

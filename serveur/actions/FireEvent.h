@@ -52,6 +52,9 @@ public:
     // Events list, history, sound and Execute for one event.
     void Fire(const EventContext& context, int zone, EventKind kind, std::uint32_t mask, std::time_t now);
 
+    // A line of the camera's own (not an event) in the events window, when open.
+    void AddToEventsWindow(const std::string& line);
+
     // The history text (the mail sender's mail body), copied under the lock.
     std::string History() const;
     std::time_t LastEventTime() const;

@@ -148,9 +148,20 @@ bool CompressI420(const std::uint8_t* frame, int width, int height, int quality,
     return true;
 }
 
-// Writes what `encode(buffer, size)` compresses to `path`, whole or not at all.
+// False, with the reason in `*error` when asked for it.
+bool Fail(int* error, int why)
+{
+    if (error != nullptr) {
+        *error = why;
+    }
+    return false;
+}
+
+// Writes what `encode(buffer, size)` compresses to `path`, whole or not at
+// all; the reason of a failure goes to `*error`, or to the standard error
+// stream for a caller that does not ask for it.
 template <typename Encode>
-bool WriteEncoded(const std::string& path, std::size_t expected, const Encode& encode)
+bool WriteEncoded(const std::string& path, std::size_t expected, int* error, const Encode& encode)
 {
     // Pictures are read by viewers outside this process (a web page over the
     // picture folder) while they are replaced: whole or not at all.
@@ -167,8 +178,11 @@ bool WriteEncoded(const std::string& path, std::size_t expected, const Encode& e
         file = g_spare.OpenWithSpare([&] { return kestrel::AtomicFile::Open(path, kestrel::Durability::kRenamed); });
     }
     if (!file) {
-        std::fprintf(stderr, "can't open %s for writing. continue\n", path.c_str());
-        return false;
+        const int why = errno;
+        if (error == nullptr) {
+            std::fprintf(stderr, "can't open %s for writing. continue\n", path.c_str());
+        }
+        return Fail(error, why);
     }
     // The compressed bytes go to a buffer kept by the thread, sized from the
     // picture: no allocation per picture once it has grown.
@@ -180,12 +194,16 @@ bool WriteEncoded(const std::string& path, std::size_t expected, const Encode& e
     unsigned long size = output.size();
     const bool encoded = encode(&buffer, &size);
     const bool written = encoded && file->Write(buffer, size);
+    const int writeError = encoded ? errno : EIO;
     if (buffer != output.data()) {
         // libjpeg outgrew the buffer and made its own
         std::free(buffer);
         output.resize(size + size / 4);
     }
-    return written && file->Commit();
+    if (!written) {
+        return Fail(error, writeError);
+    }
+    return file->Commit() || Fail(error, errno);
 }
 
 }  // namespace
@@ -236,30 +254,30 @@ bool EncodeJpeg(std::span<const std::uint8_t> rgb, int width, int height, int qu
 }
 
 bool WriteJpeg(std::span<const std::uint8_t> rgb, const std::string& path, int quality, int width, int height,
-               std::string_view comment, RowPreparer* prepare)
+               std::string_view comment, RowPreparer* prepare, int* error)
 {
     if (width <= 0 || height <= 0 ||
         rgb.size() < static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3) {
-        return false;
+        return Fail(error, EINVAL);
     }
     quality = quality < 0 ? 0 : (quality > 100 ? 100 : quality);
     const std::size_t commentLength = comment.size() > 65533 ? 65533 : comment.size();
     const std::size_t expected = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) / 2 + 65536;
-    return WriteEncoded(path, expected, [&](unsigned char** buffer, unsigned long* size) {
+    return WriteEncoded(path, expected, error, [&](unsigned char** buffer, unsigned long* size) {
         return Compress(rgb.data(), width, height, quality, comment.data(), commentLength, prepare, buffer, size);
     });
 }
 
 bool WriteJpegI420(std::span<const std::uint8_t> frame, const std::string& path, int quality, int width, int height,
-                   std::string_view comment)
+                   std::string_view comment, int* error)
 {
     if (width <= 0 || height <= 0 || frame.size() < FrameBytes(kFourccI420, width, height) + kI420ReadPast) {
-        return false;
+        return Fail(error, EINVAL);
     }
     quality = quality < 0 ? 0 : (quality > 100 ? 100 : quality);
     const std::size_t commentLength = comment.size() > 65533 ? 65533 : comment.size();
     const std::size_t expected = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) / 2 + 65536;
-    return WriteEncoded(path, expected, [&](unsigned char** buffer, unsigned long* size) {
+    return WriteEncoded(path, expected, error, [&](unsigned char** buffer, unsigned long* size) {
         return CompressI420(frame.data(), width, height, quality, comment.data(), commentLength, buffer, size);
     });
 }

@@ -32,11 +32,11 @@ bool EncodeJpeg(std::span<const std::uint8_t> rgb, int width, int height, int qu
 
 // Writes the JPEG to `path` through a temporary file in the same directory
 // that is renamed into place: readers see the old picture or the new one,
-// never half of one, and a failed write leaves the old one intact. When the
-// file cannot be created, prints "can't open %s for writing. continue\n" to
-// standard error and returns false.
+// never half of one, and a failed write leaves the old one intact. Returns
+// false when the picture was not written, with the reason (an errno value)
+// in `*error` when given; the caller says it (once per failure streak).
 bool WriteJpeg(std::span<const std::uint8_t> rgb, const std::string& path, int quality, int width, int height,
-               std::string_view comment, RowPreparer* prepare = nullptr);
+               std::string_view comment, RowPreparer* prepare = nullptr, int* error = nullptr);
 
 // Bytes past a tight I420 frame that the compressor may read (each row is
 // read up to its 16-pixel block): the buffer handed in must hold them.
@@ -46,6 +46,6 @@ inline constexpr std::size_t kI420ReadPast = 16;
 // compressed from its planes without colour conversion. `frame` must hold
 // kI420ReadPast bytes past the frame.
 bool WriteJpegI420(std::span<const std::uint8_t> frame, const std::string& path, int quality, int width, int height,
-                   std::string_view comment);
+                   std::string_view comment, int* error = nullptr);
 
 }  // namespace vorlix

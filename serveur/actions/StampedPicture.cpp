@@ -1,6 +1,7 @@
 #include "serveur/actions/StampedPicture.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "serveur/actions/Font6x6.h"
@@ -58,29 +59,37 @@ private:
 }  // namespace
 
 bool WriteI420Picture(std::span<const std::uint8_t> frame, std::span<std::uint8_t> annotated, int width, int height,
-                      const StampRequest* stamp, const std::string& path, int quality, std::string_view comment)
+                      const StampRequest* stamp, const std::string& path, int quality, std::string_view comment,
+                      int* error)
 {
     const std::size_t size = FrameBytes(kFourccI420, width, height);
     if (size == 0 || frame.size() < size || annotated.size() < size + kI420ReadPast) {
+        if (error != nullptr) {
+            *error = EINVAL;
+        }
         return false;
     }
     std::memcpy(annotated.data(), frame.data(), size);
     if (stamp != nullptr) {
         StampImageI420(annotated, width, height, stamp->name, stamp->number, stamp->local);
     }
-    return WriteJpegI420(annotated, path, quality, width, height, comment);
+    return WriteJpegI420(annotated, path, quality, width, height, comment, error);
 }
 
 bool WriteFramePicture(std::span<const std::uint8_t> frame, std::span<std::uint8_t> annotated, int width, int height,
-                       const StampRequest* stamp, const std::string& path, int quality, std::string_view comment)
+                       const StampRequest* stamp, const std::string& path, int quality, std::string_view comment,
+                       int* error)
 {
     const std::size_t size =
         static_cast<std::size_t>(width > 0 ? width : 0) * static_cast<std::size_t>(height > 0 ? height : 0) * 3;
     if (size == 0 || frame.size() < size || annotated.size() < size) {
+        if (error != nullptr) {
+            *error = EINVAL;
+        }
         return false;
     }
     CopyAndStamp prepare(frame, annotated, width, height, stamp);
-    const bool written = WriteJpeg(annotated, path, quality, width, height, comment, &prepare);
+    const bool written = WriteJpeg(annotated, path, quality, width, height, comment, &prepare, error);
     // a failed write still leaves the annotated image complete
     prepare.PrepareRows(0, height);
     return written;

@@ -19,11 +19,14 @@ struct StampRequest {
 };
 
 // `stamp` null writes the copy without stamp (the saved pictures).
+// False when the picture was not written, with the reason in `*error`.
 bool WriteFramePicture(std::span<const std::uint8_t> frame, std::span<std::uint8_t> annotated, int width, int height,
-                       const StampRequest* stamp, const std::string& path, int quality, std::string_view comment);
+                       const StampRequest* stamp, const std::string& path, int quality, std::string_view comment,
+                       int* error = nullptr);
 // The same for a tight I420 frame: the annotated image becomes the stamped
 // I420 copy, compressed from its planes (it must hold 16 bytes more).
 bool WriteI420Picture(std::span<const std::uint8_t> frame, std::span<std::uint8_t> annotated, int width, int height,
-                      const StampRequest* stamp, const std::string& path, int quality, std::string_view comment);
+                      const StampRequest* stamp, const std::string& path, int quality, std::string_view comment,
+                      int* error = nullptr);
 
 }  // namespace vorlix

@@ -69,21 +69,39 @@ void DetectionNaming::CheckDirections(const Detection& d, int zone)
     }
 }
 
+bool PictureActions::Tell(bool written, const std::string& path, int error)
+{
+    if (written) {
+        health_.Written(path);
+    } else {
+        health_.Failed(path, error);
+    }
+    return written;
+}
+
 void PictureActions::OnSaveImage(const PictureRequest& request)
 {
-    WriteSavedPicture(request.picture, request.path);
+    int error = 0;
+    const bool written = WriteSavedPicture(request.picture, request.path, &error);
+    Tell(written, request.path, error);
 }
 
 void PictureActions::OnClientRefresh(const PictureRequest& request)
 {
-    WriteRefreshPicture(request.picture, request.path, Quality(request.camera), LocalTime(request.time));
+    int error = 0;
+    const bool written =
+        WriteRefreshPicture(request.picture, request.path, Quality(request.camera), LocalTime(request.time), &error);
+    Tell(written, request.path, error);
 }
 
-void PictureActions::OnDetection(const Detection& d)
+bool PictureActions::WriteDetectionPicture(const Detection& d)
 {
     const int quality = Quality(d.camera);
     const std::string comment = JpegComment(words_.Current()->commentFormat, d.label, quality);
-    WriteDetectionPicture(d.picture, d.picturePath, d.shot, quality, comment, LocalTime(d.time));
+    int error = 0;
+    const bool written =
+        vorlix::WriteDetectionPicture(d.picture, d.picturePath, d.shot, quality, comment, LocalTime(d.time), &error);
+    return Tell(written, d.picturePath, error);
 }
 
 void EventActions::OnDetection(const Detection& d)

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "serveur/actions/FireEvent.h"
+#include "serveur/actions/PictureHealth.h"
 #include "serveur/actions/Tracking.h"
 #include "serveur/actions/Vocabulary.h"
 #include "serveur/core/Road.h"
@@ -65,16 +66,21 @@ private:
     std::array<TrackingState, kMaxZones + 1> tracking_{};  // capture thread only
 };
 
-// The detection picture of the rotating set, "last.jpg" and the saved pictures.
-class PictureActions final : public DetectionConsumer {
+// The detection picture of the rotating set (the road's picture writer),
+// "last.jpg" and the saved pictures (consumer calls). Every write is told to
+// the picture health, which says a failure streak once.
+class PictureActions final : public DetectionConsumer, public DetectionPictureWriter {
 public:
-    explicit PictureActions(const WordingSource& words) : words_(words) {}
+    PictureActions(const WordingSource& words, PictureHealth& health) : words_(words), health_(health) {}
     void OnSaveImage(const PictureRequest& request) override;
     void OnClientRefresh(const PictureRequest& request) override;
-    void OnDetection(const Detection& detection) override;
+    bool WriteDetectionPicture(const Detection& detection) override;
 
 private:
+    bool Tell(bool written, const std::string& path, int error);
+
     const WordingSource& words_;
+    PictureHealth& health_;
 };
 
 // The detection's event: events list, history, sound and Execute.
@@ -111,13 +117,16 @@ public:
     PictureActions& Pictures() { return pictures_; }
     EventActions& Events() { return eventActions_; }
     EventFiring& Firing() { return events_; }
+    // Whether pictures are written (any thread may read it).
+    const PictureHealth& Health() const { return health_; }
 
 private:
     WordingSource words_;
     std::atomic<bool> executeAllowed_{true};
     EventFiring events_;
+    PictureHealth health_{&events_};
     DetectionNaming naming_{words_, events_, executeAllowed_};
-    PictureActions pictures_{words_};
+    PictureActions pictures_{words_, health_};
     EventActions eventActions_{events_, executeAllowed_};
 };
 

@@ -3,6 +3,8 @@
 // how capture, detection and the stream server are built.
 #pragma once
 
+#include <string>
+
 namespace vorlix {
 class EventsWindow;
 namespace audio {
@@ -40,6 +42,10 @@ public:
     virtual bool StreamRunning() const = 0;
     virtual bool StartStream() = 0;
     virtual int CountStreamClients() const = 0;
+
+    // Empty while pictures are written, else why they are not (the status
+    // line shows it).
+    virtual std::string PictureTrouble() const { return {}; }
 
     // Re-reads the settings as a confirmed configuration dialog does:
     // thresholds, stream server (restarted on a changed port or access).

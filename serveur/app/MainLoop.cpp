@@ -21,6 +21,9 @@ kestrel::UniqueFd BlockServerSignals()
     sigaddset(&set, SIGHUP);
     // Writes to a viewer that went away must fail with EPIPE, not end the server.
     signal(SIGPIPE, SIG_IGN);
+    // A file-size limit must fail a picture write with EFBIG (said, and the
+    // shot not counted), not end the server.
+    signal(SIGXFSZ, SIG_IGN);
     if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) {
         return kestrel::UniqueFd();
     }

@@ -266,6 +266,7 @@ TrayStatus ServerApp::Tray() const
         state.captureRunning = camera_->CaptureRunning();
         state.sourceSilent = camera_->CaptureSilent();
         state.detectionOn = camera_->DetectionOn();
+        state.pictureTrouble = camera_->PictureTrouble();
     }
     return MakeTrayStatus(state, line_.camera, [this](std::string_view t) { return Tr(t); });
 }

@@ -95,8 +95,12 @@ public:
     void RequestSaveImage() override { cam_.RequestSaveImage(); }
     void ResetLastDetectionTime() override { cam_.RequestReferenceImage(); }
 
+    std::string PictureTrouble() const override { return actions_.Health().Trouble(); }
+
     bool ClientAccess() const override { return cam_.SettingsCopy().clientAccess == 1; }
-    bool StreamRunning() const override { return stream_.Server().Running(); }
+    // Started but not listening (port busy or refused, password unreadable)
+    // is off: the status line says so and a reload tries again.
+    bool StreamRunning() const override { return stream_.Server().Listening(); }
     bool StartStream() override { return stream_.Server().StartStreamServer() > 0; }
     int CountStreamClients() const override { return stream_.Server().CountStreamClients(); }
 
@@ -118,15 +122,18 @@ public:
 
 private:
     // The road of a detection, in its order: the naming of the detection,
-    // its picture, the viewers (who are sent the picture once written), the
-    // web view (which also takes live frames while somebody watches), the
-    // FTP request and the mail counter (both read the written picture later,
-    // from their threads), its event (list, history, sound, Execute), then
-    // the sound recorder. The desktop's picture and events list are one more
-    // Add here, at their place on the road.
+    // its picture (written before any consumer; "last.jpg" and saved
+    // pictures come through its consumer calls), the viewers (who are sent
+    // the picture once written), the web view (which also takes live frames
+    // while somebody watches), the FTP request and the mail counter (both
+    // read the written picture later, from their threads), its event (list,
+    // history, sound, Execute), then the sound recorder. The desktop's
+    // picture and events list are one more Add here, at their place on the
+    // road.
     void WireRoad()
     {
         road_.SetClassifier(&actions_.Naming());
+        road_.SetPictureWriter(&actions_.Pictures());
         road_.Add(actions_.Pictures());
         road_.Add(stream_.Pictures());
         road_.Add(web_);
@@ -211,7 +218,7 @@ private:
             server.StopStreamServer();
             return;
         }
-        if (server.Running() && !changed) {
+        if (server.Listening() && !changed) {
             return;
         }
         server.StopStreamServer();

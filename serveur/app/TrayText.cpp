@@ -2,7 +2,23 @@
 
 namespace vorlix::app {
 
+namespace {
+TrayStatus Status(const TrayState& s, int camera, const TranslateFn& tr);
+}
+
 TrayStatus MakeTrayStatus(const TrayState& s, int camera, const TranslateFn& tr)
+{
+    TrayStatus out = Status(s, camera, tr);
+    if (s.cameraExists && !s.pictureTrouble.empty()) {
+        // Lost pictures are said while they are lost, whatever else the line says.
+        out.text += "\n" + tr("Pictures not written") + " (" + s.pictureTrouble + ")";
+    }
+    return out;
+}
+
+namespace {
+
+TrayStatus Status(const TrayState& s, int camera, const TranslateFn& tr)
 {
     if (!s.cameraExists) {
         return {tr("close"), kIconOff + camera};
@@ -35,5 +51,7 @@ TrayStatus MakeTrayStatus(const TrayState& s, int camera, const TranslateFn& tr)
     }
     return out;
 }
+
+}  // namespace
 
 }  // namespace vorlix::app

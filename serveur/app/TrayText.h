@@ -17,6 +17,7 @@ struct TrayState {
     bool captureRunning = false;
     bool detectionOn = false;
     bool sourceSilent = false;  // capture runs, but no frame comes
+    std::string pictureTrouble;  // why pictures are not written; empty when they are
 };
 
 struct TrayStatus {

@@ -96,6 +96,9 @@ struct Detection {
     int pictureNumber = 0;
     std::string picturePath;  // "<dir>/vorlix_<n>.jpg"
     std::string soundPath;    // "<dir>/vorlix_<n>.wav"
+    // Whether the picture reached the disk (the road's picture writer; true
+    // on a road without one). A picture not written is not counted.
+    bool pictureWritten = false;
     CameraFacts camera;
 
     [[nodiscard]] const ZoneReading& Zone(int slot) const { return zones.at(static_cast<std::size_t>(slot)); }

@@ -23,6 +23,16 @@ public:
     virtual void Classify(Detection& detection) = 0;
 };
 
+// Writes the detection's picture before any consumer sees the value and says
+// whether it reached the disk: the shot counter only counts pictures that
+// were written, and the consumers read the outcome in `pictureWritten`.
+class DetectionPictureWriter {
+public:
+    virtual ~DetectionPictureWriter() = default;
+    // On the capture thread, after the classifier.
+    virtual bool WriteDetectionPicture(const Detection& detection) = 0;
+};
+
 // A consumer of the road (pictures, stream, FTP request, mail counter,
 // events, recorder, web view). Every call comes on the capture thread; a
 // consumer that does slow work hands it to its own thread.
@@ -61,16 +71,19 @@ class DetectionRoad {
 public:
     void SetClassifier(DetectionClassifier* classifier) { classifier_ = classifier; }
     void SetDisplay(DisplayHook* display) { display_ = display; }
+    void SetPictureWriter(DetectionPictureWriter* writer) { pictureWriter_ = writer; }
     // Consumers receive each value in the order of these calls.
     void Add(DetectionConsumer& consumer) { consumers_.push_back(&consumer); }
 
     [[nodiscard]] DetectionClassifier* Classifier() const { return classifier_; }
     [[nodiscard]] DisplayHook* Display() const { return display_; }
+    [[nodiscard]] DetectionPictureWriter* PictureWriter() const { return pictureWriter_; }
     [[nodiscard]] const std::vector<DetectionConsumer*>& Consumers() const { return consumers_; }
 
 private:
     DetectionClassifier* classifier_ = nullptr;
     DisplayHook* display_ = nullptr;
+    DetectionPictureWriter* pictureWriter_ = nullptr;
     std::vector<DetectionConsumer*> consumers_;
 };
 

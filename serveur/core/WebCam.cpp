@@ -226,14 +226,20 @@ bool WebCam::Detect(const DetectionRoad* road, DisplayHook* display, bool displa
         display->DrawDetectionOverlay(d, annotated_);
         overlayDrawn = true;
     }
-    if (road != nullptr && !road->Consumers().empty()) {
-        d.picture = Picture();
-        for (DetectionConsumer* consumer : road->Consumers()) {
-            consumer->OnDetection(d);
-        }
+    if (road == nullptr) {
+        return overlayDrawn;
     }
-    // A failed write still counts: the slot's previous picture stays in place.
-    if (road != nullptr) {
+    DetectionPictureWriter* const writer = road->PictureWriter();
+    if (writer != nullptr || !road->Consumers().empty()) {
+        d.picture = Picture();
+    }
+    d.pictureWritten = writer == nullptr || writer->WriteDetectionPicture(d);
+    for (DetectionConsumer* consumer : road->Consumers()) {
+        consumer->OnDetection(d);
+    }
+    // A picture that was not written is not counted: the next detection
+    // takes its slot, and "Current shots" never points past the pictures.
+    if (d.pictureWritten) {
         shots.store(d.shot);
     }
     return overlayDrawn;

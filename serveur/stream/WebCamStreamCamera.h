@@ -37,7 +37,13 @@ class StreamPictures final : public DetectionConsumer {
 public:
     explicit StreamPictures(ImageNotifier& server) : server_(server) {}
     void OnClientRefresh(const PictureRequest& request) override { server_.NotifyNewImage(request.path.c_str()); }
-    void OnDetection(const Detection& detection) override { server_.NotifyNewImage(detection.picturePath.c_str()); }
+    void OnDetection(const Detection& detection) override
+    {
+        // A picture that was not written would send the slot's older picture.
+        if (detection.pictureWritten) {
+            server_.NotifyNewImage(detection.picturePath.c_str());
+        }
+    }
 
 private:
     ImageNotifier& server_;

@@ -2,6 +2,8 @@
 // the written files with libjpeg.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -207,15 +209,18 @@ TEST_F(JpegFiles, EmptyCommentWritesNoMarkerAndQualityIsHonoured)
     EXPECT_TRUE(test::ReadJpeg(high).ok);
 }
 
-TEST_F(JpegFiles, MissingDirectoryFailsWithTheMessage)
+TEST_F(JpegFiles, MissingDirectoryFailsWithTheReason)
 {
     const auto image = Grey(16, 16);
     const std::string path = (dir_ / "no_such_dir" / "vorlix_1.jpg").string();
+    int error = 0;
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(WriteJpeg(image, path, 30, 16, 16, "x"));
-    const std::string printed = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(printed, "can't open " + path + " for writing. continue\n");
-    EXPECT_FALSE(WriteJpeg(image, (dir_ / "short.jpg").string(), 30, 16, 17, "x"));  // buffer too small
+    EXPECT_FALSE(WriteJpeg(image, path, 30, 16, 16, "x", nullptr, &error));
+    // said by the caller once per failure streak, not by every write
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(error, ENOENT);
+    EXPECT_FALSE(WriteJpeg(image, (dir_ / "short.jpg").string(), 30, 16, 17, "x", nullptr, &error));  // too small
+    EXPECT_EQ(error, EINVAL);
 }
 
 TEST_F(JpegFiles, FailedWriteLeavesThePreviousPictureIntact)

@@ -134,7 +134,7 @@ TEST_F(VorlixActionsTest, DetectionPictureAtTheEngineSPathAndItsEvent)
 {
     Detection d = SingleZone(130, 50, 50, 3, 3);
     d.label = "Z_1_IN_CENTER (130) ";
-    actions_.Pictures().OnDetection(d);
+    actions_.Pictures().WriteDetectionPicture(d);
     actions_.Events().OnDetection(d);
     EXPECT_EQ(d.picturePath, dir_.Path() + "/vorlix_1.jpg");
     const test::DecodedJpeg decoded = test::ReadJpeg(d.picturePath);
@@ -152,7 +152,7 @@ TEST_F(VorlixActionsTest, TranslatedCommentFormatIsUsed)
     });
     Detection d = SingleZone(130, 50, 50);
     d.label = "ALLZ (5) ";
-    actions_.Pictures().OnDetection(d);
+    actions_.Pictures().WriteDetectionPicture(d);
     EXPECT_EQ(test::ReadJpeg(d.picturePath).comments, (std::vector<std::string>{"Vorlix ==> ALLZ (5)  Qualite : 30%"}));
 }
 

@@ -61,6 +61,7 @@ protected:
         actions_.Firing().SetEventsWindow(&events_);
         // The server's order: naming, pictures, stream, workers, events, recorder.
         road_.SetClassifier(&actions_.Naming());
+        road_.SetPictureWriter(&actions_.Pictures());
         road_.Add(actions_.Pictures());
         road_.Add(notify_);
         road_.Add(ftp_);

@@ -40,6 +40,7 @@ protected:
     void Wire(WebCamStreamServer& stream)
     {
         road_.SetClassifier(&actions_.Naming());
+        road_.SetPictureWriter(&actions_.Pictures());
         road_.Add(actions_.Pictures());
         road_.Add(stream.Pictures());
         road_.Add(actions_.Events());
