@@ -1,5 +1,7 @@
 // vorlix / vorlix_vfw: the camera server. This build runs headless
 // ("vorlix --headless [n]"); the desktop window comes over the same frame.
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -9,20 +11,37 @@
 #include "serveur/app/MainLoop.h"
 #include "serveur/app/ServerApp.h"
 #include "serveur/app/ServerCamera.h"
+#include "serveur/app/SetPassword.h"
 #include "serveur/app/TraceSetup.h"
 
 int main(int argc, char** argv)
 {
     using namespace vorlix::app;
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    CommandLine line = ParseCommandLine(args);
+    // Nothing of the camera is touched before the command line is known good.
+    if (!line.error.empty()) {
+        std::fprintf(stderr, "vorlix: %s\n\n%s", line.error.c_str(), UsageText("vorlix").c_str());
+        return 2;
+    }
+    switch (line.command) {
+        case Command::kHelp:
+            std::fputs(UsageText("vorlix").c_str(), stdout);
+            return 0;
+        case Command::kVersion:
+            std::fputs(VersionText().c_str(), stdout);
+            return 0;
+        case Command::kSetPassword: {
+            std::error_code ec;
+            return RunSetPassword(line.camera, std::filesystem::current_path(ec).string(), STDIN_FILENO, stdout,
+                                  stderr);
+        }
+        case Command::kRun:
+            break;
+    }
     // Before any thread exists, so every worker inherits the blocked signals.
     const kestrel::UniqueFd signalFd = BlockServerSignals();
 
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    CommandLine line = ParseCommandLine(args);
-    if (!line.error.empty()) {
-        std::fprintf(stderr, "vorlix: %s\n", line.error.c_str());
-        return 2;
-    }
     if (!line.headless) {
         std::fprintf(stderr, "vorlix: this build has no desktop window; running headless\n");
         line.headless = true;

@@ -23,9 +23,13 @@ extern "C" char** environ;
 
 class ServerProcess {
 public:
-    ServerProcess(const std::string& program, const std::filesystem::path& workDir, std::vector<std::string> args)
-        : stderrPath_(workDir / ("stderr_" + std::to_string(counter_++) + ".txt"))
+    // `stdinPath` empty: standard input is inherited.
+    ServerProcess(const std::string& program, const std::filesystem::path& workDir, std::vector<std::string> args,
+                  const std::string& stdinPath = {})
+        : stderrPath_(workDir / ("stderr_" + std::to_string(counter_) + ".txt")),
+          stdoutPath_(workDir / ("stdout_" + std::to_string(counter_) + ".txt"))
     {
+        ++counter_;
         std::vector<std::string> argv{program};
         argv.insert(argv.end(), args.begin(), args.end());
         std::vector<char*> cargv;
@@ -37,7 +41,10 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
         posix_spawn_file_actions_addopen(&actions, 2, stderrPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, stdoutPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (!stdinPath.empty()) {
+            posix_spawn_file_actions_addopen(&actions, 0, stdinPath.c_str(), O_RDONLY, 0);
+        }
         if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, cargv.data(), environ) != 0) {
             pid_ = -1;
         }
@@ -76,17 +83,21 @@ public:
         }
         return !exited_;
     }
-    std::string Stderr() const
+    std::string Stdout() const { return Read(stdoutPath_); }
+    std::string Stderr() const { return Read(stderrPath_); }
+
+private:
+    static std::string Read(const std::filesystem::path& path)
     {
-        std::ifstream in(stderrPath_);
+        std::ifstream in(path);
         std::stringstream s;
         s << in.rdbuf();
         return s.str();
     }
 
-private:
     static inline int counter_ = 0;
     std::filesystem::path stderrPath_;
+    std::filesystem::path stdoutPath_;
     pid_t pid_ = -1;
     bool exited_ = false;
 };

@@ -173,6 +173,35 @@ TEST(CommandLineTest, CameraNumberFollowsAtoiAndOptionsAreSkipped)
     EXPECT_FALSE(parse({"--trace"}).error.empty());
 }
 
+TEST(CommandLineTest, HelpVersionAndPasswordAreCommandsAndUnknownOptionsErrors)
+{
+    auto parse = [](std::vector<std::string> a) { return ParseCommandLine(a); };
+    // "-h" used to be taken as camera 0 and start a server in the current directory.
+    EXPECT_EQ(parse({"-h"}).command, Command::kHelp);
+    EXPECT_EQ(parse({"--help"}).command, Command::kHelp);
+    EXPECT_EQ(parse({"--version", "--help"}).command, Command::kHelp);
+    EXPECT_EQ(parse({"--version"}).command, Command::kVersion);
+    EXPECT_EQ(parse({"3"}).command, Command::kRun);
+    const CommandLine password = parse({"--set-password", "2"});
+    EXPECT_EQ(password.command, Command::kSetPassword);
+    EXPECT_EQ(password.camera, 2);
+    EXPECT_TRUE(password.error.empty());
+    EXPECT_EQ(parse({"--set-password"}).camera, 0);
+    for (const std::vector<std::string>& wrong : std::vector<std::vector<std::string>>{
+             {"--hepl"}, {"-x"}, {"--headless", "--port=7000"}, {"-"}, {"1", "2"}, {"--help", "--bogus"}}) {
+        const CommandLine line = parse(wrong);
+        EXPECT_FALSE(line.error.empty()) << wrong.back();
+    }
+    EXPECT_EQ(parse({"--hepl"}).error, "unknown option \"--hepl\"");
+    EXPECT_TRUE(parse({"-2"}).error.empty());  // a number, camera 0
+    const std::string usage = UsageText("vorlix");
+    for (const char* option : {"--help", "--version", "--set-password", "--trace", "--headless", "CAMERA"}) {
+        EXPECT_NE(usage.find(option), std::string::npos) << option;
+    }
+    EXPECT_EQ(VersionText().rfind("vorlix ", 0), 0U);
+    EXPECT_NE(VersionText(), "vorlix unknown\n");
+}
+
 TEST(ServerPathsTest, CameraThreeHasItsOwnFilesAndCameraZeroTheDefaults)
 {
     const ServerPaths three = MakeServerPaths("/w", 3);

@@ -1,0 +1,108 @@
+// "vorlix --set-password": the password read from a pipe, checked, scrambled
+// into the settings file and read back as the server reads it.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "libkestrel/profile/Profile.h"
+#include "libkestrel/testkit/TestKit.h"
+#include "serveur/app/SetPassword.h"
+#include "serveur/scrambler/PasswordScrambler.h"
+
+namespace vorlix::app {
+namespace {
+
+namespace prof = kestrel::profile;
+
+// A pipe holding `bytes`, its write end closed: standard input that is not a terminal.
+class PipedInput {
+public:
+    explicit PipedInput(const std::string& bytes)
+    {
+        if (::pipe(fds_) == 0) {
+            const ssize_t written = ::write(fds_[1], bytes.data(), bytes.size());
+            ok_ = written == static_cast<ssize_t>(bytes.size());
+            ::close(fds_[1]);
+        }
+    }
+    ~PipedInput() { ::close(fds_[0]); }
+    PipedInput(const PipedInput&) = delete;
+    PipedInput& operator=(const PipedInput&) = delete;
+    [[nodiscard]] int Fd() const { return fds_[0]; }
+    [[nodiscard]] bool Ok() const { return ok_; }
+
+private:
+    int fds_[2] = {-1, -1};
+    bool ok_ = false;
+};
+
+std::string StoredPassword(const std::string& ini)
+{
+    std::string plain;
+    const std::string stored = prof::GetString(ini, "Vorlix", "Authentification client", "");
+    if (stored.empty() || !UnscramblePassword(stored, "Authentification client", plain)) {
+        return "<unreadable>";
+    }
+    return plain;
+}
+
+TEST(SetPassword, PipedLineIsWrittenScrambledForTheChosenCamera)
+{
+    kestrel::test::TempDir dir;
+    for (const std::string& password :
+         {std::string("secret"), std::string("with blanks = and ; signs \"#[]~"), std::string(252, 'x')}) {
+        PipedInput in(password + "\r\n");
+        ASSERT_TRUE(in.Ok());
+        std::FILE* sink = std::tmpfile();
+        EXPECT_EQ(RunSetPassword(3, dir.Path(), in.Fd(), sink, sink), 0) << password;
+        std::fclose(sink);
+        const std::string ini = dir.File("Vorlix_3.ini");
+        EXPECT_NE(prof::GetString(ini, "Vorlix", "Authentification client", ""), password);  // not in the clear
+        EXPECT_EQ(StoredPassword(ini), password);
+    }
+    EXPECT_TRUE(dir.Read("Vorlix.ini").empty());  // camera 0 untouched
+}
+
+TEST(SetPassword, EmptyLineRemovesThePasswordAndOtherKeysStay)
+{
+    kestrel::test::TempDir dir;
+    const std::string ini = dir.File("Vorlix.ini");
+    prof::WriteInt(ini, "Vorlix", "Port Web client", 7000);
+    std::string why;
+    ASSERT_TRUE(StorePassword(ini, "old", why)) << why;
+    PipedInput in("\n");
+    std::FILE* sink = std::tmpfile();
+    EXPECT_EQ(RunSetPassword(0, dir.Path(), in.Fd(), sink, sink), 0);
+    std::fclose(sink);
+    EXPECT_EQ(prof::GetString(ini, "Vorlix", "Authentification client", "?"), "");
+    EXPECT_EQ(prof::GetInt(ini, "Vorlix", "Port Web client", 0), 7000);
+}
+
+TEST(SetPassword, RefusalsLeaveTheStoredPasswordAlone)
+{
+    kestrel::test::TempDir dir;
+    const std::string ini = dir.File("Vorlix_1.ini");
+    std::string why;
+    ASSERT_TRUE(StorePassword(ini, "kept", why)) << why;
+    const auto run = [&](const std::string& input, int camera = 1) {
+        PipedInput in(input);
+        std::FILE* sink = std::tmpfile();
+        const int code = RunSetPassword(camera, dir.Path(), in.Fd(), sink, sink);
+        std::fclose(sink);
+        return code;
+    };
+    EXPECT_EQ(run(""), 1);                            // nothing on standard input
+    EXPECT_EQ(run(std::string(253, 'y') + "\n"), 1);  // longer than the scrambler takes
+    EXPECT_EQ(run(std::string(5000, 'y')), 1);        // a stream without a line end, cut
+    EXPECT_EQ(run("tab\there\n"), 1);                 // control characters do not survive
+    EXPECT_EQ(run("\xC3\xA9t\xC3\xA9\n"), 1);             // nor bytes beyond ASCII
+    EXPECT_EQ(run("x\n", 7), 2);
+    EXPECT_EQ(StoredPassword(ini), "kept");
+    EXPECT_FALSE(StorePassword(dir.Path() + "/no_dir/Vorlix.ini", "a", why));
+    EXPECT_NE(why.find("cannot write"), std::string::npos) << why;
+}
+
+}  // namespace
+}  // namespace vorlix::app
