@@ -1,5 +1,7 @@
 #include "serveur/actions/ExecuteLine.h"
 
+#include "libkestrel/exec/CommandLine.h"
+
 namespace vorlix {
 
 std::string ExpandArguments(std::string_view arguments, const ExecuteValues& values)
@@ -63,12 +65,26 @@ std::string ExpandArguments(std::string_view arguments, const ExecuteValues& val
     return out;
 }
 
+std::vector<std::string> ExecuteArguments(std::string_view arguments, const ExecuteValues& values)
+{
+    std::vector<std::string> words;
+    for (const std::string& word : kestrel::exec::SplitCommandLine(arguments)) {
+        std::string expanded = ExpandArguments(word, values);
+        // A lone "%" at the end gives no argument (the text ends there); an
+        // empty word written as "" stays one.
+        if (!expanded.empty() || word.empty()) {
+            words.push_back(std::move(expanded));
+        }
+    }
+    return words;
+}
+
 std::string ExecuteCommandLine(std::string_view application, std::string_view arguments, const ExecuteValues& values)
 {
     std::string line(application);
-    if (!arguments.empty()) {
+    for (const std::string& word : ExecuteArguments(arguments, values)) {
         line += ' ';
-        line += ExpandArguments(arguments, values);
+        line += kestrel::exec::QuoteArgument(word);
     }
     return line;
 }

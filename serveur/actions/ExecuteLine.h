@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vorlix {
 
@@ -26,7 +27,15 @@ struct ExecuteValues {
 // the text there.
 std::string ExpandArguments(std::string_view arguments, const ExecuteValues& values);
 
-// "application" alone, or "application" + blank + the expanded arguments.
+// The arguments as the program receives them: the text is split into words
+// first (blanks separate, double quotes group), then the keywords of each
+// word are expanded inside it, so a value with blanks (a picture directory
+// "my pics", a label "In zone 1") stays one argument.
+std::vector<std::string> ExecuteArguments(std::string_view arguments, const ExecuteValues& values);
+
+// "application" alone, or "application" + blank + each expanded argument,
+// quoted where it must be so that starting the line gives exactly
+// ExecuteArguments to the program.
 std::string ExecuteCommandLine(std::string_view application, std::string_view arguments, const ExecuteValues& values);
 
 }  // namespace vorlix

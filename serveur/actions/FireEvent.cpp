@@ -34,6 +34,7 @@ EventContext EventContextOf(const Detection& detection, int zone, int shots, boo
     context.executeEnabled = executeAllowed && s.execute.management != 0;
     context.application = s.execute.application;
     context.arguments = s.execute.arguments;
+    context.maxChildren = s.execute.maxChildren;
     context.camera = detection.camera.camera;
     context.width = detection.width;
     context.height = detection.height;
@@ -43,8 +44,6 @@ EventContext EventContextOf(const Detection& detection, int zone, int shots, boo
     context.centreY = reading.centreY;
     return context;
 }
-
-EventFiring::EventFiring() : starter_([](const std::string& line) { return AsyncExec(line.c_str()); }) {}
 
 void EventFiring::Fire(const EventContext& context, int zone, EventKind kind, std::uint32_t mask, std::time_t now)
 {
@@ -71,29 +70,53 @@ void EventFiring::Fire(const EventContext& context, int zone, EventKind kind, st
     }
 
     if (context.executeEnabled && !context.application.empty()) {
-        const bool single = IsSingleZoneEvent(kind);
-        ExecuteValues values;
-        values.picture = context.pictureDir + "/vorlix_" + std::to_string(PictureNumber(context)) + ".jpg";
-        if (single) {
-            values.zone = zone + 1;
-            values.centreX = context.centreX;
-            values.centreY = context.centreY;
-            values.x = context.zone.x0;
-            values.y = context.zone.y0;
-            values.w = context.zone.x1 - context.zone.x0;
-            values.h = context.zone.y1 - context.zone.y0;
+        Execute(context, zone, kind, names.label, window);
+    }
+}
+
+void EventFiring::Execute(const EventContext& context, int zone, EventKind kind, const std::string& label,
+                          EventsWindow* window)
+{
+    const bool single = IsSingleZoneEvent(kind);
+    ExecuteValues values;
+    values.picture = context.pictureDir + "/vorlix_" + std::to_string(PictureNumber(context)) + ".jpg";
+    if (single) {
+        values.zone = zone + 1;
+        values.centreX = context.centreX;
+        values.centreY = context.centreY;
+        values.x = context.zone.x0;
+        values.y = context.zone.y0;
+        values.w = context.zone.x1 - context.zone.x0;
+        values.h = context.zone.y1 - context.zone.y0;
+    }
+    values.width = context.width;
+    values.height = context.height;
+    values.camera = context.camera;
+    values.kind = static_cast<int>(kind);
+    values.label = label;
+    const std::string line = ExecuteCommandLine(context.application, context.arguments, values);
+    // Events come faster than slow programs end: beyond "max children" alive
+    // an event starts nothing, so they never pile up.
+    const kestrel::exec::ChildPool::Result result = children_.Start(line, context.maxChildren);
+    if (result == kestrel::exec::ChildPool::Result::kBusy) {
+        if (skipped_++ == 0) {
+            TRACE_WARN("Execute skipped: %d programs still running (\"max children\"): %s", context.maxChildren,
+                       line.c_str());
+        } else {
+            TRACE_TRACE("Execute skipped (%d since the last start): %s", skipped_, line.c_str());
         }
-        values.width = context.width;
-        values.height = context.height;
-        values.camera = context.camera;
-        values.kind = static_cast<int>(kind);
-        values.label = names.label;
-        const std::string line = ExecuteCommandLine(context.application, context.arguments, values);
-        TRACE_TRACE("Execute %s", line.c_str());
-        starter_(line);
         if (window != nullptr) {
-            window->AddEntry("      Execute=" + line);
+            window->AddEntry("      Execute skipped (" + std::to_string(context.maxChildren) + " running)");
         }
+        return;
+    }
+    if (skipped_ > 0) {
+        TRACE_INFO("Execute starts again after %d skipped event(s)", skipped_);
+        skipped_ = 0;
+    }
+    TRACE_TRACE("Execute %s", line.c_str());
+    if (window != nullptr) {
+        window->AddEntry("      Execute=" + line);
     }
 }
 

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "libkestrel/exec/ChildPool.h"
 #include "serveur/actions/ActionSeams.h"
 #include "serveur/actions/SoundChoice.h"
 #include "serveur/core/Detection.h"
@@ -26,6 +27,7 @@ struct EventContext {
     bool executeEnabled = false;
     std::string application;
     std::string arguments;
+    int maxChildren = 4;  // Execute programs alive at once
     int camera = 0;
     int width = 0;
     int height = 0;
@@ -40,14 +42,10 @@ EventContext EventContextOf(const Detection& detection, int zone, int shots, boo
 
 class EventFiring {
 public:
-    // Starts a command line; AsyncExec by default.
-    using Starter = std::function<int(const std::string&)>;
-
-    EventFiring();
+    EventFiring() = default;
 
     void SetEventsWindow(EventsWindow* window) { eventsWindow_.store(window); }
     void SetSoundPlayer(SoundPlayer* player) { soundPlayer_.store(player); }
-    void SetStarter(Starter starter) { starter_ = std::move(starter); }
 
     // Events list, history, sound and Execute for one event.
     void Fire(const EventContext& context, int zone, EventKind kind, std::uint32_t mask, std::time_t now);
@@ -60,6 +58,8 @@ public:
     std::time_t LastEventTime() const;
 
     [[nodiscard]] const SoundState& Sound() const { return sound_; }
+    // The Execute programs still running.
+    [[nodiscard]] const kestrel::exec::ChildPool& Children() const { return children_; }
 
 private:
     void PlaySound(const EventContext& context, const struct EventNames& names, int zone, std::time_t now,
@@ -67,7 +67,11 @@ private:
 
     std::atomic<EventsWindow*> eventsWindow_{nullptr};
     std::atomic<SoundPlayer*> soundPlayer_{nullptr};
-    Starter starter_;
+    void Execute(const EventContext& context, int zone, EventKind kind, const std::string& label,
+                 EventsWindow* window);
+
+    kestrel::exec::ChildPool children_;
+    int skipped_ = 0;  // events whose Execute found every place taken, since the last start
     SoundState sound_;  // capture thread only
     mutable std::mutex historyLock_;
     std::string history_;

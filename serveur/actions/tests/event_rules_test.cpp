@@ -4,6 +4,7 @@
 #include <string>
 
 #include "serveur/actions/EventNames.h"
+#include "libkestrel/exec/CommandLine.h"
 #include "serveur/actions/ExecuteLine.h"
 #include "serveur/actions/History.h"
 #include "serveur/actions/SoundChoice.h"
@@ -131,6 +132,19 @@ TEST(ExecuteArguments, TrailingPercentEndsTheLine)
     EXPECT_EQ(ExpandArguments("-c %c %", AllZones()), "-c 2 ");
     EXPECT_EQ(ExpandArguments("%", AllZones()), "");
     EXPECT_EQ(ExpandArguments("100%%", AllZones()), "100%");
+}
+
+TEST(ExecuteArguments, KeywordsExpandInsideTheirWord)
+{
+    ExecuteValues values = AllZones();
+    values.picture = "/srv/my pics/vorlix_7.jpg";
+    values.label = "All zones";
+    EXPECT_EQ(ExecuteArguments("-f %n -l \"[%E]\" -c %c %", values),
+              (std::vector<std::string>{"-f", "/srv/my pics/vorlix_7.jpg", "-l", "[All zones]", "-c", "2"}));
+    EXPECT_EQ(ExecuteArguments("\"\" x", values), (std::vector<std::string>{"", "x"}));
+    EXPECT_EQ(ExecuteCommandLine("notify", "%n %E", values), "notify \"/srv/my pics/vorlix_7.jpg\" \"All zones\"");
+    EXPECT_EQ(kestrel::exec::SplitCommandLine(ExecuteCommandLine("notify", "%n %E say\\\"hi\\\"", values)),
+              (std::vector<std::string>{"notify", "/srv/my pics/vorlix_7.jpg", "All zones", "say\"hi\""}));
 }
 
 TEST(History, EntryAndNewHistoryAfterQuiet)

@@ -22,6 +22,7 @@
 #include "serveur/actions/FireEvent.h"
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 namespace profile = kestrel::profile;
 
 namespace vorlix {
@@ -200,6 +201,73 @@ TEST_F(FireEventTest, ExecuteStartsTheApplicationWithTheKeywords)
     context_.application.clear();
     firing_.Fire(context_, 1, EventKind::AHEAD, 0, 400);
     EXPECT_EQ(traces_.Count("Execute "), 2);
+}
+
+TEST_F(FireEventTest, ExecuteKeepsAValueWithBlanksInOneArgument)
+{
+    // A picture directory "my pics" used to arrive as two arguments.
+    const fs::path script = dir_ / "report.sh";
+    const fs::path out = dir_ / "args.txt";
+    {
+        std::ofstream file(script);
+        file << "#!/bin/sh\nfor a in \"$@\"; do printf '[%s]' \"$a\"; done > " << out.string() << ".part\necho >> "
+             << out.string() << ".part\nmv " << out.string() << ".part " << out.string() << "\n";
+    }
+    fs::permissions(script, fs::perms::owner_all);
+    context_.pictureDir = (dir_ / "my pics").string();
+    context_.executeEnabled = true;
+    context_.application = script.string();
+    context_.arguments = "--file=%n %E z%f \"a b\" \"\" %";
+    firing_.SetEventsWindow(&window_);
+    firing_.Fire(context_, 0, EventKind::IN, 0, 100);
+    EXPECT_EQ(WaitForFile(out),
+              "[--file=" + context_.pictureDir + "/vorlix_7.jpg][In zone 1][z1][a b][]\n");
+    EXPECT_EQ(window_.lines.back(), "      Execute=" + script.string() + " \"--file=" + context_.pictureDir +
+                                        "/vorlix_7.jpg\" \"In zone 1\" z1 \"a b\" \"\"");
+    EXPECT_TRUE(firing_.Children().WaitIdle(5s));
+}
+
+TEST_F(FireEventTest, ExecuteStartsNoMoreThanMaxChildrenAndSkipsTheRest)
+{
+    // A slow program at a steady rate of events used to pile up children.
+    const fs::path script = dir_ / "slow.sh";
+    const fs::path started = dir_ / "started";
+    fs::create_directory(started);
+    {
+        std::ofstream file(script);
+        file << "#!/bin/sh\ntouch " << started.string() << "/$1\nsleep 1\n";
+    }
+    fs::permissions(script, fs::perms::owner_all);
+    context_.executeEnabled = true;
+    context_.application = script.string();
+    context_.arguments = "%e-%a";
+    context_.maxChildren = 3;
+    firing_.SetEventsWindow(&window_);
+    for (int i = 0; i < 8; ++i) {
+        context_.centreX = i;
+        firing_.Fire(context_, 0, EventKind::IN, 0, 1000 + i * 100);
+    }
+    EXPECT_EQ(firing_.Children().Running(), 3);
+    EXPECT_EQ(traces_.Count("Execute skipped: 3 programs still running"), 1);  // once per busy streak
+    int skippedLines = 0;
+    for (const std::string& line : window_.lines) {
+        skippedLines += line == "      Execute skipped (3 running)" ? 1 : 0;
+    }
+    EXPECT_EQ(skippedLines, 5);
+    ASSERT_TRUE(firing_.Children().WaitIdle(5s));
+    int ran = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(started)) {
+        ++ran;
+    }
+    EXPECT_EQ(ran, 3);
+    EXPECT_TRUE(fs::exists(started / "3-0"));
+    EXPECT_FALSE(fs::exists(started / "3-3"));
+    // Places free again: the next event starts its program.
+    context_.centreX = 9;
+    firing_.Fire(context_, 0, EventKind::IN, 0, 5000);
+    EXPECT_EQ(traces_.Count("Execute starts again after 5 skipped event(s)"), 1);
+    EXPECT_TRUE(firing_.Children().WaitIdle(5s));
+    EXPECT_TRUE(fs::exists(started / "3-9"));
 }
 
 }  // namespace
