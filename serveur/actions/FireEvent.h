@@ -64,14 +64,12 @@ public:
 private:
     void PlaySound(const EventContext& context, const struct EventNames& names, int zone, std::time_t now,
                    EventsWindow* window);
+    void Execute(const EventContext& context, int zone, EventKind kind, const std::string& label, EventsWindow* window);
 
     std::atomic<EventsWindow*> eventsWindow_{nullptr};
     std::atomic<SoundPlayer*> soundPlayer_{nullptr};
-    void Execute(const EventContext& context, int zone, EventKind kind, const std::string& label,
-                 EventsWindow* window);
-
     kestrel::exec::ChildPool children_;
-    int skipped_ = 0;  // events whose Execute found every place taken, since the last start
+    int skipped_ = 0;   // events whose Execute found every place taken, since the last start
     SoundState sound_;  // capture thread only
     mutable std::mutex historyLock_;
     std::string history_;

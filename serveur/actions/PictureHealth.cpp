@@ -34,8 +34,8 @@ void PictureHealth::Failed(const std::string& path, int error)
         }
         trouble_ = reason;
     }
-    TRACE_WARN("Pictures are not written: can't open %s for writing (%s); said again once one is written",
-               path.c_str(), reason.c_str());
+    TRACE_WARN("Pictures are not written: can't open %s for writing (%s); said again once one is written", path.c_str(),
+               reason.c_str());
     Tell("Pictures not written: " + reason);
 }
 

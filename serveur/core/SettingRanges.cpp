@@ -1,11 +1,11 @@
 #include "serveur/core/SettingRanges.h"
 
+#include <strings.h>
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <stdexcept>
-#include <strings.h>
 
 #include "libkestrel/profile/Profile.h"
 #include "libkestrel/trace/TraceLevels.h"
@@ -157,8 +157,7 @@ CheckedInt CheckInt(const IntSetting& setting, const std::optional<std::string>&
     return out;
 }
 
-int ReadRangedInt(const std::string& file, std::string_view section, std::string_view key,
-                  std::optional<int> fallback)
+int ReadRangedInt(const std::string& file, std::string_view section, std::string_view key, std::optional<int> fallback)
 {
     const IntSetting& setting = IntSettingOf(section, key);
     const std::optional<std::string> raw = kestrel::profile::Read(file, section, key);

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "serveur/actions/EventNames.h"
 #include "libkestrel/exec/CommandLine.h"
+#include "serveur/actions/EventNames.h"
 #include "serveur/actions/ExecuteLine.h"
 #include "serveur/actions/History.h"
 #include "serveur/actions/SoundChoice.h"

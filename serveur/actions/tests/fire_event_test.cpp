@@ -220,8 +220,7 @@ TEST_F(FireEventTest, ExecuteKeepsAValueWithBlanksInOneArgument)
     context_.arguments = "--file=%n %E z%f \"a b\" \"\" %";
     firing_.SetEventsWindow(&window_);
     firing_.Fire(context_, 0, EventKind::IN, 0, 100);
-    EXPECT_EQ(WaitForFile(out),
-              "[--file=" + context_.pictureDir + "/vorlix_7.jpg][In zone 1][z1][a b][]\n");
+    EXPECT_EQ(WaitForFile(out), "[--file=" + context_.pictureDir + "/vorlix_7.jpg][In zone 1][z1][a b][]\n");
     EXPECT_EQ(window_.lines.back(), "      Execute=" + script.string() + " \"--file=" + context_.pictureDir +
                                         "/vorlix_7.jpg\" \"In zone 1\" z1 \"a b\" \"\"");
     EXPECT_TRUE(firing_.Children().WaitIdle(5s));

@@ -156,8 +156,7 @@ TEST(LostPicturesProgram, StatusLineSaysItAndTheCounterCountsOnlyWrittenPictures
     ASSERT_TRUE(WaitUntil([&] { return server.Stderr().find(status) != std::string::npos; }, 10s, 20ms))
         << server.Stderr();
     // Detections go on meanwhile, each picture lost.
-    ASSERT_TRUE(WaitUntil([&] { return Count(server.Stderr(), "Z_1_") >= 3; }, 10s, 20ms))
-        << server.Stderr();
+    ASSERT_TRUE(WaitUntil([&] { return Count(server.Stderr(), "Z_1_") >= 3; }, 10s, 20ms)) << server.Stderr();
     fs::create_directory(pictures);
     ASSERT_TRUE(WaitUntil([&] { return CountPictures(pictures) >= 2; }, 10s, 20ms)) << server.Stderr();
     server.Signal(SIGTERM);
@@ -180,8 +179,7 @@ TEST(StreamProgram, ReloadBindsTheStreamOnceItsPortIsFree)
     profile::WriteInt((dir.path / "Vorlix.ini").string(), "Vorlix", "Port Web client", port);
     ServerProcess server(VORLIX_PROGRAM, dir.path, {"--headless"});
     ASSERT_TRUE(server.Started());
-    ASSERT_TRUE(WaitUntil([&] { return server.Stderr().find("Remote Access is OFF") != std::string::npos; }, 10s,
-                          20ms))
+    ASSERT_TRUE(WaitUntil([&] { return server.Stderr().find("Remote Access is OFF") != std::string::npos; }, 10s, 20ms))
         << server.Stderr();
     holder.Reset();
     server.Signal(SIGHUP);

@@ -97,7 +97,7 @@ TEST(SetPassword, RefusalsLeaveTheStoredPasswordAlone)
     EXPECT_EQ(run(std::string(253, 'y') + "\n"), 1);  // longer than the scrambler takes
     EXPECT_EQ(run(std::string(5000, 'y')), 1);        // a stream without a line end, cut
     EXPECT_EQ(run("tab\there\n"), 1);                 // control characters do not survive
-    EXPECT_EQ(run("\xC3\xA9t\xC3\xA9\n"), 1);             // nor bytes beyond ASCII
+    EXPECT_EQ(run("\xC3\xA9t\xC3\xA9\n"), 1);         // nor bytes beyond ASCII
     EXPECT_EQ(run("x\n", 7), 2);
     EXPECT_EQ(StoredPassword(ini), "kept");
     EXPECT_FALSE(StorePassword(dir.Path() + "/no_dir/Vorlix.ini", "a", why));
