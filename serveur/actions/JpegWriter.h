@@ -34,7 +34,9 @@ bool EncodeJpeg(std::span<const std::uint8_t> rgb, int width, int height, int qu
 // that is renamed into place: readers see the old picture or the new one,
 // never half of one, and a failed write leaves the old one intact. Returns
 // false when the picture was not written, with the reason (an errno value)
-// in `*error` when given; the caller says it (once per failure streak).
+// in `*error` when given, and the caller says it (once per failure streak);
+// without `error` a file that cannot be created prints
+// "can't open %s for writing. continue\n" to standard error.
 bool WriteJpeg(std::span<const std::uint8_t> rgb, const std::string& path, int quality, int width, int height,
                std::string_view comment, RowPreparer* prepare = nullptr, int* error = nullptr);
 
