@@ -171,6 +171,7 @@ void RoadDetection(benchmark::State& state, int format)
         actions.LoadVocabulary([&cam](const std::string& text) { return cam.Translate(text); });
         vorlix::DetectionRoad road;
         road.SetClassifier(&actions.Naming());
+        road.SetPictureWriter(&actions.Pictures());
         road.Add(actions.Pictures());
         road.Add(actions.Events());
         cam.SetRoad(&road);

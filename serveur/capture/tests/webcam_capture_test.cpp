@@ -68,6 +68,7 @@ struct ActionsRoad {
     {
         actions.LoadVocabulary([&cam](const std::string& text) { return cam.Translate(text); });
         road.SetClassifier(&actions.Naming());
+        road.SetPictureWriter(&actions.Pictures());
         road.Add(actions.Pictures());
         if (extra != nullptr) {
             road.Add(*extra);
