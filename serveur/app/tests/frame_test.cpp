@@ -251,35 +251,35 @@ TEST(TrayTextTest, FollowsClientsCaptureAndDetection)
     auto tray = [](TrayState s, int n = 0) {
         return MakeTrayStatus(s, n, [](std::string_view t) { return std::string(t); });
     };
-    EXPECT_EQ(tray({false, 0, false, false, false, {}}).text, "close");
-    EXPECT_EQ(tray({false, 0, false, false, false, {}}, 2).icon, 143);
+    EXPECT_EQ(tray({false, 0, false, false, false, {}, {}}).text, "close");
+    EXPECT_EQ(tray({false, 0, false, false, false, {}, {}}, 2).icon, 143);
 
-    TrayStatus s = tray({true, 1, true, false, false, {}});
+    TrayStatus s = tray({true, 1, true, false, false, {}, {}});
     EXPECT_EQ(s.text, "1 client\nVorlix is OFF");
     EXPECT_EQ(s.icon, 136);
-    s = tray({true, 3, true, true, false, {}}, 4);
+    s = tray({true, 3, true, true, false, {}, {}}, 4);
     EXPECT_EQ(s.text, "3 clients\nMotion is OFF");
     EXPECT_EQ(s.icon, 140);
-    s = tray({true, 2, true, true, true, {}});
+    s = tray({true, 2, true, true, true, {}, {}});
     EXPECT_EQ(s.text, "2 clients");
 
-    s = tray({true, 0, true, true, true, {}}, 4);
+    s = tray({true, 0, true, true, true, {}, {}}, 4);
     EXPECT_EQ(s.text, "no client");
     EXPECT_EQ(s.icon, 150);
-    s = tray({true, 0, false, false, true, {}}, 4);
+    s = tray({true, 0, false, false, true, {}, {}}, 4);
     EXPECT_EQ(s.text, "Remote Access is OFF\nVorlix is OFF");
     EXPECT_EQ(s.icon, 145);
-    s = tray({true, 0, true, true, false, {}});
+    s = tray({true, 0, true, true, false, {}, {}});
     EXPECT_EQ(s.text, "no client\nMotion is OFF");
     EXPECT_EQ(s.icon, 141);
 
     // A source that sends nothing is said rather than "watching".
-    s = tray({true, 0, true, true, true, true});
+    s = tray({true, 0, true, true, true, true, {}});
     EXPECT_EQ(s.text, "no client\nNo picture from the camera");
     EXPECT_EQ(s.icon, 141);
-    s = tray({true, 2, true, true, true, true});
+    s = tray({true, 2, true, true, true, true, {}});
     EXPECT_EQ(s.text, "2 clients\nNo picture from the camera");
-    s = tray({true, 0, true, false, true, true});
+    s = tray({true, 0, true, false, true, true, {}});
     EXPECT_EQ(s.text, "no client\nVorlix is OFF");
 }
 
@@ -288,17 +288,17 @@ TEST(TrayTextTest, LostPicturesAreSaidWhateverElseTheLineSays)
     const auto tr = [](std::string_view t) {
         return t == "Pictures not written" ? std::string("Bilder nicht geschrieben") : std::string(t);
     };
-    TrayStatus s = MakeTrayStatus({true, 0, true, true, true, "No space left on device"}, 0, tr);
+    TrayStatus s = MakeTrayStatus({true, 0, true, true, true, false, "No space left on device"}, 0, tr);
     EXPECT_EQ(s.text, "no client\nBilder nicht geschrieben (No space left on device)");
     EXPECT_EQ(s.icon, 146);
-    s = MakeTrayStatus({true, 2, true, true, false, "Permission denied"}, 1, tr);
+    s = MakeTrayStatus({true, 2, true, true, false, false, "Permission denied"}, 1, tr);
     EXPECT_EQ(s.text, "2 clients\nMotion is OFF\nBilder nicht geschrieben (Permission denied)");
-    EXPECT_EQ(MakeTrayStatus({false, 0, false, false, false, "x"}, 0, tr).text, "close");
+    EXPECT_EQ(MakeTrayStatus({false, 0, false, false, false, false, "x"}, 0, tr).text, "close");
 }
 
 TEST(TrayTextTest, EveryWordIsTranslated)
 {
-    const TrayStatus s = MakeTrayStatus({true, 2, true, false, false, {}}, 0, [](std::string_view t) {
+    const TrayStatus s = MakeTrayStatus({true, 2, true, false, false, {}, {}}, 0, [](std::string_view t) {
         return t == "clients"         ? std::string("Klienten")
                : t == "Vorlix is OFF" ? std::string("Vorlix AUS")
                                       : std::string(t);
