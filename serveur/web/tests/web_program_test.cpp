@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
-#include <regex>
 
 #include "libkestrel/profile/Profile.h"
 #include "serveur/stream/tests/ServerChild.h"
@@ -71,17 +70,29 @@ TEST(WebProgram, ChromiumSeesTheMovingPictureAndTheDetectionPictures)
     const std::string base = "http://127.0.0.1:" + std::to_string(port);
 
     // The ball of the test camera moves: detections come and are listed.
-    std::smatch found;
-    std::string events;
-    const std::regex picture("\"picture\":([0-9]+)");
+    // The first "picture":<digits> of the events list (read by hand: GCC 12
+    // warns falsely inside std::regex in the sanitizer build).
+    const auto firstPicture = [](const std::string& text) {
+        const std::string key = "\"picture\":";
+        const std::size_t at = text.find(key);
+        if (at == std::string::npos) {
+            return std::string();
+        }
+        const std::size_t from = at + key.size();
+        std::size_t to = from;
+        while (to < text.size() && text[to] >= '0' && text[to] <= '9') {
+            ++to;
+        }
+        return text.substr(from, to - from);
+    };
+    std::string number;
     ASSERT_TRUE(WaitUntil(
         [&] {
-            events = Curl({base + "/events.json"}, 5s).body;
-            return std::regex_search(events, found, picture);
+            number = firstPicture(Curl({base + "/events.json"}, 5s).body);
+            return !number.empty();
         },
         30s, 200ms))
         << server.Stderr();
-    const std::string number = found[1];
 
     const CurlResult snapshot = Curl({base + "/snapshot.jpg"});
     ASSERT_EQ(snapshot.status, 200);
