@@ -46,6 +46,8 @@ public:
     // Empty while pictures are written, else why they are not (the status
     // line shows it).
     virtual std::string PictureTrouble() const { return {}; }
+    // The picture area's size; an empty area switches the painting off.
+    virtual void SetPictureArea(int width, int height) = 0;
 
     // Re-reads the settings as a confirmed configuration dialog does:
     // thresholds, stream server (restarted on a changed port or access).
@@ -55,7 +57,8 @@ public:
     // has none.
     virtual audio::RecordingPlayer* Playback() { return nullptr; }
     // The desktop's events list, shown every line of the events window while
-    // attached (null detaches it). Its AddEntry is called off the GUI thread.
+    // attached (null detaches it; it must outlive the camera object while
+    // attached). Its AddEntry is called off the GUI thread.
     virtual void AttachEventsList(EventsWindow* /*list*/) {}
 };
 

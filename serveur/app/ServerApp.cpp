@@ -10,6 +10,7 @@
 #include "libkestrel/error/QXError.h"
 #include "libkestrel/profile/Profile.h"
 #include "libkestrel/trace/TraceLevels.h"
+#include "serveur/app/MenuCommands.h"
 #include "serveur/app/ScheduleCheck.h"
 #include "serveur/app/TraceSetup.h"
 
@@ -46,6 +47,9 @@ std::optional<int> NiceForPriorityClass(int priority)
 ServerApp::ServerApp(CommandLine line, std::string workDir, AppServices services)
     : line_(line), paths_(MakeServerPaths(workDir, line.camera)), services_(std::move(services))
 {
+    for (const MenuCommandInfo& c : MenuCommands()) {
+        menu_[c.id] = true;
+    }
 }
 
 ServerApp::~ServerApp()
@@ -117,6 +121,10 @@ std::optional<int> ServerApp::Start()
         }
     }
     detectionStopped_ = true;
+    // Step 12: the menus of a closed device.
+    Enable({kCmdOpen}, true);
+    Enable({kCmdClose, kCmdSaveImage, kCmdReference, kCmdStop, kCmdStart, kCmdZones}, false);
+    MenuChanged();
     ArmSchedule(kFirstScheduleDelayMs);
     UpdateTray();
     return std::nullopt;
@@ -159,13 +167,28 @@ void ServerApp::OpenDevice()
         Message("Connection on video device \n unavailable!!", "Device Error");
     }
     camera_->ComputeZoneThresholds();
+    Enable({kCmdSaveImage, kCmdConfiguration, kCmdEditConfiguration, kCmdReference, kCmdStop, kCmdClose}, true);
+    Enable({kCmdOpen}, false);
+    if (services_.window != nullptr) {
+        const std::string& f = paths_.settingsFile;
+        services_.window->PlaceWindow(kestrel::profile::GetInt(f, kSection, "window left", 388),
+                                      kestrel::profile::GetInt(f, kSection, "window top", 251),
+                                      kestrel::profile::GetInt(f, kSection, "window right", 739),
+                                      kestrel::profile::GetInt(f, kSection, "window bottom", 570));
+    }
     if (camera_->AutoStartDetection()) {
+        Enable({kCmdStop, kCmdZones}, true);
+        Enable({kCmdStart}, false);
         camera_->SetDetection(true);
         detectionStopped_ = false;
     } else {
+        Enable({kCmdReference, kCmdStop, kCmdZones}, false);
+        Enable({kCmdStart}, true);
         camera_->SetDetection(false);
         detectionStopped_ = true;
+        Activity(kActivityStoppedPosition, kActivityGrey);
     }
+    MenuChanged();
     UpdateTray();
 }
 
@@ -175,6 +198,9 @@ void ServerApp::CloseDevice()
     if (!camera_) {
         return;
     }
+    Enable({kCmdOpen}, true);
+    Enable({kCmdClose, kCmdSaveImage, kCmdReference, kCmdStop, kCmdStart, kCmdZones}, false);
+    MenuChanged();
     const int maxJpg = camera_->MaxJpg();
     const int shots = camera_->ShotCounter();
     // A "Max jpg" of 0 would divide by zero; the counter is then kept as it is.
@@ -206,6 +232,9 @@ void ServerApp::DetectionStart()
         camera_->SetDetection(true);
         detectionStopped_ = false;
     }
+    Enable({kCmdStop, kCmdZones}, true);
+    Enable({kCmdStart}, false);
+    MenuChanged();
     UpdateTray();
 }
 
@@ -216,6 +245,10 @@ void ServerApp::DetectionStop()
         camera_->SetDetection(false);
         detectionStopped_ = true;
     }
+    Enable({kCmdStop, kCmdZones}, false);
+    Enable({kCmdStart}, true);
+    MenuChanged();
+    Activity(kActivityStoppedPosition, kActivityGrey);
     UpdateTray();
 }
 
@@ -288,8 +321,143 @@ void ServerApp::UpdateTray()
         std::fprintf(stderr, "vorlix[%d]: %s\n", line_.camera, oneLine.c_str());
         std::fflush(stderr);
     }
+    if (services_.window != nullptr) {
+        services_.window->TrayChanged(status);
+    }
     lastTrayText_ = std::move(status.text);
     lastTrayIcon_ = status.icon;
+}
+
+void ServerApp::Enable(std::initializer_list<int> ids, bool enabled)
+{
+    for (const int id : ids) {
+        menu_[id] = enabled;
+    }
+}
+
+void ServerApp::MenuChanged()
+{
+    if (services_.window != nullptr) {
+        services_.window->MenuStatesChanged();
+    }
+}
+
+bool ServerApp::MenuEnabled(int id) const
+{
+    const auto it = menu_.find(id);
+    return it != menu_.end() && it->second;
+}
+
+void ServerApp::Activity(int position, std::uint32_t colour)
+{
+    if (services_.window != nullptr) {
+        services_.window->SetActivity(position, colour);
+    }
+}
+
+void ServerApp::EditConfiguration()
+{
+    TRACE_LEVEL(kestrel::kLevelUser4, "ID_FICHIER_EDITIONCONFIGURATION");
+    const std::string editor = kestrel::profile::GetString(paths_.settingsFile, kSection, "Editor", "notepad");
+    if (!services_.startEditor) {
+        return;
+    }
+    if (services_.startEditor(editor, paths_.settingsFile).empty()) {
+        Message("No editor could be started for the settings file", "Edition Configuration");
+    }
+}
+
+CommandEffect ServerApp::RunCommand(int id)
+{
+    switch (id) {
+        case kCmdOpen:
+            OpenDevice();
+            return CommandEffect::kDone;
+        case kCmdClose:
+            CloseDevice();
+            return CommandEffect::kDone;
+        case kCmdSaveImage:
+            SaveImage();
+            return CommandEffect::kDone;
+        case kCmdEditConfiguration:
+            EditConfiguration();
+            return CommandEffect::kDone;
+        case kCmdExit:
+        case kCmdTrayExit:
+            Exit();
+            return CommandEffect::kDone;
+        case kCmdTrayDisplay:
+            WindowShown();
+            return CommandEffect::kDone;
+        case kCmdStop:
+            DetectionStop();
+            return CommandEffect::kDone;
+        case kCmdStart:
+            DetectionStart();
+            return CommandEffect::kDone;
+        case kCmdReference:
+            CreateReferenceImage();
+            return CommandEffect::kDone;
+        case kCmdConfiguration:
+            // Traced when the dialog is confirmed (ReloadConfiguration).
+            return CommandEffect::kOpenConfiguration;
+        default:
+            break;
+    }
+    const MenuCommandInfo* info = FindMenuCommand(id);
+    if (info == nullptr) {
+        TRACE_LEVEL(kestrel::kLevelUser4, "WM_COMMAND wParam=%lx lParam=%lX", static_cast<unsigned long>(id), 0UL);
+        return CommandEffect::kUnknown;
+    }
+    TRACE_LEVEL(kestrel::kLevelUser4, "%s", info->traceName);
+    switch (id) {
+        case kCmdZones:
+            return CommandEffect::kOpenZones;
+        case kCmdHistory:
+            return CommandEffect::kOpenHistory;
+        case kCmdEvents:
+            // The events list needs the camera object.
+            return camera_ ? CommandEffect::kOpenEvents : CommandEffect::kDone;
+        case kCmdAbout:
+            return CommandEffect::kOpenAbout;
+        default:
+            return CommandEffect::kUnknown;
+    }
+}
+
+void ServerApp::AttachEvents(bool attached)
+{
+    if (camera_) {
+        camera_->AttachEventsList(attached ? services_.events : nullptr);
+    }
+}
+
+void ServerApp::WindowHidden()
+{
+    kestrel::profile::WriteInt(paths_.settingsFile, kSection, "Display", 0);
+}
+
+void ServerApp::WindowShown()
+{
+    TRACE_LEVEL(kestrel::kLevelUser4, "ID_TRAYICON_EXIT_DISPLAY");
+    kestrel::profile::WriteInt(paths_.settingsFile, kSection, "Display", 1);
+}
+
+bool ServerApp::DisplayWanted() const
+{
+    return kestrel::profile::GetInt(paths_.settingsFile, kSection, "Display", 1) == 1;
+}
+
+bool ServerApp::ResizeVideo() const
+{
+    return kestrel::profile::GetInt(paths_.settingsFile, kSection, "ResizeVideo", 0) == 1;
+}
+
+void ServerApp::PictureAreaSized(int width, int height)
+{
+    if (camera_) {
+        camera_->SetPictureArea(width, height);
+    }
 }
 
 }  // namespace vorlix::app

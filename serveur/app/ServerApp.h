@@ -4,7 +4,10 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
+#include <initializer_list>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,6 +18,7 @@
 #include "serveur/app/MessageSink.h"
 #include "serveur/app/ServerPaths.h"
 #include "serveur/app/TrayText.h"
+#include "serveur/app/WindowPort.h"
 
 namespace vorlix::app {
 
@@ -27,12 +31,21 @@ inline constexpr int kReconfiguredDelayMs = 100;
 // starts the stream server when "Client access" is 1 and the capture system).
 using CameraFactory = std::function<std::unique_ptr<CameraPort>(const ServerPaths& paths, int camera)>;
 
+// Starts "editor settingsFile"; returns the editor that started, empty when none did.
+using EditorStarter = std::function<std::string(const std::string& editor, const std::string& settingsFile)>;
+
+// What a menu command leaves to the window: the dialog it opens.
+enum class CommandEffect { kDone, kUnknown, kOpenConfiguration, kOpenZones, kOpenHistory, kOpenEvents, kOpenAbout };
+
 struct AppServices {
     CameraFactory makeCamera;
     MessageSink* messages = nullptr;
     const Clock* clock = nullptr;
-    TranslateFn translate;          // identity when empty
-    bool traceModeCreated = false;  // only then are the trace levels set up
+    TranslateFn translate;           // identity when empty
+    bool traceModeCreated = false;   // only then are the trace levels set up
+    WindowPort* window = nullptr;    // null without a desktop
+    EventsWindow* events = nullptr;  // the events list's queue; outlives the camera object
+    EditorStarter startEditor;
 };
 
 class ServerApp {
@@ -43,6 +56,10 @@ public:
     ~ServerApp();
     ServerApp(const ServerApp&) = delete;
     ServerApp& operator=(const ServerApp&) = delete;
+
+    // The main window, once it exists (null: none); it receives the menu
+    // states and the tray status from then on.
+    void SetWindow(WindowPort* window) { services_.window = window; }
 
     // Start-up up to the message loop. Returns the exit code when the
     // program must end at once, or nothing when the loop should run.
@@ -59,6 +76,24 @@ public:
     void DetectionStop();
     void CreateReferenceImage();
     void Exit();
+
+    void EditConfiguration();
+    // Runs menu (or tray menu) command `id`, traced with its name at level 104.
+    CommandEffect RunCommand(int id);
+    bool MenuEnabled(int id) const;
+
+    // The events list: attached while open and not stopped.
+    void AttachEvents(bool attached);
+    // The window closed or destroyed: "Display" = "0".
+    void WindowHidden();
+    // The tray's display command: "Display" = "1".
+    void WindowShown();
+    // "Display" as it stands: whether the window is shown at start.
+    bool DisplayWanted() const;
+    // The picture area's size (step 7, and every resize).
+    void PictureAreaSized(int width, int height);
+    // "ResizeVideo": the picture is stretched to the area, else shown in its own size.
+    bool ResizeVideo() const;
 
     // A confirmed configuration: settings reloaded, schedule checked in 100 ms.
     void ReloadConfiguration();
@@ -81,6 +116,9 @@ private:
     void ArmSchedule(int delayMs);
     void ApplyPriority();
     void Message(std::string_view text, std::string_view caption);
+    void Enable(std::initializer_list<int> ids, bool enabled);
+    void MenuChanged();
+    void Activity(int position, std::uint32_t colour);
 
     CommandLine line_;
     ServerPaths paths_;
@@ -92,6 +130,7 @@ private:
     bool exiting_ = false;
     std::string lastTrayText_;
     int lastTrayIcon_ = -1;
+    std::map<int, bool> menu_;
 };
 
 }  // namespace vorlix::app

@@ -8,9 +8,14 @@
 #include "serveur/app/ServerPaths.h"
 #include "serveur/app/TrayText.h"
 
+namespace vorlix {
+class DisplayHook;
+}
+
 namespace vorlix::app {
 
-std::unique_ptr<CameraPort> MakeServerCamera(const ServerPaths& paths, int camera);
+// `display`: the main window's picture and activity bar, null without a window.
+std::unique_ptr<CameraPort> MakeServerCamera(const ServerPaths& paths, int camera, DisplayHook* display = nullptr);
 TranslateFn ServerTranslator(const std::string& workDir, int camera);
 
 }  // namespace vorlix::app

@@ -32,8 +32,8 @@ namespace {
 
 class CoreCamera final : public CameraPort {
 public:
-    CoreCamera(const ServerPaths& paths, int camera)
-        : stream_(cam_),
+    CoreCamera(const ServerPaths& paths, int camera, DisplayHook* display)
+        : stream_(cam_, [this](const std::string& line) { events_.AddEntry(line); }),
           web_([this] { return WebStatus(); }),
           captureCamera_(cam_),
           capture_(captureCamera_),
@@ -48,7 +48,7 @@ public:
         ConfigureWeb();
         actions_.SetExecuteAllowed(ServerHasExecute());
         StartWorkers();
-        WireRoad();
+        WireRoad(display);
         if (!capture_.StartSystem(MakeServerCaptureSystem(cam_.SettingsFile()))) {
             TRACE_ERROR("No capture system: the video device stays unavailable");
         }
@@ -104,6 +104,8 @@ public:
     bool StartStream() override { return stream_.Server().StartStreamServer() > 0; }
     int CountStreamClients() const override { return stream_.Server().CountStreamClients(); }
 
+    void SetPictureArea(int width, int height) override { cam_.SetDisplayOn(width > 0 && height > 0); }
+
     void ReloadConfiguration() override
     {
         const CameraSettings before = cam_.SettingsCopy();
@@ -127,13 +129,14 @@ private:
     // the picture once written), the web view (which also takes live frames
     // while somebody watches), the FTP request and the mail counter (both
     // read the written picture later, from their threads), its event (list,
-    // history, sound, Execute), then the sound recorder. The desktop's
-    // picture and events list are one more Add here, at their place on the
-    // road.
-    void WireRoad()
+    // history, sound, Execute), then the sound recorder. The main window's
+    // picture and activity bar are the road's display, when there is a
+    // window.
+    void WireRoad(DisplayHook* display)
     {
         road_.SetClassifier(&actions_.Naming());
         road_.SetPictureWriter(&actions_.Pictures());
+        road_.SetDisplay(display);
         road_.Add(actions_.Pictures());
         road_.Add(stream_.Pictures());
         road_.Add(web_);
@@ -227,7 +230,8 @@ private:
         }
     }
 
-    // Declared first: every worker and the actions write to it until they end.
+    // Declared first: every worker, the actions and the stream server write
+    // to it until they end.
     EventsFeed events_;
     WebCam cam_;
     VorlixActions actions_;
@@ -248,9 +252,9 @@ private:
 
 }  // namespace
 
-std::unique_ptr<CameraPort> MakeServerCamera(const ServerPaths& paths, int camera)
+std::unique_ptr<CameraPort> MakeServerCamera(const ServerPaths& paths, int camera, DisplayHook* display)
 {
-    return std::make_unique<CoreCamera>(paths, camera);
+    return std::make_unique<CoreCamera>(paths, camera, display);
 }
 
 TranslateFn ServerTranslator(const std::string& workDir, int camera)

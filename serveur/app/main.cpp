@@ -1,5 +1,6 @@
-// vorlix / vorlix_vfw: the camera server. This build runs headless
-// ("vorlix --headless [n]"); the desktop window comes over the same frame.
+// vorlix / vorlix_vfw: the camera server, with its desktop window when a
+// display is there, else (or with --headless) without one. The program's
+// entry is where the frame, the camera object and the window are put together.
 #include <unistd.h>
 
 #include <cstdio>
@@ -8,11 +9,14 @@
 #include <vector>
 
 #include "libsorrel/CTraceMode.h"
+#include "serveur/actions/EditorLauncher.h"
+#include "serveur/app/DisplayProbe.h"
 #include "serveur/app/MainLoop.h"
 #include "serveur/app/ServerApp.h"
 #include "serveur/app/ServerCamera.h"
 #include "serveur/app/SetPassword.h"
 #include "serveur/app/TraceSetup.h"
+#include "serveur/gui/DesktopProgram.h"
 
 int main(int argc, char** argv)
 {
@@ -43,8 +47,11 @@ int main(int argc, char** argv)
     const kestrel::UniqueFd signalFd = BlockServerSignals();
 
     if (!line.headless) {
-        std::fprintf(stderr, "vorlix: this build has no desktop window; running headless\n");
-        line.headless = true;
+        std::string why;
+        if (!DesktopDisplayAvailable(why)) {
+            std::fprintf(stderr, "vorlix: no desktop display (%s); running headless\n", why.c_str());
+            line.headless = true;
+        }
     }
 
     std::error_code ec;
@@ -62,14 +69,28 @@ int main(int argc, char** argv)
         }
     }
 
+    if (!line.headless) {
+        vorlix::gui::DesktopStart start;
+        start.line = line;
+        start.workDir = workDir;
+        start.traceModeCreated = traceMode != nullptr;
+        start.makeCamera = [](const ServerPaths& paths, int camera, vorlix::DisplayHook* display) {
+            return MakeServerCamera(paths, camera, display);
+        };
+        start.startEditor = vorlix::OpenSettingsEditor;
+        start.translate = ServerTranslator(workDir, line.camera);
+        return vorlix::gui::RunDesktop(argc, argv, start, signalFd);
+    }
+
     HeadlessMessageSink messages;
     SystemClock clock;
     AppServices services;
-    services.makeCamera = MakeServerCamera;
+    services.makeCamera = [](const ServerPaths& paths, int camera) { return MakeServerCamera(paths, camera); };
     services.messages = &messages;
     services.clock = &clock;
     services.translate = ServerTranslator(workDir, line.camera);
     services.traceModeCreated = traceMode != nullptr;
+    services.startEditor = vorlix::OpenSettingsEditor;
 
     ServerApp app(line, workDir, std::move(services));
     if (const std::optional<int> code = app.Start()) {

@@ -18,137 +18,15 @@
 #include "serveur/app/ServerApp.h"
 #include "serveur/app/TraceSetup.h"
 #include "serveur/app/TrayText.h"
+#include "serveur/app/tests/AppDoubles.h"
 
 namespace fs = std::filesystem;
 using namespace vorlix::app;
+using namespace vorlix::app::testing;
 
 namespace {
 
-struct TempDir {
-    kestrel::test::TempDir dir{"vorlix_app"};
-    fs::path path{dir.Path()};
-};
-
-// Stands in for the camera object: records what the frame asks of it.
-struct CameraRecord {
-    bool captureOk = true;
-    bool streamStartOk = true;
-    bool clientAccess = true;
-    bool autoStart = true;
-    bool stopThrows = false;
-    int schedule = 737407;
-    int shots = 0;
-    int maxJpg = 500;
-    int clients = 0;
-    // observed state
-    bool capturing = false;
-    bool detection = false;
-    bool streaming = false;
-    bool destroyed = false;
-    int startCaptureCalls = 0;
-    int thresholdCalls = 0;
-    int saveRequests = 0;
-    int referenceResets = 0;
-    int reloads = 0;
-    int builtFor = -1;
-    std::string builtSettings;
-};
-
-class RecordingCamera : public CameraPort {
-public:
-    explicit RecordingCamera(CameraRecord& r) : r_(r) {}
-    ~RecordingCamera() override
-    {
-        r_.streaming = false;
-        r_.destroyed = true;
-    }
-    bool StartCapture() override
-    {
-        ++r_.startCaptureCalls;
-        r_.capturing = r_.captureOk;
-        return r_.captureOk;
-    }
-    void StopCapture() override
-    {
-        r_.capturing = false;
-        if (r_.stopThrows) {
-            throw std::runtime_error("device gone");
-        }
-    }
-    bool CaptureRunning() const override { return r_.capturing; }
-    void ComputeZoneThresholds() override { ++r_.thresholdCalls; }
-    void SetDetection(bool on) override { r_.detection = on; }
-    bool DetectionOn() const override { return r_.detection; }
-    bool AutoStartDetection() const override { return r_.autoStart; }
-    int ShotCounter() const override { return r_.shots; }
-    int MaxJpg() const override { return r_.maxJpg; }
-    int Schedule() const override { return r_.schedule; }
-    void RequestSaveImage() override { ++r_.saveRequests; }
-    void ResetLastDetectionTime() override { ++r_.referenceResets; }
-    bool ClientAccess() const override { return r_.clientAccess; }
-    bool StreamRunning() const override { return r_.streaming; }
-    bool StartStream() override
-    {
-        r_.streaming = r_.streamStartOk;
-        return r_.streamStartOk;
-    }
-    int CountStreamClients() const override { return r_.clients; }
-    void ReloadConfiguration() override { ++r_.reloads; }
-
-private:
-    CameraRecord& r_;
-};
-
-struct Box {
-    std::string text;
-    std::string caption;
-};
-
-class RecordingMessages : public MessageSink {
-public:
-    void Show(const std::string& text, const std::string& caption) override { boxes.push_back({text, caption}); }
-    std::vector<Box> boxes;
-};
-
-class FixedClock : public Clock {
-public:
-    // wday 0 = Sunday .. 6 = Saturday
-    FixedClock(int wday, int hour, int minute)
-    {
-        now_.tm_wday = wday;
-        now_.tm_hour = hour;
-        now_.tm_min = minute;
-    }
-    std::tm LocalNow() const override { return now_; }
-
-private:
-    std::tm now_{};
-};
-
 constexpr int kWeekdays8To18 = (480 << 20) | (1080 << 9) | 0x3E;
-
-struct Harness {
-    TempDir dir;
-    CameraRecord cam;
-    RecordingMessages messages;
-    FixedClock clock;
-    std::unique_ptr<ServerApp> app;
-
-    explicit Harness(int camera = 0, FixedClock c = FixedClock(1, 10, 0)) : clock(c)
-    {
-        CommandLine line;
-        line.camera = camera;
-        AppServices s;
-        s.makeCamera = [this](const ServerPaths& paths, int n) {
-            cam.builtFor = n;
-            cam.builtSettings = paths.settingsFile;
-            return std::make_unique<RecordingCamera>(cam);
-        };
-        s.messages = &messages;
-        s.clock = &clock;
-        app = std::make_unique<ServerApp>(line, dir.path.string(), std::move(s));
-    }
-};
 
 }  // namespace
 

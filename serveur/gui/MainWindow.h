@@ -1,0 +1,106 @@
+// The desktop server's main window over the program frame: menus with their
+// command numbers, the picture area and activity bar, the tray icon, the
+// schedule timer and the events list. Every call runs on the GUI thread; the
+// capture thread reaches the window only through the display and the events
+// queue, which announce themselves with queued signals.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QTimer>
+#include <map>
+#include <memory>
+
+#include "libkestrel/tray/CTrayIcon.h"
+#include "serveur/app/EventsQueue.h"
+#include "serveur/app/ServerApp.h"
+#include "serveur/app/WindowDisplay.h"
+#include "serveur/app/WindowPort.h"
+
+namespace vorlix::gui {
+
+class ActivityBar;
+class EventsDialog;
+class PictureArea;
+
+inline constexpr int kActivityBarHeight = 10;
+
+class MainWindow : public QMainWindow, public app::WindowPort, public kestrel::TrayOwner {
+    Q_OBJECT
+public:
+    // `shell`: where the tray icon goes (the desktop's tray when null).
+    MainWindow(app::ServerApp& app, app::WindowDisplay& display, app::EventsQueue& events, app::TranslateFn translate,
+               std::unique_ptr<kestrel::TrayShell> shell = nullptr);
+    ~MainWindow() override;
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
+
+    // Start-up steps 14 and 15: the tray icon, then the window shown when
+    // "Display" is 1 or when there is no tray to bring it back from.
+    void CreateTray();
+    void ShowAtStart();
+    // Arms the schedule timer for the frame's next check.
+    void RearmSchedule();
+
+    // A menu or tray menu command, as chosen by the user.
+    void RunCommand(int id);
+    // The end of the program: the frame's end, tray removed, window destroyed.
+    void EndProgram();
+
+    // app::WindowPort
+    void MenuStatesChanged() override;
+    void TrayChanged(const app::TrayStatus& status) override;
+    void SetActivity(int position, std::uint32_t colour) override;
+    void PlaceWindow(int left, int top, int right, int bottom) override;
+
+    // kestrel::TrayOwner
+    void OnTrayMessage(unsigned message, unsigned id, unsigned mouseMessage) override;
+    void OnTrayCommand(int command) override;
+    QWidget* TrayWidget() override { return this; }
+
+    QAction* Action(int id) const;
+    PictureArea* Picture() const { return picture_; }
+    ActivityBar* Bar() const { return bar_; }
+    kestrel::CTrayIcon& Tray() { return tray_; }
+    EventsDialog* Events() const;
+    bool TrayMissing() const { return trayMissing_; }
+    bool Ended() const { return ended_; }
+
+Q_SIGNALS:
+    void DisplayNotice();
+    void EventsNotice();
+    // The program has ended: the loop may quit.
+    void ProgramEnded();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildMenus();
+    void LayoutClientArea();
+    void TakeDisplay();
+    void TakeEvents();
+    void OpenEvents();
+    void OpenAbout();
+    void OnScheduleTimer();
+
+    app::ServerApp& app_;
+    app::WindowDisplay& display_;
+    app::EventsQueue& events_;
+    app::TranslateFn tr_;
+    kestrel::CTrayIcon tray_;
+    QWidget* client_ = nullptr;
+    PictureArea* picture_ = nullptr;
+    ActivityBar* bar_ = nullptr;
+    std::map<int, QAction*> actions_;
+    QPointer<EventsDialog> eventsDialog_;
+    QTimer schedule_;
+    QTimer trayRefresh_;
+    app::TrayStatus trayStatus_;
+    int lastClients_ = -1;
+    bool trayMissing_ = false;
+    bool ended_ = false;
+};
+
+}  // namespace vorlix::gui
