@@ -23,9 +23,10 @@ extern "C" char** environ;
 
 class ServerProcess {
 public:
-    // `stdinPath` empty: standard input is inherited.
+    // `stdinPath` empty: standard input is inherited. `environment`:
+    // "NAME=value" set for the child, "-NAME" taken away from it.
     ServerProcess(const std::string& program, const std::filesystem::path& workDir, std::vector<std::string> args,
-                  const std::string& stdinPath = {})
+                  const std::string& stdinPath = {}, const std::vector<std::string>& environment = {})
         : stderrPath_(workDir / ("stderr_" + std::to_string(counter_) + ".txt")),
           stdoutPath_(workDir / ("stdout_" + std::to_string(counter_) + ".txt"))
     {
@@ -45,7 +46,24 @@ public:
         if (!stdinPath.empty()) {
             posix_spawn_file_actions_addopen(&actions, 0, stdinPath.c_str(), O_RDONLY, 0);
         }
-        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, cargv.data(), environ) != 0) {
+        std::vector<std::string> env;
+        for (char** e = environ; *e != nullptr; ++e) {
+            env.emplace_back(*e);
+        }
+        for (const std::string& change : environment) {
+            const bool remove = change.starts_with("-");
+            const std::string name = remove ? change.substr(1) : change.substr(0, change.find('='));
+            std::erase_if(env, [&name](const std::string& e) { return e.starts_with(name + "="); });
+            if (!remove) {
+                env.push_back(change);
+            }
+        }
+        std::vector<char*> cenv;
+        for (auto& e : env) {
+            cenv.push_back(e.data());
+        }
+        cenv.push_back(nullptr);
+        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, cargv.data(), cenv.data()) != 0) {
             pid_ = -1;
         }
         posix_spawn_file_actions_destroy(&actions);
