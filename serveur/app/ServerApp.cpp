@@ -44,7 +44,7 @@ std::optional<int> NiceForPriorityClass(int priority)
 
 }  // namespace
 
-ServerApp::ServerApp(CommandLine line, std::string workDir, AppServices services)
+ServerApp::ServerApp(const CommandLine& line, const std::string& workDir, AppServices services)
     : line_(line), paths_(MakeServerPaths(workDir, line.camera)), services_(std::move(services))
 {
     for (const MenuCommandInfo& c : MenuCommands()) {
@@ -154,7 +154,9 @@ void ServerApp::OnScheduleTimer()
             UpdateTray();
         }
     }
-    ArmSchedule(kScheduleDelayMs);
+    if (!exiting_) {
+        ArmSchedule(kScheduleDelayMs);
+    }
 }
 
 void ServerApp::OpenDevice()
@@ -165,6 +167,10 @@ void ServerApp::OpenDevice()
     }
     if (!camera_->StartCapture()) {
         Message("Connection on video device \n unavailable!!", "Device Error");
+        // A desktop box runs the event loop: the program may have ended meanwhile.
+        if (exiting_ || !camera_) {
+            return;
+        }
     }
     camera_->ComputeZoneThresholds();
     Enable({kCmdSaveImage, kCmdConfiguration, kCmdEditConfiguration, kCmdReference, kCmdStop, kCmdClose}, true);

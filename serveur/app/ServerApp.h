@@ -52,7 +52,7 @@ class ServerApp {
 public:
     using SteadyTime = std::chrono::steady_clock::time_point;
 
-    ServerApp(CommandLine line, std::string workDir, AppServices services);
+    ServerApp(const CommandLine& line, const std::string& workDir, AppServices services);
     ~ServerApp();
     ServerApp(const ServerApp&) = delete;
     ServerApp& operator=(const ServerApp&) = delete;

@@ -122,7 +122,7 @@ void MainWindow::BuildMenus()
     QMenu* help = menuBar()->addMenu(text(app::kMenuHelp));
     add(help, app::kCmdAbout)->setShortcuts({QKeySequence("Alt+?"), QKeySequence("Alt+/")});
     TRACE_INFO("Zones selection, history and configuration dialogs are not in this window yet: their items stay off");
-    MenuStatesChanged();
+    ApplyMenuStates();
 }
 
 EventsDialog* MainWindow::Events() const
@@ -137,6 +137,11 @@ QAction* MainWindow::Action(int id) const
 }
 
 void MainWindow::MenuStatesChanged()
+{
+    ApplyMenuStates();
+}
+
+void MainWindow::ApplyMenuStates()
 {
     for (const auto& [id, action] : actions_) {
         action->setEnabled(DialogBuilt(id) && app_.MenuEnabled(id));

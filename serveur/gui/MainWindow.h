@@ -78,6 +78,7 @@ protected:
 
 private:
     void BuildMenus();
+    void ApplyMenuStates();
     void LayoutClientArea();
     void TakeDisplay();
     void TakeEvents();

@@ -19,8 +19,8 @@ void PictureArea::SetPicture(std::shared_ptr<const app::DisplayPicture> picture)
         return;
     }
     picture_ = std::move(picture);
-    image_ =
-        QImage(picture_->rgb.data(), picture_->width, picture_->height, picture_->width * 3, QImage::Format_RGB888);
+    image_ = QImage(picture_->rgb.data(), picture_->width, picture_->height,
+                    static_cast<qsizetype>(picture_->width) * 3, QImage::Format_RGB888);
     ++shown_;
     update();
 }

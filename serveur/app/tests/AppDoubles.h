@@ -131,7 +131,7 @@ struct Harness {
     FixedClock clock;
     std::unique_ptr<ServerApp> app;
 
-    explicit Harness(int camera = 0, FixedClock c = FixedClock(1, 10, 0), WindowPort* window = nullptr,
+    explicit Harness(int camera = 0, const FixedClock& c = FixedClock(1, 10, 0), WindowPort* window = nullptr,
                      EventsWindow* events = nullptr, EditorStarter editor = {})
         : clock(c)
     {

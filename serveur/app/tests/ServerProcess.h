@@ -19,8 +19,6 @@
 
 namespace vorlix::app::testing {
 
-extern "C" char** environ;
-
 class ServerProcess {
 public:
     // `stdinPath` empty: standard input is inherited. `environment`:
@@ -34,6 +32,7 @@ public:
         std::vector<std::string> argv{program};
         argv.insert(argv.end(), args.begin(), args.end());
         std::vector<char*> cargv;
+        cargv.reserve(argv.size() + 1);
         for (auto& a : argv) {
             cargv.push_back(a.data());
         }
@@ -59,6 +58,7 @@ public:
             }
         }
         std::vector<char*> cenv;
+        cenv.reserve(env.size() + 1);
         for (auto& e : env) {
             cenv.push_back(e.data());
         }

@@ -3,15 +3,21 @@
 // two hand-overs from worker threads: the newest-wins picture and the
 // bounded events queue.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <optional>
 #include <set>
 #include <thread>
 #include <tuple>
 
+#include "libkestrel/framework/UniqueFd.h"
 #include "libkestrel/profile/Profile.h"
 #include "libkestrel/testkit/TestKit.h"
 #include "libkestrel/trace/TraceLevels.h"
+#include "serveur/app/DisplayProbe.h"
 #include "serveur/app/EventsQueue.h"
 #include "serveur/app/MenuCommands.h"
 #include "serveur/app/WindowDisplay.h"
@@ -224,7 +230,7 @@ TEST(WindowDisplayTest, TheNewestPictureWinsAndOneNoticeCoversThemAll)
     std::atomic<int> notices{0};
     display.SetNotify([&notices] { ++notices; });
     for (std::uint8_t n = 1; n <= 5; ++n) {
-        const std::vector<std::uint8_t> bytes(2 * 2 * 3, n);
+        const std::vector<std::uint8_t> bytes(std::size_t{12}, n);
         display.Paint(RgbFrame(bytes, 2, 2), {}, false);
     }
     EXPECT_EQ(notices.load(), 1);
@@ -290,7 +296,7 @@ TEST(WindowDisplayTest, ACaptureThreadNeverQueuesMoreThanOnePicture)
     constexpr int kFrames = 400;
     std::thread capture([&display] {
         for (int n = 0; n < kFrames; ++n) {
-            const std::vector<std::uint8_t> bytes(4 * 4 * 3, static_cast<std::uint8_t>(n % 251));
+            const std::vector<std::uint8_t> bytes(std::size_t{48}, static_cast<std::uint8_t>(n % 251));
             display.Paint(RgbFrame(bytes, 4, 4), {}, false);
         }
     });
@@ -338,4 +344,89 @@ TEST(EventsQueueTest, LinesComeOnlyWhileAcceptingAndTheWaitIsBounded)
     batch = feed.Take();
     EXPECT_EQ(batch.lines, std::vector<std::string>{"f"});
     EXPECT_EQ(batch.dropped, 0U);
+}
+
+namespace {
+
+// A box during which the program is ended (a SIGTERM read by the desktop's
+// event loop while the box waits for the user).
+class EndingMessages : public MessageSink {
+public:
+    void Show(const std::string& text, const std::string& /*caption*/) override
+    {
+        shown.push_back(text);
+        if (app != nullptr) {
+            app->Exit();
+        }
+    }
+    ServerApp* app = nullptr;
+    std::vector<std::string> shown;
+};
+
+}  // namespace
+
+TEST(WindowMenuTest, TheProgramEndingDuringTheDeviceBoxLeavesNothingHalfDone)
+{
+    TempDir dir;
+    CameraRecord cam;
+    cam.captureOk = false;
+    EndingMessages messages;
+    AppServices s;
+    s.makeCamera = [&cam](const ServerPaths&, int) { return std::make_unique<RecordingCamera>(cam); };
+    s.messages = &messages;
+    ServerApp app(CommandLine{}, dir.path.string(), std::move(s));
+    messages.app = &app;
+    ASSERT_FALSE(app.Start().has_value());
+    app.OnScheduleTimer();  // opens the device: the box, and the end inside it
+    ASSERT_EQ(messages.shown.size(), 1U);
+    EXPECT_TRUE(app.Exiting());
+    EXPECT_TRUE(cam.destroyed);
+    EXPECT_EQ(cam.thresholdCalls, 0);
+    EXPECT_FALSE(app.ScheduleDue().has_value());
+}
+
+TEST(DisplayProbeTest, APlatformNamedOrADisplayThatAnswers)
+{
+    const auto keep = [](const char* name) {
+        const char* v = std::getenv(name);
+        return std::make_pair(std::string(name), v != nullptr ? std::optional<std::string>(v) : std::nullopt);
+    };
+    const std::vector<std::pair<std::string, std::optional<std::string>>> saved = {
+        keep("QT_QPA_PLATFORM"), keep("DISPLAY"), keep("WAYLAND_DISPLAY")};
+    unsetenv("QT_QPA_PLATFORM");
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    std::string why;
+    EXPECT_FALSE(DesktopDisplayAvailable(why));
+    EXPECT_EQ(why, "DISPLAY and WAYLAND_DISPLAY are not set");
+
+    setenv("DISPLAY", ":4093", 1);  // no X server there
+    EXPECT_FALSE(DesktopDisplayAvailable(why));
+    EXPECT_EQ(why, "the display :4093 does not answer");
+    setenv("DISPLAY", "garbage", 1);
+    EXPECT_FALSE(DesktopDisplayAvailable(why));
+
+    // A listening socket where WAYLAND_DISPLAY points.
+    TempDir dir;
+    const std::string path = (dir.path / "wl-0").string();
+    const kestrel::UniqueFd listener(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+    ASSERT_EQ(bind(listener.Get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(listener.Get(), 1), 0);
+    setenv("WAYLAND_DISPLAY", path.c_str(), 1);
+    EXPECT_TRUE(DesktopDisplayAvailable(why));
+
+    unsetenv("WAYLAND_DISPLAY");
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    EXPECT_TRUE(DesktopDisplayAvailable(why));
+
+    for (const auto& [name, value] : saved) {
+        if (value) {
+            setenv(name.c_str(), value->c_str(), 1);
+        } else {
+            unsetenv(name.c_str());
+        }
+    }
 }

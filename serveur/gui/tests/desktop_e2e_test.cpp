@@ -51,6 +51,7 @@ std::string RunTool(const std::vector<std::string>& argv, const fs::path& outFil
 {
     std::vector<std::string> args = argv;
     std::vector<char*> cargs;
+    cargs.reserve(args.size() + 1);
     for (auto& a : args) {
         cargs.push_back(a.data());
     }
@@ -87,6 +88,7 @@ public:
         kestrel::UniqueFd writeEnd(fds[1]);
         std::vector<std::string> args{xvfb, "-displayfd", "9", "-screen", "0", "800x600x24", "-nolisten", "tcp"};
         std::vector<char*> cargs;
+        cargs.reserve(args.size() + 1);
         for (auto& a : args) {
             cargs.push_back(a.data());
         }

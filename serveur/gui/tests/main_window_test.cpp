@@ -82,7 +82,7 @@ struct Desk {
     std::unique_ptr<ServerApp> app;
     std::unique_ptr<MainWindow> window;
 
-    explicit Desk(int camera = 0, bool realTray = false, std::filesystem::path where = {})
+    explicit Desk(int camera = 0, bool realTray = false, const std::filesystem::path& where = {})
     {
         if (!where.empty()) {
             dir.path = where;
@@ -307,7 +307,7 @@ TEST(MainWindowTest, PicturesFromTheCaptureThreadArePaintedNewestFirst)
     constexpr int kH = 48;
     std::thread capture([&d] {
         for (int n = 0; n < 30; ++n) {
-            std::vector<std::uint8_t> rgb(kW * kH * 3);
+            std::vector<std::uint8_t> rgb(static_cast<std::size_t>(kW) * kH * 3);
             for (std::size_t i = 0; i < rgb.size(); i += 3) {
                 rgb[i] = static_cast<std::uint8_t>(n * 8);
                 rgb[i + 1] = 40;
