@@ -305,6 +305,13 @@ void MainWindow::closeEvent(QCloseEvent* event)
     }
 }
 
+void MainWindow::paintEvent(QPaintEvent* event)
+{
+    // The window's own paint; the picture area paints the pictures.
+    TRACE_LEVEL(kestrel::kLevelUser4, "WM_PAINT");
+    QMainWindow::paintEvent(event);
+}
+
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == client_ && event->type() == QEvent::Resize) {

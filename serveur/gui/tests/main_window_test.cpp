@@ -352,6 +352,9 @@ TEST(MainWindowTest, TheLayoutGivesTheCameraThePictureAreaSize)
     EXPECT_EQ(d.cam.areaHeight, client->height() - kActivityBarHeight);
     EXPECT_EQ(d.window->Bar()->geometry(), QRect(0, client->height() - 10, client->width(), 10));
     EXPECT_EQ(d.window->Picture()->geometry(), QRect(0, 0, client->width(), client->height() - 10));
+    kestrel::test::TraceCapture trace;
+    d.window->repaint();
+    EXPECT_TRUE(trace.Contains("WM_PAINT", kestrel::kLevelUser4));
 }
 
 TEST(MainWindowTest, TheEventsListStopsAndRestarts)
