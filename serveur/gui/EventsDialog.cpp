@@ -87,10 +87,9 @@ void EventsDialog::Drain()
 
 void EventsDialog::Stop()
 {
-    // What came before the stop is shown before "Stopped".
-    Drain();
+    // Nothing gets in once detached; what came before is shown before "Stopped".
     Detach();
-    (void)feed_.Take();
+    Drain();
     Add(Q(tr_("Stopped")));
     stop_->setEnabled(false);
     restart_->setEnabled(true);

@@ -375,17 +375,20 @@ TEST(MainWindowTest, TheEventsListStopsAndRestarts)
     ASSERT_TRUE(Pump([&] { return events->List()->count() == 2; }));
     EXPECT_EQ(events->List()->currentRow(), 1);
 
+    // A line not yet shown when the user stops the list comes before "Stopped".
+    d.events.AddEntry("just before the stop");
     events->StopButton()->click();
-    EXPECT_EQ(events->List()->item(2)->text(), "Stopped");
+    EXPECT_EQ(events->List()->item(2)->text(), "just before the stop");
+    EXPECT_EQ(events->List()->item(3)->text(), "Stopped");
     EXPECT_EQ(d.cam.eventsWindow, nullptr);
     EXPECT_FALSE(events->StopButton()->isEnabled());
     EXPECT_TRUE(events->RestartButton()->isEnabled());
     d.events.AddEntry("a line that raced with the stop");
     QApplication::processEvents();
-    EXPECT_EQ(events->List()->count(), 3);
+    EXPECT_EQ(events->List()->count(), 4);
 
     events->RestartButton()->click();
-    EXPECT_EQ(events->List()->item(3)->text(), "Re-started...");
+    EXPECT_EQ(events->List()->item(4)->text(), "Re-started...");
     EXPECT_EQ(d.cam.eventsWindow, &d.events);
     EXPECT_TRUE(events->StopButton()->isEnabled());
     EXPECT_FALSE(events->RestartButton()->isEnabled());
