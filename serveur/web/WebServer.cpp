@@ -9,8 +9,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -18,6 +16,8 @@
 #include "libkestrel/trace/QXTrace.h"
 #include "libkestrel/trace/TraceLevels.h"
 #include "serveur/core/PictureNames.h"
+#include "serveur/web/LiveViewer.h"
+#include "serveur/web/WebReplies.h"
 
 namespace vorlix::web {
 
@@ -29,173 +29,9 @@ constexpr std::size_t kStreamBlock = std::size_t{256} * 1024;
 constexpr std::size_t kExtraConnections = 32;  // beyond the viewers: pages, pictures, answers
 constexpr intptr_t kPerAddressExtra = 8;
 constexpr off_t kMaxPictureBytes = off_t{64} * 1024 * 1024;
-constexpr std::size_t kMaxPemBytes = std::size_t{1024} * 1024;
-// A live viewer gets the same picture again after this long without a new
-// one, so a stopped camera does not look like a stalled viewer.
-constexpr std::chrono::milliseconds kRepeatAfter{2000};
 constexpr std::chrono::milliseconds kSnapshotWait{3000};
 
-const char* const kSecurityHeaders[][2] = {
-    {"X-Content-Type-Options", "nosniff"},
-    {"X-Frame-Options", "DENY"},
-    {"Referrer-Policy", "no-referrer"},
-    // The page's own style and few lines of script, nothing from elsewhere.
-    {"Content-Security-Policy",
-     "default-src 'self'; style-src 'unsafe-inline'; script-src 'unsafe-inline'; frame-ancestors 'none'"},
-    {"Cache-Control", "no-store"},
-};
-
-MHD_Result Queue(MHD_Connection* connection, unsigned status, MHD_Response* response, const char* type)
-{
-    if (response == nullptr) {
-        return MHD_NO;
-    }
-    for (const auto& header : kSecurityHeaders) {
-        MHD_add_response_header(response, header[0], header[1]);
-    }
-    if (type != nullptr) {
-        MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, type);
-    }
-    const MHD_Result result = MHD_queue_response(connection, status, response);
-    MHD_destroy_response(response);
-    return result;
-}
-
-MHD_Result QueueText(MHD_Connection* connection, unsigned status, const std::string& body, const char* type)
-{
-    MHD_Response* response =
-        MHD_create_response_from_buffer(body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
-    return Queue(connection, status, response, type);
-}
-
-MHD_Result QueueError(MHD_Connection* connection, unsigned status, const char* text)
-{
-    return QueueText(connection, status, std::string(text) + "\n", "text/plain; charset=utf-8");
-}
-
-std::string PeerAddress(MHD_Connection* connection)
-{
-    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-    if (info == nullptr || info->client_addr == nullptr) {
-        return "?";
-    }
-    char text[INET6_ADDRSTRLEN] = "?";
-    const sockaddr* address = info->client_addr;
-    if (address->sa_family == AF_INET) {
-        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof text);
-    } else if (address->sa_family == AF_INET6) {
-        ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text, sizeof text);
-    }
-    return text;
-}
-
-// A PEM file, bounded; nullopt when it cannot be read.
-std::optional<std::string> ReadPem(const std::string& path)
-{
-    kestrel::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat info {};
-    if (!fd || ::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        static_cast<std::size_t>(info.st_size) > kMaxPemBytes) {
-        return std::nullopt;
-    }
-    std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::read(fd.Get(), bytes.data() + done, bytes.size() - done);
-        if (n <= 0) {
-            return std::nullopt;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return bytes;
-}
-
-void LogFromLibrary(void* /*self*/, const char* format, va_list args)
-{
-    char line[512];
-    std::vsnprintf(line, sizeof line, format, args);
-    const std::size_t n = std::strlen(line);
-    if (n > 0 && line[n - 1] == '\n') {
-        line[n - 1] = '\0';
-    }
-    TRACE_INFO("Web: %s", line);
-}
-
 }  // namespace
-
-// One viewer of the live stream: the newest picture each time its socket
-// has room, at most one per picture made.
-class WebServer::LiveStream {
-public:
-    LiveStream(WebServer& server) : server_(server), watch_(server.frames_) {}
-    ~LiveStream() { server_.viewers_.fetch_sub(1); }
-    LiveStream(const LiveStream&) = delete;
-    LiveStream& operator=(const LiveStream&) = delete;
-
-    ssize_t Read(char* out, std::size_t room)
-    {
-        if (offset_ == Length() && !Next()) {
-            return MHD_CONTENT_READER_END_OF_STREAM;
-        }
-        std::size_t done = 0;
-        while (done < room && offset_ < Length()) {
-            const std::string_view piece = Piece();
-            const std::size_t n = std::min(room - done, piece.size());
-            std::memcpy(out + done, piece.data(), n);
-            done += n;
-            offset_ += n;
-        }
-        return static_cast<ssize_t>(done);
-    }
-
-private:
-    static constexpr std::string_view kTail = "\r\n";
-
-    // Waits for a newer picture (or the same again after a while).
-    bool Next()
-    {
-        const auto since = std::chrono::steady_clock::now();
-        while (!server_.stopping_.load()) {
-            const std::uint64_t seen = picture_ ? picture_->sequence : 0;
-            if (auto newer = server_.frames_.WaitNewer(seen, std::chrono::milliseconds(250))) {
-                picture_ = std::move(newer);
-                break;
-            }
-            if (picture_ && std::chrono::steady_clock::now() - since >= kRepeatAfter) {
-                break;
-            }
-        }
-        if (server_.stopping_.load() || !picture_) {
-            return false;
-        }
-        head_ = MjpegPartHead(picture_->bytes.size());
-        offset_ = 0;
-        return true;
-    }
-    [[nodiscard]] std::size_t Length() const
-    {
-        return picture_ ? head_.size() + picture_->bytes.size() + kTail.size() : 0;
-    }
-    // The rest of the piece that offset_ is in.
-    [[nodiscard]] std::string_view Piece() const
-    {
-        const std::size_t body = picture_->bytes.size();
-        if (offset_ < head_.size()) {
-            return std::string_view(head_).substr(offset_);
-        }
-        if (offset_ < head_.size() + body) {
-            const std::size_t at = offset_ - head_.size();
-            return {reinterpret_cast<const char*>(picture_->bytes.data()) + at, body - at};
-        }
-        return kTail.substr(offset_ - head_.size() - body);
-    }
-
-    WebServer& server_;
-    LiveFrames::Watch watch_;
-    std::shared_ptr<const LiveJpeg> picture_;
-    std::string head_;
-    std::size_t offset_ = 0;
-};
 
 struct WebServer::Glue {
     static MHD_Result Access(void* self, MHD_Connection* connection, const char* url, const char* method,
@@ -223,41 +59,13 @@ struct WebServer::Glue {
 
     static ssize_t ReadLive(void* stream, std::uint64_t /*position*/, char* out, std::size_t room)
     {
-        return static_cast<LiveStream*>(stream)->Read(out, room);
+        return static_cast<LiveViewer*>(stream)->Read(out, room);
     }
-    static void EndLive(void* stream) { std::unique_ptr<LiveStream> ended(static_cast<LiveStream*>(stream)); }
+    static void EndLive(void* stream) { std::unique_ptr<LiveViewer> ended(static_cast<LiveViewer*>(stream)); }
 
-    // Decodes %XX in place, except %00: a NUL would cut the address short
-    // and give a second name to what it names.
     static std::size_t Unescape(void* /*self*/, MHD_Connection* /*connection*/, char* text)
     {
-        auto hex = [](char c) {
-            if (c >= '0' && c <= '9') {
-                return c - '0';
-            }
-            if (c >= 'a' && c <= 'f') {
-                return c - 'a' + 10;
-            }
-            if (c >= 'A' && c <= 'F') {
-                return c - 'A' + 10;
-            }
-            return -1;
-        };
-        char* out = text;
-        for (const char* in = text; *in != '\0'; ++in) {
-            if (in[0] == '%' && in[1] != '\0' && in[2] != '\0') {
-                const int high = hex(in[1]);
-                const int low = hex(in[2]);
-                if (high >= 0 && low >= 0 && (high | low) != 0) {
-                    *out++ = static_cast<char>(high * 16 + low);
-                    in += 2;
-                    continue;
-                }
-            }
-            *out++ = *in;
-        }
-        *out = '\0';
-        return static_cast<std::size_t>(out - text);
+        return UnescapeInPlace(text);
     }
 
     static void Connected(void* self, MHD_Connection* connection, void** /*socketState*/,
@@ -485,7 +293,7 @@ int WebServer::AnswerLive(MHD_Connection* connection)
                    options_.settings.maxViewers);
         return QueueError(connection, MHD_HTTP_SERVICE_UNAVAILABLE, "503 Too many viewers");
     }
-    auto stream = std::make_unique<LiveStream>(*this);
+    auto stream = std::make_unique<LiveViewer>(frames_, viewers_, stopping_);
     MHD_Response* response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, kStreamBlock, &Glue::ReadLive,
                                                                stream.get(), &Glue::EndLive);
     if (response == nullptr) {

@@ -67,7 +67,6 @@ public:
     [[nodiscard]] const WebServerOptions& Options() const { return options_; }
 
 private:
-    class LiveStream;
     struct Request;
 
     struct Glue;  // the library's callbacks
