@@ -1,6 +1,7 @@
 #include "serveur/audio/AudioConfig.h"
 
 #include "libkestrel/profile/Profile.h"
+#include "serveur/core/SettingRanges.h"
 
 namespace vorlix::audio {
 
@@ -11,12 +12,13 @@ AudioConfig LoadAudioConfig(const std::string& settingsFile)
     if (!profile::Read(settingsFile, kAudioSection, "device in").has_value()) {
         return config;
     }
-    config.management = profile::GetInt(settingsFile, kAudioSection, "management", 0);
-    config.deviceIn = profile::GetInt(settingsFile, kAudioSection, "device in", 0);
-    config.deviceOut = profile::GetInt(settingsFile, kAudioSection, "device out", kNoDevice);
-    config.minTime = profile::GetInt(settingsFile, kAudioSection, "min time", 0);
-    config.maxTime = profile::GetInt(settingsFile, kAudioSection, "max time", 0);
-    config.noActivityTime = profile::GetInt(settingsFile, kAudioSection, "no activity time", 0);
+    // The ranges are the settings table's; a value outside is mended and said.
+    config.management = ReadRangedInt(settingsFile, kAudioSection, "management");
+    config.deviceIn = ReadRangedInt(settingsFile, kAudioSection, "device in");
+    config.deviceOut = ReadRangedInt(settingsFile, kAudioSection, "device out", kNoDevice);
+    config.minTime = ReadRangedInt(settingsFile, kAudioSection, "min time");
+    config.maxTime = ReadRangedInt(settingsFile, kAudioSection, "max time");
+    config.noActivityTime = ReadRangedInt(settingsFile, kAudioSection, "no activity time");
     return config;
 }
 

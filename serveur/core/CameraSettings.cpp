@@ -1,6 +1,7 @@
 #include "serveur/core/CameraSettings.h"
 
 #include "libkestrel/profile/Profile.h"
+#include "serveur/core/SettingRanges.h"
 
 namespace vorlix {
 
@@ -47,11 +48,11 @@ FtpSettings ReadFtpSettings(const std::string& f)
     s.remoteDir = prof::GetString(f, sec, "RemoteDir", "");
     s.login = prof::GetString(f, sec, "Login", "");
     s.password = prof::GetString(f, sec, "Password", "");
-    s.port = prof::GetInt(f, sec, "Port", 21);
+    s.port = ReadRangedInt(f, sec, "Port");
     s.service = prof::GetInt(f, sec, "Service", 1);
     s.ifproxy = prof::GetInt(f, sec, "ifproxy", 0);
     s.proxy = prof::GetString(f, sec, "Proxy", "");
-    s.proxyPort = prof::GetInt(f, sec, "Proxy Port", 80);
+    s.proxyPort = ReadRangedInt(f, sec, "Proxy Port");
     s.priority = OptionalInt(f, sec, "Priority");
     return s;
 }

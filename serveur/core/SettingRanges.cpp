@@ -55,7 +55,7 @@ constexpr IntSetting kTable[] = {
     {kMain, "width",                0,     0,       16384,   Repair::kDefault},
     {kMain, "height",               0,     0,       16384,   Repair::kDefault},
     {kSound, "Replay Sound",        15,    0,       kDay,    Repair::kDefaultBelow},
-    {kAudio, "management",          0,     0,       1,       Repair::kDefault},
+    {kAudio, "management",          0,     INT_MIN, INT_MAX, Repair::kClamp},
     {kAudio, "device in",           0,     0,       1023,    Repair::kDefault},
     {kAudio, "device out",          0,     0,       1023,    Repair::kDefault},
     {kAudio, "min time",            0,     0,       kDay,    Repair::kDefaultBelow},

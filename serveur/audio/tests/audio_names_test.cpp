@@ -97,6 +97,24 @@ TEST_F(AudioConfigTest, EveryKeyIsRead)
     EXPECT_EQ(config.noActivityTime, 12);
 }
 
+TEST_F(AudioConfigTest, ValuesOutsideTheirRangeAreMendedAndSaid)
+{
+    dir_.Write("Vorlix.ini",
+               "[Vorlix Audio Management]\nmanagement=2\ndevice in=-3\ndevice out=5000\nmin time=abc\n"
+               "max time=-1\nno activity time=200000\n");
+    const kestrel::test::TraceCapture trace;
+    const AudioConfig config = LoadAudioConfig(file_);
+    EXPECT_TRUE(config.Enabled()) << "any non-zero management turns recording on";
+    EXPECT_EQ(config.deviceIn, 0);
+    EXPECT_EQ(config.deviceOut, kNoDevice) << "an impossible output names no device";
+    EXPECT_EQ(config.minTime, 0);
+    EXPECT_EQ(config.maxTime, 0);
+    EXPECT_EQ(config.noActivityTime, 86400);
+    for (const char* key : {"device in", "device out", "min time", "max time", "no activity time"}) {
+        EXPECT_TRUE(trace.Contains(key)) << key << " is named in a warning";
+    }
+}
+
 TEST(AlsaDevices, NumbersIndexTheDeviceListWithZeroForDefault)
 {
     using test::AlsaTestEnv;

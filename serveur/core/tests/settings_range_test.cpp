@@ -6,6 +6,7 @@
 
 #include "libkestrel/profile/Profile.h"
 #include "libkestrel/trace/TraceLevels.h"
+#include "serveur/core/CameraSettings.h"
 #include "serveur/core/SettingRanges.h"
 #include "serveur/core/WebCam.h"
 #include "serveur/core/tests/TestSupport.h"
@@ -216,6 +217,28 @@ TEST(CheckInt, RepairsEachSideAsItsEntrySays)
     const CheckedInt ok = CheckInt(clamp, std::string("\t7 "), 5);
     EXPECT_FALSE(ok.mended);
     EXPECT_EQ(ok.value, 7);
+}
+
+}  // namespace
+}  // namespace vorlix
+
+namespace vorlix {
+namespace {
+
+TEST(FtpPorts, OutsideTheirRangeTheyAreTheUsualPortsAndSaid)
+{
+    test::TempDir dir;
+    const std::string ini = dir.File("Vorlix.ini");
+    prof::WriteString(ini, "Vorlix FTP", "Port", "70000");
+    prof::WriteString(ini, "Vorlix FTP", "Proxy Port", "proxy");
+    const test::TraceCapture traces;
+    const FtpSettings ftp = ReadFtpSettings(ini);
+    EXPECT_EQ(ftp.port, 21);
+    EXPECT_EQ(ftp.proxyPort, 80);
+    EXPECT_TRUE(traces.Contains("\"Port\" of [Vorlix FTP] = \"70000\"", kestrel::kLevelWarn));
+    EXPECT_TRUE(traces.Contains("\"Proxy Port\" of [Vorlix FTP] = \"proxy\"", kestrel::kLevelWarn));
+    prof::WriteString(ini, "Vorlix FTP", "Port", "2121");
+    EXPECT_EQ(ReadFtpSettings(ini).port, 2121);
 }
 
 }  // namespace
