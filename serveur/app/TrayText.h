@@ -16,7 +16,7 @@ struct TrayState {
     bool streamRunning = false;
     bool captureRunning = false;
     bool detectionOn = false;
-    bool sourceSilent = false;  // capture runs, but no frame comes
+    bool sourceSilent = false;   // capture runs, but no frame comes
     std::string pictureTrouble;  // why pictures are not written; empty when they are
 };
 
