@@ -39,11 +39,18 @@ void NoMessage(j_common_ptr /*info*/) {}
 std::mutex g_spareLock;
 kestrel::SpareFd g_spare;
 
-// Everything between setjmp and longjmp is plain C state, so the jump skips
-// no destructor. On success `*buffer` holds `*size` bytes allocated by
-// libjpeg (freed by the caller with free).
-bool Compress(const std::uint8_t* rgb, int width, int height, int quality, const char* comment,
-              std::size_t commentLength, RowPreparer* prepare, unsigned char** buffer, unsigned long* size)
+// How the rows reach libjpeg once compression has started.
+enum class Input { kRgb, kI420 };
+using RowWriter = void (*)(jpeg_compress_struct& info, const void* rows);
+
+// The one libjpeg set-up of every picture: error manager, memory
+// destination, size, quality, colour space and the comment marker; `write`
+// feeds the rows. Everything between setjmp and longjmp is plain C state
+// (the writers included), so the jump skips no destructor. On success
+// `*buffer` holds `*size` bytes allocated by libjpeg (freed by the caller
+// with free).
+bool CompressWith(int width, int height, int quality, const char* comment, std::size_t commentLength, Input input,
+                  RowWriter write, const void* rows, unsigned char** buffer, unsigned long* size)
 {
     jpeg_compress_struct info;
     ErrorManager errors;
@@ -59,70 +66,62 @@ bool Compress(const std::uint8_t* rgb, int width, int height, int quality, const
     info.image_width = static_cast<JDIMENSION>(width);
     info.image_height = static_cast<JDIMENSION>(height);
     info.input_components = 3;
-    info.in_color_space = JCS_RGB;
+    info.in_color_space = input == Input::kRgb ? JCS_RGB : JCS_YCbCr;
     jpeg_set_defaults(&info);
     jpeg_set_quality(&info, quality, TRUE);
+    if (input == Input::kI420) {
+        // The planes as they are, 4:2:0: no colour conversion either way.
+        info.raw_data_in = TRUE;
+        info.comp_info[0].h_samp_factor = 2;
+        info.comp_info[0].v_samp_factor = 2;
+        for (int c = 1; c < 3; ++c) {
+            info.comp_info[c].h_samp_factor = 1;
+            info.comp_info[c].v_samp_factor = 1;
+        }
+    }
     jpeg_start_compress(&info, TRUE);
     if (commentLength > 0) {
         jpeg_write_marker(&info, JPEG_COM, reinterpret_cast<const JOCTET*>(comment),
                           static_cast<unsigned int>(commentLength));
     }
-    const std::size_t stride = static_cast<std::size_t>(width) * 3;
-    JSAMPROW rows[16];
-    while (info.next_scanline < info.image_height) {
-        JDIMENSION count = 0;
-        while (count < 16 && info.next_scanline + count < info.image_height) {
-            rows[count] = const_cast<JSAMPROW>(rgb + (info.next_scanline + count) * stride);
-            ++count;
-        }
-        if (prepare != nullptr) {
-            prepare->PrepareRows(static_cast<int>(info.next_scanline), static_cast<int>(count));
-        }
-        jpeg_write_scanlines(&info, rows, count);
-    }
+    write(info, rows);
     jpeg_finish_compress(&info);
     jpeg_destroy_compress(&info);
     return true;
 }
 
-// The same from a tight I420 frame, its planes handed to libjpeg as they are
-// (no colour conversion either way). Rows past the bottom repeat the last one;
-// libjpeg reads each row up to its 16-pixel block, so the frame must be
-// readable 16 bytes past its end.
-bool CompressI420(const std::uint8_t* frame, int width, int height, int quality, const char* comment,
-                  std::size_t commentLength, unsigned char** buffer, unsigned long* size)
+struct RgbRows {
+    const std::uint8_t* rgb;
+    RowPreparer* prepare;
+};
+
+void WriteRgbRows(jpeg_compress_struct& info, const void* context)
 {
-    jpeg_compress_struct info;
-    ErrorManager errors;
-    info.err = jpeg_std_error(&errors.base);
-    errors.base.error_exit = &ErrorExit;
-    errors.base.output_message = &NoMessage;
-    if (setjmp(errors.jump) != 0) {
-        jpeg_destroy_compress(&info);
-        return false;
+    const auto& in = *static_cast<const RgbRows*>(context);
+    const std::size_t stride = static_cast<std::size_t>(info.image_width) * 3;
+    JSAMPROW rows[16];
+    while (info.next_scanline < info.image_height) {
+        JDIMENSION count = 0;
+        while (count < 16 && info.next_scanline + count < info.image_height) {
+            rows[count] = const_cast<JSAMPROW>(in.rgb + (info.next_scanline + count) * stride);
+            ++count;
+        }
+        if (in.prepare != nullptr) {
+            in.prepare->PrepareRows(static_cast<int>(info.next_scanline), static_cast<int>(count));
+        }
+        jpeg_write_scanlines(&info, rows, count);
     }
-    jpeg_create_compress(&info);
-    jpeg_mem_dest(&info, buffer, size);
-    info.image_width = static_cast<JDIMENSION>(width);
-    info.image_height = static_cast<JDIMENSION>(height);
-    info.input_components = 3;
-    info.in_color_space = JCS_YCbCr;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, quality, TRUE);
-    info.raw_data_in = TRUE;
-    info.comp_info[0].h_samp_factor = 2;
-    info.comp_info[0].v_samp_factor = 2;
-    for (int c = 1; c < 3; ++c) {
-        info.comp_info[c].h_samp_factor = 1;
-        info.comp_info[c].v_samp_factor = 1;
-    }
-    jpeg_start_compress(&info, TRUE);
-    if (commentLength > 0) {
-        jpeg_write_marker(&info, JPEG_COM, reinterpret_cast<const JOCTET*>(comment),
-                          static_cast<unsigned int>(commentLength));
-    }
-    const auto w = static_cast<std::size_t>(width);
-    const auto cw = static_cast<std::size_t>((width + 1) / 2);
+}
+
+// A tight I420 frame. Rows past the bottom repeat the last one; libjpeg
+// reads each row up to its 16-pixel block, so the frame must be readable 16
+// bytes past its end.
+void WriteI420Rows(jpeg_compress_struct& info, const void* context)
+{
+    const auto* frame = static_cast<const std::uint8_t*>(context);
+    const auto height = static_cast<int>(info.image_height);
+    const auto w = static_cast<std::size_t>(info.image_width);
+    const auto cw = (w + 1) / 2;
     const int ch = (height + 1) / 2;
     const std::uint8_t* planes[3] = {frame, frame + w * static_cast<std::size_t>(height),
                                      frame + w * static_cast<std::size_t>(height) + cw * static_cast<std::size_t>(ch)};
@@ -143,9 +142,21 @@ bool CompressI420(const std::uint8_t* frame, int width, int height, int quality,
         }
         jpeg_write_raw_data(&info, data, 16);
     }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    return true;
+}
+
+bool Compress(const std::uint8_t* rgb, int width, int height, int quality, const char* comment,
+              std::size_t commentLength, RowPreparer* prepare, unsigned char** buffer, unsigned long* size)
+{
+    const RgbRows rows{rgb, prepare};
+    return CompressWith(width, height, quality, comment, commentLength, Input::kRgb, &WriteRgbRows, &rows, buffer,
+                        size);
+}
+
+bool CompressI420(const std::uint8_t* frame, int width, int height, int quality, const char* comment,
+                  std::size_t commentLength, unsigned char** buffer, unsigned long* size)
+{
+    return CompressWith(width, height, quality, comment, commentLength, Input::kI420, &WriteI420Rows, frame, buffer,
+                        size);
 }
 
 // False, with the reason in `*error` when asked for it.
