@@ -29,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/kit/BenchKit.h"
 #include "serveur/stream/StreamServer.h"
 #include "serveur/stream/StreamWire.h"
 
@@ -39,26 +40,9 @@ constexpr std::size_t kPictureBytes = std::size_t{30} * 1024;
 constexpr int kPictures = 75;  // 3 seconds at 25 per second
 constexpr auto kPeriod = std::chrono::milliseconds(40);
 
-// A TCP port of 127.0.0.1 that was free a moment ago.
-int FreePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    ::close(fd);
-    return port;
-}
-
 struct BenchCamera final : vorlix::StreamCamera {
     std::string dir;
-    int port = FreePort();
+    int port = vorlix::bench::FreeLoopbackPort();
     vorlix::StreamSettings Settings() const override { return {port, "", 0}; }
     int Shots() const override { return 0; }
     int MaxJpg() const override { return 500; }
@@ -70,21 +54,6 @@ struct BenchCamera final : vorlix::StreamCamera {
 std::int64_t Nanos(Clock::time_point t)
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
-}
-
-double ProcessCpuMs()
-{
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-}
-
-double ThreadCpuMs()
-{
-    timespec t{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
 // The pictures: a number in the first four bytes, noise after.
@@ -101,20 +70,6 @@ std::vector<std::string> MakePictures()
         pictures.push_back(std::move(bytes));
     }
     return pictures;
-}
-
-int Connect(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 // Reads every viewer's stream with one poll loop; notes when each frame's
@@ -138,7 +93,7 @@ public:
             entries.push_back(pollfd{fd, POLLIN, 0});
         }
         std::vector<char> buffer(std::size_t{256} * 1024);
-        const double cpuStart = ThreadCpuMs();
+        const double cpuStart = vorlix::bench::ThreadCpuMs();
         while (!stop.load() || Clock::now() < drainUntil_) {
             if (::poll(entries.data(), entries.size(), 20) <= 0) {
                 continue;
@@ -181,7 +136,7 @@ public:
                 }
             }
         }
-        cpuMs_ = ThreadCpuMs() - cpuStart;
+        cpuMs_ = vorlix::bench::ThreadCpuMs() - cpuStart;
     }
     void DrainFor(std::chrono::milliseconds span) { drainUntil_ = Clock::now() + span; }
 
@@ -227,7 +182,7 @@ void Drive(benchmark::State& state, std::vector<int> fds, Send send)
     std::thread reader([&] { readers.Run(notified, stop); });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // heads read, connections settled
 
-    const double cpuStart = ProcessCpuMs();
+    const double cpuStart = vorlix::bench::ProcessCpuMs();
     auto next = Clock::now();
     for (int i = 0; i < kPictures; ++i) {
         std::this_thread::sleep_until(next);
@@ -238,7 +193,7 @@ void Drive(benchmark::State& state, std::vector<int> fds, Send send)
     readers.DrainFor(std::chrono::milliseconds(500));
     stop.store(true);
     reader.join();
-    const double sendCpuMs = ProcessCpuMs() - cpuStart - readers.cpuMs_;
+    const double sendCpuMs = vorlix::bench::ProcessCpuMs() - cpuStart - readers.cpuMs_;
     Report(state, readers.latencies_, sendCpuMs, viewers);
 }
 
@@ -266,7 +221,7 @@ void BM_StreamServer(benchmark::State& state)
         std::vector<int> fds;
         fds.reserve(static_cast<std::size_t>(viewers));
         for (int v = 0; v < viewers; ++v) {
-            fds.push_back(Connect(server.ListeningPort()));
+            fds.push_back(vorlix::bench::ConnectLoopback(server.ListeningPort()));
         }
         const auto connected = Clock::now() + std::chrono::seconds(10);
         while (server.CountStreamClients() < viewers && Clock::now() < connected) {
@@ -298,7 +253,7 @@ void BM_PlainLoop(benchmark::State& state)
         std::vector<int> fds;
         std::vector<int> senders;
         for (int v = 0; v < viewers; ++v) {
-            fds.push_back(Connect(ntohs(address.sin_port)));
+            fds.push_back(vorlix::bench::ConnectLoopback(ntohs(address.sin_port)));
             senders.push_back(::accept(listener, nullptr, nullptr));
             ::send(senders.back(), vorlix::kResponseHead.data(), vorlix::kResponseHead.size(), MSG_NOSIGNAL);
         }

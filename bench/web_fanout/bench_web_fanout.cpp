@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/kit/BenchKit.h"
 #include "serveur/web/WebView.h"
 
 namespace {
@@ -37,35 +38,6 @@ constexpr auto kWarmUp = 1s;  // connections made, threads and buffers in place
 constexpr auto kRun = 3s;
 constexpr int kWidth = 640, kHeight = 480;
 constexpr std::string_view kBoundary = "--vorlixframe";
-
-double ProcessCpuMs()
-{
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-}
-
-double ThreadCpuMs()
-{
-    timespec t{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
-}
-
-int Connect(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 // Reads every socket until the run ends; counts bytes and stream parts.
 struct Readers {
@@ -91,7 +63,7 @@ struct Readers {
             const auto end = from + kRun;
             while (Clock::now() < end) {
                 if (start < 0 && Clock::now() >= from) {
-                    start = ThreadCpuMs();
+                    start = vorlix::bench::ThreadCpuMs();
                     bytes = 0;
                     parts = 0;
                 }
@@ -119,7 +91,7 @@ struct Readers {
                     tails[i] = joined.substr(joined.size() - std::min(kBoundary.size() - 1, joined.size()));
                 }
             }
-            cpuMs = ThreadCpuMs() - start;
+            cpuMs = vorlix::bench::ThreadCpuMs() - start;
         });
     }
     void Join()
@@ -147,7 +119,7 @@ struct Camera {
             auto next = Clock::now();
             for (int n = 0; !stop.load(); ++n) {
                 if (start < 0 && Clock::now() >= from) {
-                    start = ThreadCpuMs();
+                    start = vorlix::bench::ThreadCpuMs();
                 }
                 if (consumer.WantsLiveFrame()) {
                     for (std::size_t i = 0; i < frame.size(); ++i) {
@@ -165,7 +137,7 @@ struct Camera {
                 next += 40ms;
                 std::this_thread::sleep_until(next);
             }
-            cpuMs = ThreadCpuMs() - start;
+            cpuMs = vorlix::bench::ThreadCpuMs() - start;
         });
     }
     void Stop()
@@ -201,7 +173,7 @@ void BM_WebLiveViewers(benchmark::State& state)
         Readers readers;
         const std::string request = "GET /live.mjpg HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
         for (int i = 0; i < viewers; ++i) {
-            const int fd = Connect(view.Port());
+            const int fd = vorlix::bench::ConnectLoopback(view.Port());
             if (fd < 0 || ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) < 0) {
                 state.SkipWithError("viewer not connected");
                 return;
@@ -210,12 +182,12 @@ void BM_WebLiveViewers(benchmark::State& state)
         }
         readers.Start(measureFrom);
         std::this_thread::sleep_until(measureFrom);
-        const double cpuStart = ProcessCpuMs();
+        const double cpuStart = vorlix::bench::ProcessCpuMs();
         const std::uint64_t encodesStart = view.Frames().Encodes();
         const auto encodeCpuStart = view.Frames().EncoderCpu();
         readers.Join();
         camera.Stop();
-        const double cpuMs = ProcessCpuMs() - cpuStart - readers.cpuMs;
+        const double cpuMs = vorlix::bench::ProcessCpuMs() - cpuStart - readers.cpuMs;
         const auto encodes = static_cast<double>(view.Frames().Encodes() - encodesStart);
         const double encodeMs =
             std::chrono::duration<double, std::milli>(view.Frames().EncoderCpu() - encodeCpuStart).count();
@@ -257,13 +229,13 @@ void BM_PlainSendLoop(benchmark::State& state)
         Readers readers;
         std::vector<int> senders;
         for (int i = 0; i < viewers; ++i) {
-            readers.fds.push_back(Connect(ntohs(address.sin_port)));
+            readers.fds.push_back(vorlix::bench::ConnectLoopback(ntohs(address.sin_port)));
             senders.push_back(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
         }
         const std::size_t size = g_pictureBytes > 0 ? static_cast<std::size_t>(g_pictureBytes) : 60000;
         const std::string picture = std::string(kBoundary) + "\r\n" + std::string(size, 'x') + "\r\n";
         const auto measureFrom = Clock::now();
-        const double cpuStart = ProcessCpuMs();
+        const double cpuStart = vorlix::bench::ProcessCpuMs();
         readers.Start(measureFrom);
         std::vector<std::size_t> offsets(senders.size(), picture.size());
         const auto end = Clock::now() + kRun;
@@ -295,7 +267,7 @@ void BM_PlainSendLoop(benchmark::State& state)
             }
         }
         readers.Join();
-        const double cpuMs = ProcessCpuMs() - cpuStart - readers.cpuMs;
+        const double cpuMs = vorlix::bench::ProcessCpuMs() - cpuStart - readers.cpuMs;
         for (const int fd : senders) {
             ::close(fd);
         }

@@ -230,7 +230,6 @@ TEST(QxtracedEndToEnd, KilledAndRestartedMidStreamTheLinesArriveInOrder)
     EXPECT_EQ(logged.find("[TRACE]"), std::string::npos);
 }
 
-#ifdef VORLIX_PROGRAM
 TEST(QxtracedEndToEnd, TheCameraServerTracesToItAndAsksForItsLogFile)
 {
     const TempDir dir("qxtraced_vorlix");
@@ -296,7 +295,6 @@ TEST(QxtracedEndToEnd, TraceFileKeepsWarningsInTheTracesDirectory)
     EXPECT_EQ(wrong.End(0), 2);
     EXPECT_NE(wrong.Err().find("--trace takes stderr or file"), std::string::npos);
 }
-#endif
 
 TEST(QxtracedEndToEnd, HelpAndBadOptions)
 {
