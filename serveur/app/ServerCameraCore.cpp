@@ -175,6 +175,7 @@ private:
     {
         const int shots = cam_.shots.load();
         const int maxJpg = cam_.MaxJpg();
+        ftp_->SetPictureDir(cam_.PictureDir());
         ftp_->ApplyManagement(shots, maxJpg);
         mail_.SetPictureStore(cam_.PictureDir(), maxJpg);
         if (MailEnabled(cam_.SettingsFile())) {

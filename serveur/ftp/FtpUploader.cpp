@@ -170,6 +170,12 @@ void FtpUploader::FtpThread()
     }
 }
 
+void FtpUploader::SetPictureDir(std::string pictureDir)
+{
+    const std::lock_guard guard(dirLock_);
+    pictureDir_ = std::move(pictureDir);
+}
+
 void FtpUploader::FtpUploadPass()
 {
     if (Pending(lastUploaded_.load(), shots_.load(), maxJpg_.load()).Empty()) {
@@ -195,6 +201,11 @@ void FtpUploader::FtpUploadPass()
         }
         return;
     }
+    std::string pictureDir;
+    {
+        const std::lock_guard guard(dirLock_);
+        pictureDir = pictureDir_;
+    }
     while (!abort_.load()) {
         const int maxJpg = maxJpg_.load();
         const PendingRange pending = Pending(lastUploaded_.load(), shots_.load(), maxJpg);
@@ -202,18 +213,19 @@ void FtpUploader::FtpUploadPass()
             break;
         }
         lastUploaded_.store(pending.first);
-        if (!UploadPicture(session, settings.remoteDir, pending.first, maxJpg)) {
+        if (!UploadPicture(session, pictureDir, settings.remoteDir, pending.first, maxJpg)) {
             lastUploaded_.store(pending.first - 1);
             break;
         }
     }
 }
 
-bool FtpUploader::UploadPicture(FtpSession& session, const std::string& remoteDir, int number, int maxJpg)
+bool FtpUploader::UploadPicture(FtpSession& session, const std::string& pictureDir, const std::string& remoteDir,
+                                int number, int maxJpg)
 {
     const int slot = PictureSlot(number, maxJpg);
     const std::string remote = RemotePictureName(remoteDir, slot);
-    const std::string local = LocalPicturePath(pictureDir_, slot);
+    const std::string local = LocalPicturePath(pictureDir, slot);
     const FtpOutcome put = session.Put(local, remote);
     if (put.Ok()) {
         const std::string line = UploadedLine(remote);
@@ -244,7 +256,7 @@ bool FtpUploader::UploadPicture(FtpSession& session, const std::string& remoteDi
         AddEvent(line);
         TRACE_TRACE("%s", line.c_str());
         // The directory is new: the page that shows the pictures goes with them.
-        const std::string page = LocalIndexPath(pictureDir_);
+        const std::string page = LocalIndexPath(pictureDir);
         (void)session.Put(page, RemoteIndexName(remoteDir));
         AddEvent(UploadedLine(page));
         return true;

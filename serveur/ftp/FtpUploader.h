@@ -34,6 +34,9 @@ public:
     FtpUploader(const FtpUploader&) = delete;
     FtpUploader& operator=(const FtpUploader&) = delete;
 
+    // A new picture directory ("FilePath" reloaded); the next pass reads there.
+    void SetPictureDir(std::string pictureDir);
+
     // Where the events-window lines go; null while the window is closed.
     void SetEventsWindow(EventsWindow* window) { eventsWindow_.store(window); }
 
@@ -64,14 +67,16 @@ private:
     void FtpUploadPass();
     // Uploads picture `number`; false when the pass must end (the picture
     // then stays pending).
-    bool UploadPicture(FtpSession& session, const std::string& remoteDir, int number, int maxJpg);
+    bool UploadPicture(FtpSession& session, const std::string& pictureDir, const std::string& remoteDir, int number,
+                       int maxJpg);
     void ConnectFailed(FtpSession* session, int code, const std::string& text);
     void AddEvent(const std::string& line);
     static void TraceFtpResponse(const FtpSession& session);
     bool Live() const;  // lock_ held
 
     const std::string settingsFile_;
-    const std::string pictureDir_;
+    mutable std::mutex dirLock_;
+    std::string pictureDir_;  // dirLock_ held
     const FtpOptions options_;
     std::atomic<EventsWindow*> eventsWindow_{nullptr};
 

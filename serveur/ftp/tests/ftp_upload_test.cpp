@@ -42,6 +42,23 @@ TEST_F(FtpUpload, SeveralEventsBetweenTwoPollsGiveOnePassWithEveryPicture)
     EXPECT_TRUE(peer_.CommandsLike("CWD").empty());
 }
 
+TEST_F(FtpUpload, AMovedPictureDirectoryIsReadFromTheNextPass)
+{
+    StartUploader();
+    ASSERT_TRUE(trace_.WaitFor("Thread client ftp start", 5s, kLevelTrace));
+    const std::string first = Detect();
+    ASSERT_TRUE(WaitForRemote("vorlix_1.jpg", first));
+
+    // "FilePath" changed and reloaded: the pictures are written elsewhere now.
+    const kestrel::test::TempDir moved("vorlix_ftp_moved");
+    const std::string second(5000, '\x7f');
+    moved.Write("vorlix_2.jpg", second);
+    uploader_->SetPictureDir(moved.Path());
+    ++shots_;
+    uploader_->RequestFtpUpload(shots_, maxJpg_);
+    EXPECT_TRUE(WaitForRemote("vorlix_2.jpg", second)) << "the picture of the new directory is sent";
+}
+
 TEST_F(FtpUpload, AWrapOverwritesTheRemoteFilesOfTheSameNumbers)
 {
     StartUploader(0, 3);
