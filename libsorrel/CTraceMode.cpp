@@ -97,6 +97,8 @@ CTraceMode::CTraceMode(int slot) : clock_(&SystemClock), slot_(slot), lock_(std:
     SetDisableTraceFunction(&::DisableTrace);
     SetEnableLogFunction(&::EnableLog);
     SetDisableLogFunction(&::DisableLog);
+    SetDisableOneTraceFunction(&::DisableOneTrace);
+    SetDisableOneLogFunction(&::DisableOneLog);
     SetResetTraceAndLogFunction(&ResetTraceAndLog);
     SetLogFileFunction(&::SetLogFile);
     SetTraceTitleFunction(&SetTraceTitle);

@@ -35,6 +35,8 @@ QXLevelFunction QXEnableTrace = &QXEnableTraceNull;
 QXVoidFunction QXDisableTrace = &QXDisableTraceNull;
 QXLevelFunction QXEnableLog = &QXEnableLogNull;
 QXVoidFunction QXDisableLog = &QXDisableLogNull;
+QXLevelFunction QXDisableOneTrace = &QXEnableTraceNull;  // a do-nothing level function
+QXLevelFunction QXDisableOneLog = &QXEnableLogNull;
 QXVoidFunction QXResetTraceAndLog = &QXResetTraceAndLogNull;
 QXSetLogFileFunction QXSetLogFile = &QXSetLogFileNull;
 QXSetTraceTitleFunction QXSetTraceTitle = &QXSetTraceTitleNull;
@@ -76,6 +78,14 @@ void SetDisableTraceFunction(QXVoidFunction function)
 void SetEnableLogFunction(QXLevelFunction function)
 {
     QXEnableLog = function;
+}
+void SetDisableOneTraceFunction(QXLevelFunction function)
+{
+    QXDisableOneTrace = function;
+}
+void SetDisableOneLogFunction(QXLevelFunction function)
+{
+    QXDisableOneLog = function;
 }
 void SetDisableLogFunction(QXVoidFunction function)
 {

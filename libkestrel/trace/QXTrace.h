@@ -31,6 +31,9 @@ extern QXLevelFunction QXEnableTrace;
 extern QXVoidFunction QXDisableTrace;
 extern QXLevelFunction QXEnableLog;
 extern QXVoidFunction QXDisableLog;
+// One level off, the others as they are.
+extern QXLevelFunction QXDisableOneTrace;
+extern QXLevelFunction QXDisableOneLog;
 extern QXVoidFunction QXResetTraceAndLog;
 extern QXSetLogFileFunction QXSetLogFile;
 extern QXSetTraceTitleFunction QXSetTraceTitle;
@@ -58,6 +61,8 @@ void SetEnableTraceFunction(QXLevelFunction function);
 void SetDisableTraceFunction(QXVoidFunction function);
 void SetEnableLogFunction(QXLevelFunction function);
 void SetDisableLogFunction(QXVoidFunction function);
+void SetDisableOneTraceFunction(QXLevelFunction function);
+void SetDisableOneLogFunction(QXLevelFunction function);
 void SetResetTraceAndLogFunction(QXVoidFunction function);
 void SetLogFileFunction(QXSetLogFileFunction function);
 void SetTraceTitleFunction(QXSetTraceTitleFunction function);

@@ -62,6 +62,7 @@ int RunMainLoop(ServerApp& app, const kestrel::UniqueFd& signals)
                 if (info.ssi_signo == SIGHUP) {
                     TRACE_INFO("SIGHUP: reloading the configuration");
                     app.ReloadConfiguration();
+                    TRACE_INFO("SIGHUP: configuration reloaded");
                 } else {
                     TRACE_INFO("Signal %u: ending", info.ssi_signo);
                     app.Exit();

@@ -142,33 +142,59 @@ std::unique_ptr<sorrel::CTraceMode> CreateServerTraceMode(TraceOutput output, co
 
 void ApplyTraceLevel(int t)
 {
-    QXDisableTrace();
-    QXDisableLog();
+    // The levels wanted, then switched in one pass: what stays on is never
+    // off for a moment, so the lines other threads write meanwhile (the
+    // events list among them) are not lost by a reload.
+    constexpr int kLevels = 256;
+    std::array<bool, kLevels> trace{};
+    std::array<bool, kLevels> log{};
+    for (int k = 4; k >= 1; --k) {
+        if (t > k) {
+            trace[static_cast<std::size_t>(kestrel::kLevelUser + k)] = true;
+            log[static_cast<std::size_t>(kestrel::kLevelUser + k)] = true;
+        }
+    }
+    if (t >= 1) {
+        trace[kestrel::kLevelUser] = true;
+        log[kestrel::kLevelUser] = true;
+        for (int level = kestrel::kLevelDebug; level <= kestrel::kLevelFault; ++level) {
+            trace[static_cast<std::size_t>(level)] = true;
+        }
+    }
+    if (g_failuresAlwaysOn) {
+        for (const int level : {kestrel::kLevelWarn, kestrel::kLevelError, kestrel::kLevelFault}) {
+            trace[static_cast<std::size_t>(level)] = true;
+        }
+    }
+    for (int level = 0; level < kLevels; ++level) {
+        const auto at = static_cast<std::size_t>(level);
+        if (trace[at]) {
+            QXEnableTrace(level);
+        } else {
+            QXDisableOneTrace(level);
+        }
+        if (log[at]) {
+            QXEnableLog(level);
+        } else {
+            QXDisableOneLog(level);
+        }
+    }
+
     static constexpr std::array<const char*, 5> kUserLines = {"", "init trace user 1", "init trace user 2",
                                                               "init trace user 3", "init trace user 4"};
     for (int k = 4; k >= 1; --k) {
         if (t > k) {
-            QXEnableTrace(kestrel::kLevelUser + k);
-            QXEnableLog(kestrel::kLevelUser + k);
             TRACE_LEVEL(kestrel::kLevelUser4, "%s", kUserLines[static_cast<std::size_t>(k)]);
         }
     }
     if (t >= 1) {
-        QXEnableTrace(kestrel::kLevelUser);
-        QXEnableLog(kestrel::kLevelUser);
         TRACE_LEVEL(kestrel::kLevelUser4, "init trace user");
-        for (int level = kestrel::kLevelDebug; level <= kestrel::kLevelFault; ++level) {
-            QXEnableTrace(level);
-        }
         TRACE_DEBUG("Debug level activated");
         TRACE_TRACE("Trace level activated");
         TRACE_INFO("Info level activated");
         TRACE_WARN("Warning level activated");
         TRACE_ERROR("Error level activated");
         TRACE_FAULT("Fault level activated");
-    }
-    if (g_failuresAlwaysOn) {
-        FailuresOn();
     }
 }
 

@@ -85,7 +85,9 @@ TEST(AudioInTheProgram, ABurstIsRecordedAndKeptAndATickBoxReloadStopsAndStartsTh
     EXPECT_TRUE(Recordings(bench.Trace(), "Abort Recorder").empty()) << "a confirmed recording is never aborted";
 
     SetAudio(bench, "management", 0);
+    const int reloads = bench.CountTrace("SIGHUP: configuration reloaded");
     bench.Reload();
+    ASSERT_TRUE(bench.WaitForTrace("SIGHUP: configuration reloaded", reloads + 1)) << bench.Trace();
     // Once the recording under way has ended, no new one starts.
     ASSERT_TRUE(kestrel::test::WaitUntil(
         [&] {

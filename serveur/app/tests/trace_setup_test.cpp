@@ -20,6 +20,9 @@ namespace {
 std::vector<std::string> g_lines;
 std::set<int> g_traceOn;
 std::set<int> g_logOn;
+// Levels that were on and went off, even for a moment.
+std::set<int> g_traceGaps;
+std::set<int> g_logGaps;
 
 void CaptureLine(int level, const char* format, ...)
 {
@@ -43,7 +46,20 @@ void CaptureEnableTrace(int level)
 }
 void CaptureDisableTrace()
 {
+    g_traceGaps.insert(g_traceOn.begin(), g_traceOn.end());
     g_traceOn.clear();
+}
+void CaptureDisableOneTrace(int level)
+{
+    if (g_traceOn.erase(level) != 0) {
+        g_traceGaps.insert(level);
+    }
+}
+void CaptureDisableOneLog(int level)
+{
+    if (g_logOn.erase(level) != 0) {
+        g_logGaps.insert(level);
+    }
 }
 void CaptureEnableLog(int level)
 {
@@ -51,6 +67,7 @@ void CaptureEnableLog(int level)
 }
 void CaptureDisableLog()
 {
+    g_logGaps.insert(g_logOn.begin(), g_logOn.end());
     g_logOn.clear();
 }
 
@@ -60,12 +77,16 @@ struct CapturedTrace {
         g_lines.clear();
         g_traceOn = {1, 2, 3};  // stale switches are cleared first
         g_logOn = {7};
+        g_traceGaps.clear();
+        g_logGaps.clear();
         SetTracelnFunction(&CaptureLine);
         SetCheckLevelFunction(&CaptureCheck);
         SetEnableTraceFunction(&CaptureEnableTrace);
         SetDisableTraceFunction(&CaptureDisableTrace);
         SetEnableLogFunction(&CaptureEnableLog);
         SetDisableLogFunction(&CaptureDisableLog);
+        SetDisableOneTraceFunction(&CaptureDisableOneTrace);
+        SetDisableOneLogFunction(&CaptureDisableOneLog);
     }
     ~CapturedTrace()
     {
@@ -75,6 +96,8 @@ struct CapturedTrace {
         SetDisableTraceFunction(&QXDisableTraceNull);
         SetEnableLogFunction(&QXEnableLogNull);
         SetDisableLogFunction(&QXDisableLogNull);
+        SetDisableOneTraceFunction(&QXEnableTraceNull);
+        SetDisableOneLogFunction(&QXEnableLogNull);
     }
 };
 
@@ -98,6 +121,23 @@ TEST(TraceLevelTest, LevelThreeEnablesUserLevelsTwoOneZeroAndTheTaggedLevels)
     EXPECT_TRUE(g_lines[1].starts_with("241 [TRACE] "));
     EXPECT_TRUE(g_lines[3].ends_with("Warning level activated</COLOR>"));
     EXPECT_TRUE(g_lines[5].starts_with("245 <HCOLOR 7>[FAULT] "));
+}
+
+TEST(TraceLevelTest, AReloadNeverSwitchesOffForAMomentWhatStaysOn)
+{
+    CapturedTrace capture;
+    ApplyTraceLevel(3);
+    g_traceGaps.clear();
+    g_logGaps.clear();
+    // The events list (100) and the failures are written by other threads
+    // while the reload applies the same level again, then a lower one.
+    ApplyTraceLevel(3);
+    EXPECT_TRUE(g_traceGaps.empty());
+    EXPECT_TRUE(g_logGaps.empty());
+    ApplyTraceLevel(2);
+    EXPECT_EQ(g_traceGaps, (std::set<int>{102}));
+    EXPECT_EQ(g_logGaps, (std::set<int>{102}));
+    EXPECT_EQ(g_traceOn, (std::set<int>{100, 101, 240, 241, 242, 243, 244, 245}));
 }
 
 TEST(TraceLevelTest, LevelFiveAnnouncesEveryUserLevelAtLevel104)
