@@ -18,7 +18,7 @@ void TraceToStderr(int /*level*/, const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    std::vfprintf(stderr, format, args);
+    std::vfprintf(stderr, format, args);  // NOLINT(clang-analyzer-valist.Uninitialized): started above
     va_end(args);
     std::fputc('\n', stderr);
 }
