@@ -38,6 +38,7 @@ TEST(TestKit, TraceCaptureRecordsWholeLinesFromEveryThreadAndPutsTheHooksBack)
     {
         TraceCapture capture;
         std::vector<std::thread> threads;
+        threads.reserve(4);
         for (int t = 0; t < 4; ++t) {
             threads.emplace_back([t] {
                 for (int i = 0; i < 100; ++i) {
