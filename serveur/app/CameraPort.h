@@ -7,6 +7,9 @@
 
 namespace vorlix {
 class EventsWindow;
+namespace capture {
+class CaptureServer;
+}
 namespace audio {
 class RecordingPlayer;
 }
@@ -52,6 +55,15 @@ public:
     // Re-reads the settings as a confirmed configuration dialog does:
     // thresholds, stream server (restarted on a changed port or access).
     virtual void ReloadConfiguration() = 0;
+
+    // The configuration dialog's save: the device's properties into
+    // "Vorlix Format"; the zones with the device and mode in use.
+    virtual void SaveDeviceProperties() {}
+    virtual void SaveZones() {}
+    // The picture directory in use.
+    virtual std::string PictureDir() const { return {}; }
+    // The capture operations for the device dialogs (null: no capture system).
+    virtual capture::CaptureServer* Capture() { return nullptr; }
 
     // The history view's player of sound recordings; null when the camera
     // has none.

@@ -273,8 +273,39 @@ void ServerApp::ReloadConfiguration()
         return;
     }
     camera_->ReloadConfiguration();
+    if (services_.traceModeCreated) {
+        ApplyTraceLevel(kestrel::profile::GetInt(paths_.settingsFile, kSection, "Trace level", 0));
+    }
     UpdateTray();
     ArmSchedule(kReconfiguredDelayMs);
+}
+
+ConfigForm ServerApp::ConfigurationForm() const
+{
+    FormContext context;
+    context.camera = line_.camera;
+    context.workDir = paths_.workDir;
+    context.pictureDir = camera_ ? camera_->PictureDir() : std::string();
+    context.gstBuild = static_cast<bool>(services_.probeSource);
+    return ReadConfigForm(paths_.settingsFile, context);
+}
+
+SaveResult ServerApp::SaveConfiguration(const ConfigForm& form, const std::optional<WindowRect>& window)
+{
+    // The running camera as the save reaches it; its "Apply" is the reload
+    // that SIGHUP also does.
+    class Target final : public SaveTarget {
+    public:
+        explicit Target(ServerApp& app) : app_(app) {}
+        void SaveDeviceProperties() override { app_.camera_->SaveDeviceProperties(); }
+        void SaveZones() override { app_.camera_->SaveZones(); }
+        void Apply() override { app_.ReloadConfiguration(); }
+
+    private:
+        ServerApp& app_;
+    };
+    Target target(*this);
+    return app::SaveConfiguration(paths_.settingsFile, form, window, camera_ ? &target : nullptr);
 }
 
 void ServerApp::Exit()

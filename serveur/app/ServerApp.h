@@ -15,8 +15,11 @@
 #include "serveur/app/CameraPort.h"
 #include "serveur/app/Clock.h"
 #include "serveur/app/CommandLine.h"
+#include "serveur/app/ConfigTable.h"
 #include "serveur/app/MessageSink.h"
+#include "serveur/app/SaveConfiguration.h"
 #include "serveur/app/ServerPaths.h"
+#include "serveur/app/SourceProbe.h"
 #include "serveur/app/TrayText.h"
 #include "serveur/app/WindowPort.h"
 
@@ -46,6 +49,7 @@ struct AppServices {
     WindowPort* window = nullptr;    // null without a desktop
     EventsWindow* events = nullptr;  // the events list's queue; outlives the camera object
     EditorStarter startEditor;
+    SourceProber probeSource;  // empty in a build that takes no camera address
 };
 
 class ServerApp {
@@ -97,6 +101,14 @@ public:
 
     // A confirmed configuration: settings reloaded, schedule checked in 100 ms.
     void ReloadConfiguration();
+
+    // The configuration dialog: what its pages show on opening, and "save"
+    // (the file written, then taken by the camera and its workers as a
+    // reload does). `window`: the main window's screen rectangle.
+    ConfigForm ConfigurationForm() const;
+    SaveResult SaveConfiguration(const ConfigForm& form, const std::optional<WindowRect>& window);
+    // The "Test" of a camera address; empty when this build takes none.
+    const SourceProber& ProbeSource() const { return services_.probeSource; }
 
     TrayStatus Tray() const;
     // Recomputes the tray status; reports it when it changed.

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "libkestrel/profile/Profile.h"
 #include "libkestrel/trace/TraceLevels.h"
 #include "serveur/actions/VorlixActions.h"
 #include "serveur/app/EventsFeed.h"
@@ -118,6 +119,21 @@ public:
         ReloadWorkers();
         ConfigureWeb();
     }
+
+    void SaveDeviceProperties() override { capture_.SaveProperties(); }
+    // The zones, then the device and mode the device dialog chose (the
+    // settings copy still holds the ones of the last load).
+    void SaveZones() override
+    {
+        cam_.SaveZones();
+        capture::CaptureSystem* system = capture_.System();
+        if (system != nullptr && system->HasDeviceSettings() && capture_.DeviceIndex() >= 0) {
+            kestrel::profile::WriteInt(cam_.SettingsFile(), "Vorlix", "VideoDevice", capture_.DeviceIndex());
+            kestrel::profile::WriteInt(cam_.SettingsFile(), "Vorlix", "VideoFormat", capture_.ModeIndex());
+        }
+    }
+    std::string PictureDir() const override { return cam_.PictureDir(); }
+    capture::CaptureServer* Capture() override { return &capture_; }
 
     audio::RecordingPlayer* Playback() override { return &audio_.Playback(); }
     void AttachEventsList(EventsWindow* list) override { events_.Attach(list); }

@@ -4,11 +4,14 @@
 #include <memory>
 #include <string>
 
+#include "serveur/app/SourceProbe.h"
 #include "serveur/capture/CaptureSystem.h"
 
 namespace vorlix::app {
 
 std::unique_ptr<capture::CaptureSystem> MakeServerCaptureSystem(const std::string& settingsFile);
+// How a camera address is tried; empty in vorlix_vfw, which takes no address.
+SourceProber ServerSourceProber();
 // vorlix_vfw has no Execute action.
 bool ServerHasExecute();
 

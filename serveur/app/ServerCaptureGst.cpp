@@ -8,6 +8,11 @@ std::unique_ptr<capture::CaptureSystem> MakeServerCaptureSystem(const std::strin
     return capture::MakeGstCaptureSystem(settingsFile);
 }
 
+SourceProber ServerSourceProber()
+{
+    return [](const std::string& address) { return ProbeVideoSource(address, std::chrono::seconds(10)); };
+}
+
 bool ServerHasExecute()
 {
     return true;

@@ -8,6 +8,11 @@ std::unique_ptr<capture::CaptureSystem> MakeServerCaptureSystem(const std::strin
     return capture::MakeV4l2CaptureSystem(settingsFile);
 }
 
+SourceProber ServerSourceProber()
+{
+    return {};
+}
+
 bool ServerHasExecute()
 {
     return false;

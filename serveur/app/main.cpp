@@ -14,6 +14,7 @@
 #include "serveur/app/MainLoop.h"
 #include "serveur/app/ServerApp.h"
 #include "serveur/app/ServerCamera.h"
+#include "serveur/app/ServerCaptureChoice.h"
 #include "serveur/app/SetPassword.h"
 #include "serveur/app/TraceSetup.h"
 #include "serveur/gui/DesktopProgram.h"
@@ -78,6 +79,7 @@ int main(int argc, char** argv)
             return MakeServerCamera(paths, camera, display);
         };
         start.startEditor = vorlix::OpenSettingsEditor;
+        start.probeSource = ServerSourceProber();
         start.translate = ServerTranslator(workDir, line.camera);
         return vorlix::gui::RunDesktop(argc, argv, start, signalFd);
     }

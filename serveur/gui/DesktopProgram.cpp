@@ -38,6 +38,7 @@ int RunDesktop(int argc, char** argv, const DesktopStart& start, const kestrel::
     services.traceModeCreated = start.traceModeCreated;
     services.events = &events;
     services.startEditor = start.startEditor;
+    services.probeSource = start.probeSource;
 
     app::ServerApp app(start.line, start.workDir, std::move(services));
     MainWindow window(app, display, events, start.translate);

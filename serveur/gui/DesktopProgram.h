@@ -11,6 +11,7 @@
 #include "serveur/app/CameraPort.h"
 #include "serveur/app/CommandLine.h"
 #include "serveur/app/ServerPaths.h"
+#include "serveur/app/SourceProbe.h"
 #include "serveur/app/TrayText.h"
 
 namespace vorlix {
@@ -27,6 +28,7 @@ struct DesktopStart {
     std::function<std::unique_ptr<app::CameraPort>(const app::ServerPaths&, int, DisplayHook*)> makeCamera;
     std::function<std::string(const std::string&, const std::string&)> startEditor;
     app::TranslateFn translate;
+    app::SourceProber probeSource;  // the "Test" of a camera address; empty when none
 };
 
 // Runs until the program ends (menu, tray or SIGTERM/SIGINT; SIGHUP reloads

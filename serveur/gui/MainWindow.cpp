@@ -14,6 +14,7 @@
 #include "serveur/gui/PictureArea.h"
 #include "serveur/gui/QtOwned.h"
 #include "serveur/gui/TrayIcons.h"
+#include "serveur/gui/config/ConfigDialog.h"
 
 namespace vorlix::gui {
 
@@ -205,7 +206,11 @@ void MainWindow::RunCommand(int id)
         case app::CommandEffect::kOpenAbout:
             OpenAbout();
             break;
-        case app::CommandEffect::kOpenConfiguration:
+        case app::CommandEffect::kOpenConfiguration: {
+            ConfigDialog dialog(app_, tr_, this);
+            dialog.exec();
+            break;
+        }
         case app::CommandEffect::kOpenZones:
         case app::CommandEffect::kOpenHistory:
             TRACE_WARN("Command %d: its dialog is not in this window yet", id);
