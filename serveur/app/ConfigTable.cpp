@@ -8,6 +8,7 @@
 #include "libkestrel/profile/Profile.h"
 #include "serveur/core/ScheduleWord.h"
 #include "serveur/core/SettingRanges.h"
+#include "serveur/web/WebSettings.h"
 
 namespace vorlix::app {
 
@@ -21,6 +22,7 @@ constexpr const char* kAudio = "Vorlix Audio Management";
 constexpr const char* kFtp = "Vorlix FTP";
 constexpr const char* kMail = "Vorlix MAIL";
 constexpr const char* kExec = "Vorlix Execute";
+constexpr const char* kWeb = web::kWebSection;
 
 using P = ConfigPage;
 using K = FieldKind;
@@ -47,6 +49,15 @@ const ConfigField kFields[] = {
     {P::kClient, 1056, "Password", kMain, "Authentification client", K::kPassword},
     {P::kClient, 1010, "Refresh Image without detection(sec)", kMain, "Refresh Picture", K::kNumber},
     {P::kClient, 1011, "Frequency transfert (ms)", kMain, "Frequency Transfert", K::kNumber},
+
+    // The browser view, beside the viewers' stream.
+    {P::kClient, 1210, "Authorize the web view", kWeb, "management", K::kCheck},
+    {P::kClient, 1211, "Web port", kWeb, "Port", K::kNumber},
+    {P::kClient, 1212, "Web pictures per second", kWeb, "fps", K::kNumber},
+    {P::kClient, 1213, "Web viewers at once", kWeb, "Max viewers", K::kNumber},
+    {P::kClient, 1214, "Web address to listen on (empty: all)", kWeb, "Bind", K::kText},
+    {P::kClient, 1215, "HTTPS certificate (PEM file)", kWeb, "Certificate", K::kText},
+    {P::kClient, 1216, "HTTPS key (PEM file)", kWeb, "Key", K::kText},
 
     {P::kDetection, 1034, "Start Auto detection", kMain, "Auto Start Detection", K::kCheck},
     {P::kDetection, 1041, "Noise authorized for one pixel", kMain, "Noise", K::kNumber},
@@ -121,6 +132,18 @@ std::string ShownDefault(const ConfigField& f, const FormContext& context)
 {
     if (Same(f.section, kMain) && Same(f.key, "Port Web client")) {
         return std::to_string(DefaultStreamPort(context.camera));
+    }
+    if (Same(f.section, kWeb)) {
+        const web::WebSettings defaults;
+        if (Same(f.key, "Port")) {
+            return std::to_string(web::kDefaultWebPort + context.camera);
+        }
+        if (Same(f.key, "fps")) {
+            return std::to_string(defaults.fps);
+        }
+        if (Same(f.key, "Max viewers")) {
+            return std::to_string(defaults.maxViewers);
+        }
     }
     if (*f.fallback != '\0') {
         return f.fallback;

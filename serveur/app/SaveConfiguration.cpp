@@ -21,6 +21,15 @@ constexpr const char* kAudio = "Vorlix Audio Management";
 constexpr const char* kFtp = "Vorlix FTP";
 constexpr const char* kMail = "Vorlix MAIL";
 constexpr const char* kExec = "Vorlix Execute";
+constexpr const char* kWeb = "Vorlix Web";
+
+const char* PasswordName(std::string_view section)
+{
+    if (section == kFtp) {
+        return "The FTP password";
+    }
+    return section == kMail ? "The mail password" : "The viewers' password";
+}
 
 // One pass of writes; the first failure of the file is said once, a refused
 // password each time.
@@ -47,17 +56,16 @@ public:
     void Delete(const char* section, const char* key) { Check(prof::DeleteKey(file_, section, key)); }
 
     // A password field: rewritten only when something other than the
-    // placeholder was typed.
+    // placeholder was typed, and only with what survives the scrambling.
     void Password(const char* section, const char* key, const char* keyText)
     {
         const std::string& typed = Get(section, key, FieldKind::kPassword);
-        if (typed.empty() || typed == kPasswordPlaceholder) {
+        if (typed.empty() || typed == kPasswordPlaceholder || !Storable(section, typed)) {
             return;
         }
         std::string scrambled;
         if (!ScramblePassword(typed, keyText, scrambled)) {
-            Refuse(std::string("The password of ") + section + " is too long (at most " +
-                   std::to_string(kMaxPlainLength) + " characters); the stored one is kept");
+            Refuse(std::string(PasswordName(section)) + " cannot be scrambled; the stored one is kept");
             return;
         }
         Put(section, key, scrambled);
@@ -65,12 +73,7 @@ public:
     void MailPassword()
     {
         const std::string& typed = Get(kMail, "Password", FieldKind::kPassword);
-        if (typed.empty() || typed == kPasswordPlaceholder) {
-            return;
-        }
-        if (typed.size() > kMaxPlainLength) {
-            Refuse("The mail password is too long (at most " + std::to_string(kMaxPlainLength) +
-                   " characters); the stored one is kept");
+        if (typed.empty() || typed == kPasswordPlaceholder || !Storable(kMail, typed)) {
             return;
         }
         Check(StoreMailPassword(file_, typed));
@@ -89,6 +92,25 @@ public:
         word.beginMinutes = ParseScheduleTime(Get(kMain, "Schedule", FieldKind::kBegin));
         word.endMinutes = ParseScheduleTime(Get(kMain, "Schedule", FieldKind::kEnd));
         Check(prof::WriteInt(file_, kMain, "Schedule", EncodeScheduleWord(word)));
+    }
+
+    // Only printable ASCII comes back from the scrambler as it went in.
+    bool Storable(const char* section, const std::string& typed)
+    {
+        const std::string head = std::string(PasswordName(section));
+        if (typed.size() > kMaxPlainLength) {
+            Refuse(head + " is too long (at most " + std::to_string(kMaxPlainLength) +
+                   " characters); the stored one is kept");
+            return false;
+        }
+        for (const char ch : typed) {
+            const auto c = static_cast<unsigned char>(ch);
+            if (c < 32 || c > 126) {
+                Refuse(head + " may hold printable ASCII characters only; the stored one is kept");
+                return false;
+            }
+        }
+        return true;
     }
 
     void Refuse(std::string why)
@@ -159,6 +181,10 @@ SaveResult SaveConfiguration(const std::string& settingsFile, const ConfigForm& 
     w.Copy(kMain, "Refresh Picture");
     w.Copy(kMain, "Frequency Transfert");
     w.Box(kMain, "Client access");
+    w.Box(kWeb, "management");
+    for (const char* key : {"Port", "fps", "Max viewers", "Bind", "Certificate", "Key"}) {
+        w.Copy(kWeb, key);
+    }
     // 5. Trace level.
     w.Copy(kMain, "Trace level");
     // 6. Sounds, and the keys of earlier versions they replace.

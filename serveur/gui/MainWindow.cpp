@@ -26,11 +26,11 @@ constexpr int kTrayRefreshMs = 1000;
 constexpr int kMinWindowSide = 100;
 constexpr int kMaxWindowSide = 16384;
 
-// The dialogs of these commands belong to the zone display and the
-// configuration dialogs, which this window does not have yet.
+// The dialogs of these commands belong to the zone display, which this
+// window does not have yet.
 bool DialogBuilt(int id)
 {
-    return id != app::kCmdZones && id != app::kCmdHistory && id != app::kCmdConfiguration;
+    return id != app::kCmdZones && id != app::kCmdHistory;
 }
 
 }  // namespace

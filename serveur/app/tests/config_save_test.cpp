@@ -16,6 +16,7 @@
 #include "serveur/core/WebCam.h"
 #include "serveur/mail/MailSettings.h"
 #include "serveur/scrambler/PasswordScrambler.h"
+#include "serveur/web/WebSettings.h"
 
 namespace {
 
@@ -186,6 +187,24 @@ TEST_F(ConfigSave, APasswordTooLongToScrambleIsRefusedInWordsAndTheStoredOneKept
     EXPECT_EQ(Plain(ini, kMain, "Authentification client", "Authentification client"), "secret");
 }
 
+TEST_F(ConfigSave, APasswordThatWouldNotComeBackIsRefusedInWords)
+{
+    WriteFullFile();
+    ConfigForm form = Open();
+    form.Set(kMain, "Authentification client", "caf\xc3\xa9", FieldKind::kPassword);
+    form.Set(kFtp, "Password", "tab\there", FieldKind::kPassword);
+    form.Set(kMail, "Password", "caf\xc3\xa9", FieldKind::kPassword);
+    const SaveResult result = Save(form);
+    ASSERT_EQ(result.failures.size(), 3u);
+    EXPECT_EQ(result.failures[0],
+              "The viewers' password may hold printable ASCII characters only; the stored one is kept");
+    EXPECT_NE(result.failures[1].find("The FTP password"), std::string::npos) << result.failures[1];
+    EXPECT_NE(result.failures[2].find("The mail password"), std::string::npos) << result.failures[2];
+    EXPECT_EQ(Plain(ini, kMain, "Authentification client", "Authentification client"), "secret");
+    EXPECT_EQ(Plain(ini, kFtp, "Password", "Password"), "ftp-pass");
+    EXPECT_EQ(vorlix::LoadMailSettings(ini).password, "mail-pass");
+}
+
 TEST_F(ConfigSave, QualityIsWrittenAsTypedAndTheCameraTakesAtMostOneHundred)
 {
     ConfigForm form = Open();
@@ -262,6 +281,28 @@ TEST_F(ConfigSave, SavingAFileWithoutMailKeysKeepsTheMailDefaults)
     EXPECT_EQ(prof::GetInt(ini, kFtp, "Proxy Port", 0), 80);
     EXPECT_EQ(prof::GetInt(ini, kMain, "Port Web client", 0), 6666);
     EXPECT_EQ(prof::GetInt(ini, kMain, "Schedule", 0), vorlix::kDefaultSchedule);
+}
+
+TEST_F(ConfigSave, TheWebViewFieldsShowTheirDefaultsAndReachTheWebView)
+{
+    FormContext third = Context();
+    third.camera = 2;
+    ConfigForm form = ReadConfigForm(ini, third);
+    EXPECT_EQ(form.Value("Vorlix Web", "Port"), "8082") << "a port of its own per camera";
+    EXPECT_EQ(form.Value("Vorlix Web", "fps"), "5");
+    EXPECT_EQ(form.Value("Vorlix Web", "management", FieldKind::kCheck), "0");
+    form.Set("Vorlix Web", "management", "1", FieldKind::kCheck);
+    form.Set("Vorlix Web", "Port", "8443");
+    form.Set("Vorlix Web", "Max viewers", "7");
+    form.Set("Vorlix Web", "Bind", "127.0.0.1");
+    ASSERT_TRUE(Save(form).Saved());
+    const vorlix::web::WebSettings web = vorlix::web::ReadWebSettings(ini, 2);
+    EXPECT_TRUE(web.management);
+    EXPECT_EQ(web.port, 8443);
+    EXPECT_EQ(web.maxViewers, 7);
+    EXPECT_EQ(web.bind, "127.0.0.1");
+    EXPECT_EQ(web.fps, 5);
+    EXPECT_FALSE(web.Https());
 }
 
 // Each page's values, set to something other than what they held, come back

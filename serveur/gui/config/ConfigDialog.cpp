@@ -111,7 +111,7 @@ QWidget* ConfigDialog::BuildPage(const app::PageInfo& page)
             if (f.kind == FieldKind::kPassword) {
                 edit->setEchoMode(QLineEdit::Password);
                 if (f.section == std::string_view("Vorlix")) {
-                    edit->setToolTip(Tr("Enter a password to control access client"));
+                    edit->setPlaceholderText(Tr("Enter a password to control access client"));
                 }
             }
             if (f.kind == FieldKind::kBegin || f.kind == FieldKind::kEnd) {

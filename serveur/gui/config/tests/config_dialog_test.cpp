@@ -22,6 +22,7 @@
 
 #include "libkestrel/profile/Profile.h"
 #include "libkestrel/testkit/TestKit.h"
+#include "serveur/app/MenuCommands.h"
 #include "serveur/app/ServerApp.h"
 #include "serveur/app/SourceProbe.h"
 #include "serveur/app/tests/AppDoubles.h"
@@ -29,6 +30,7 @@
 #include "serveur/capture/WebCamCaptureCamera.h"
 #include "serveur/capture/gstreamer/GstCaptureSystem.h"
 #include "serveur/core/WebCam.h"
+#include "serveur/gui/MainWindow.h"
 #include "serveur/gui/config/ConfigDialog.h"
 #include "serveur/gui/config/DeviceDialog.h"
 #include "serveur/scrambler/PasswordScrambler.h"
@@ -50,6 +52,11 @@ public:
 
 private:
     vorlix::capture::CaptureServer* capture_;
+};
+
+class NoTray : public kestrel::TrayShell {
+public:
+    bool Notify(kestrel::TrayAction, const kestrel::TrayIconRecord&) override { return true; }
 };
 
 // Closes the next modal box and keeps its text.
@@ -185,6 +192,48 @@ TEST(ConfigDialogTest, SavingUnchangedKeepsThePasswordsAndReachesTheCamera)
     EXPECT_EQ(plain, "secret");
     EXPECT_EQ(prof::GetString(desk.Ini(), "Vorlix FTP", "Password", ""), ftpScrambled);
     EXPECT_EQ(desk.cam.reloads, reloads + 1) << "the camera and its workers take the save";
+}
+
+TEST(ConfigDialogTest, TheMenuCommandOpensTheDialogOverTheMainWindow)
+{
+    Desk desk;
+    WindowDisplay display;
+    EventsQueue events;
+    MainWindow window(*desk.app, display, events, {}, std::make_unique<NoTray>());
+    desk.app->SetWindow(&window);
+    desk.app->OpenDevice();  // the command is offered with the device open
+    ASSERT_TRUE(window.Action(kCmdConfiguration)->isEnabled());
+    QString title;
+    QObject* parent = nullptr;
+    QTimer timer;
+    timer.setInterval(5);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<ConfigDialog*>(QApplication::activeModalWidget());
+        if (dialog != nullptr) {
+            title = dialog->windowTitle();
+            parent = dialog->parent();
+            Button(*dialog, "cancel")->click();
+        }
+    });
+    timer.start();
+    window.Action(kCmdConfiguration)->trigger();
+    EXPECT_EQ(title, "Vorlix configuration");
+    EXPECT_EQ(parent, &window);
+    desk.app->SetWindow(nullptr);
+}
+
+TEST(ConfigDialogTest, APasswordThatCannotBeStoredIsSaidAndTheDialogStaysOpen)
+{
+    Desk desk;
+    ConfigDialog dialog(*desk.app, {});
+    dialog.show();
+    Edit(dialog, "Vorlix", "Authentification client", FieldKind::kPassword)->setText(QString::fromUtf8("caf\xc3\xa9"));
+    BoxCatcher catcher;
+    dialog.Save();
+    EXPECT_TRUE(catcher.seen);
+    EXPECT_NE(catcher.text.indexOf("printable ASCII"), -1) << catcher.text.toStdString();
+    EXPECT_TRUE(dialog.isVisible()) << "what was typed is not lost";
+    EXPECT_FALSE(prof::Read(desk.Ini(), "Vorlix", "Authentification client").has_value());
 }
 
 TEST(ConfigDialogTest, CancelWritesNothing)
@@ -349,7 +398,7 @@ TEST(ConfigDialogScreens, EveryPageDrawsAndIsSavedWhenAsked)
     ASSERT_TRUE(vorlix::ScramblePassword("secret", "Authentification client", scrambled));
     prof::WriteString(desk.Ini(), "Vorlix", "Authentification client", scrambled);
     ConfigDialog dialog(*desk.app, {});
-    dialog.resize(dialog.sizeHint().width(), 560);
+    dialog.resize(dialog.sizeHint());
     dialog.show();
     const char* where = std::getenv("VORLIX_SCREENSHOTS");
     for (int i = 0; i < kConfigPageCount; ++i) {
