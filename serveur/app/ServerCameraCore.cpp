@@ -50,6 +50,7 @@ public:
         actions_.SetExecuteAllowed(ServerHasExecute());
         StartWorkers();
         WireRoad(display);
+        videoUri_ = VideoUri();
         if (!capture_.StartSystem(MakeServerCaptureSystem(cam_.SettingsFile()))) {
             TRACE_ERROR("No capture system: the video device stays unavailable");
         }
@@ -116,6 +117,7 @@ public:
         cam_.RequestClientRefresh();
         cam_.RequestReferenceImage();
         RestartStreamWhenChanged(before, cam_.SettingsCopy());
+        RestartCaptureWhenSourceChanged();
         ReloadWorkers();
         ConfigureWeb();
     }
@@ -228,6 +230,29 @@ private:
         return {cam_.CaptureRunning(), cam_.DetectionOn(), stream_.Server().CountStreamClients()};
     }
 
+    std::string VideoUri() const { return kestrel::profile::GetString(cam_.SettingsFile(), "Vorlix", "VideoURI", ""); }
+
+    // The capture layer reads "VideoURI" when it is made: a new address
+    // needs a new one, capturing again if it was.
+    void RestartCaptureWhenSourceChanged()
+    {
+        const std::string uri = VideoUri();
+        if (uri == videoUri_) {
+            return;
+        }
+        videoUri_ = uri;
+        const bool running = capture_.Running();
+        TRACE_INFO("Video source changed to \"%s\"", uri.c_str());
+        StopCapture();
+        if (!capture_.StartSystem(MakeServerCaptureSystem(cam_.SettingsFile()))) {
+            TRACE_ERROR("No capture system: the video device stays unavailable");
+            return;
+        }
+        if (running && !StartCapture()) {
+            TRACE_WARN("The new video source could not be opened");
+        }
+    }
+
     // A new port or password needs a new listening socket; access 0 stops it.
     void RestartStreamWhenChanged(const CameraSettings& before, const CameraSettings& now)
     {
@@ -262,6 +287,7 @@ private:
     audio::AudioManagement audio_;
     std::unique_ptr<ftp::FtpUploader> ftp_;  // made once the picture directory is known
     MailWorker mail_;
+    std::string videoUri_;  // "VideoURI" the capture layer was made with
     std::unique_ptr<ftp::FtpRoadStop> ftpStop_;
     MailRoadStop mailStop_{mail_};
     audio::RecorderRoadStop recorderStop_{audio_.GetRecorder()};

@@ -147,4 +147,33 @@ TEST_F(MailSaveInTheProgram, UntickingMailWritesZeroAndStopsTheRunningSender)
     EXPECT_EQ(bench.Stop(), 0) << bench.Trace();
 }
 
+// A saved camera address is taken by the running server at the reload, not
+// at the next start.
+TEST(AddressSaveInTheProgram, ANewVideoFileIsCapturedAfterTheSave)
+{
+    unsetenv("VORLIX_VIDEO_SOURCE");
+    ServerBench bench;
+    const fs::path dir = bench.dir.Path();
+    ASSERT_TRUE(Ffmpeg(dir, {"-f", "lavfi", "-i", "testsrc2=size=256x144:rate=15", "-t", "30", "-c:v", "libx264",
+                             "-preset", "ultrafast", "-pix_fmt", "yuv420p", "first.mp4"}));
+    ASSERT_TRUE(Ffmpeg(dir, {"-f", "lavfi", "-i", "testsrc2=size=192x108:rate=15", "-t", "30", "-c:v", "libx264",
+                             "-preset", "ultrafast", "-pix_fmt", "yuv420p", "second.mp4"}));
+    prof::WriteString(bench.ini, "Vorlix", "VideoURI", NormaliseVideoUri("first.mp4", dir.string()));
+    bench.Start();
+    ASSERT_TRUE(
+        kestrel::test::WaitUntil([&] { return prof::GetInt(bench.ini, "Vorlix", "width", 0) == 256; }, 15s, 50ms))
+        << bench.Trace();
+
+    FormContext context;
+    context.workDir = dir.string();
+    ConfigForm form = ReadConfigForm(bench.ini, context);
+    form.Set("Vorlix", "VideoURI", "second.mp4");
+    ASSERT_TRUE(SaveConfiguration(bench.ini, form, std::nullopt, nullptr).Saved());
+    bench.Reload();
+    EXPECT_TRUE(
+        kestrel::test::WaitUntil([&] { return prof::GetInt(bench.ini, "Vorlix", "width", 0) == 192; }, 15s, 50ms))
+        << bench.Trace();
+    EXPECT_EQ(bench.Stop(), 0) << bench.Trace();
+}
+
 }  // namespace
