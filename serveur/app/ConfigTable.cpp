@@ -28,10 +28,10 @@ using P = ConfigPage;
 using K = FieldKind;
 
 constexpr PageInfo kPages[] = {
-    {P::kVideo, "Video", 142},         {P::kJpeg, "Jpeg", 143},     {P::kClient, "Client", 144},
-    {P::kDetection, "Detection", 145}, {P::kSounds, "Sounds", 149}, {P::kRecord, "Record", 159},
-    {P::kPlanner, "Planner", 150},     {P::kFtp, "FTP", 154},       {P::kMail, "Mail", 157},
-    {P::kExecute, "Execute", 158},     {P::kTrace, "Trace", 146},   {P::kUpdate, "Update", 147},
+    {"Video", P::kVideo, 142},         {"Jpeg", P::kJpeg, 143},     {"Client", P::kClient, 144},
+    {"Detection", P::kDetection, 145}, {"Sounds", P::kSounds, 149}, {"Record", P::kRecord, 159},
+    {"Planner", P::kPlanner, 150},     {"FTP", P::kFtp, 154},       {"Mail", P::kMail, 157},
+    {"Execute", P::kExecute, 158},     {"Trace", P::kTrace, 146},   {"Update", P::kUpdate, 147},
 };
 
 // clang-format off
@@ -261,7 +261,7 @@ std::string NormaliseVideoUri(std::string_view typed, const std::string& workDir
     while (e > b && (typed[e - 1] == ' ' || typed[e - 1] == '\t')) {
         --e;
     }
-    const std::string text(typed.substr(b, e - b));
+    std::string text(typed.substr(b, e - b));
     if (text.empty()) {
         return text;
     }

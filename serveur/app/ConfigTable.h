@@ -29,8 +29,8 @@ enum class ConfigPage : int {
 inline constexpr int kConfigPageCount = 12;
 
 struct PageInfo {
-    ConfigPage page;
     const char* label;  // tab label, before translation
+    ConfigPage page;
     int resource;
 };
 std::span<const PageInfo> ConfigPages();

@@ -54,7 +54,7 @@ TEST_F(AddressTest, AVideoFileNamedByAPlainPathShowsItsFirstPicture)
     EXPECT_EQ(result.height, 144);
     ASSERT_EQ(result.rgb.size(), 176u * 144u * 3u);
     // The middle pixel is the clip's red, give or take the codec.
-    const std::size_t mid = (72u * 176u + 88u) * 3u;
+    const std::size_t mid = ((std::size_t{72} * 176) + 88) * 3;
     EXPECT_NEAR(result.rgb[mid], 0xC0, 24);
     EXPECT_NEAR(result.rgb[mid + 1], 0x20, 24);
     EXPECT_NEAR(result.rgb[mid + 2], 0x10, 24);

@@ -49,7 +49,9 @@ std::map<std::string, std::string> AllKeys(const std::string& file)
     std::map<std::string, std::string> keys;
     for (const std::string& section : prof::SectionNames(file)) {
         for (const std::string& key : prof::KeyNames(file, section)) {
-            keys[section + "/" + key] = prof::Read(file, section, key).value_or("<absent>");
+            std::string name = section;
+            name.append("/").append(key);
+            keys[name] = prof::Read(file, section, key).value_or("<absent>");
         }
     }
     return keys;

@@ -19,6 +19,7 @@
 #include "libkestrel/trace/TraceLevels.h"
 #include "serveur/app/ServerApp.h"
 #include "serveur/capture/CaptureServer.h"
+#include "serveur/gui/QtOwned.h"
 #include "serveur/gui/config/DeviceDialog.h"
 
 namespace vorlix::gui {
@@ -51,8 +52,8 @@ ConfigDialog::ConfigDialog(app::ServerApp& app, app::TranslateFn translate, QWid
     setWindowTitle(Tr("Vorlix configuration"));
     controls_.assign(app::ConfigFields().size(), nullptr);
 
-    auto* layout = new QVBoxLayout(this);
-    tabs_ = new QTabWidget(this);
+    auto* layout = QtOwned<QVBoxLayout>(this);
+    tabs_ = QtOwned<QTabWidget>(this);
     tabs_->setObjectName("tabs");
     // Every page's tab in sight: the dialog is as wide as the twelve labels.
     tabs_->setUsesScrollButtons(false);
@@ -62,7 +63,7 @@ ConfigDialog::ConfigDialog(app::ServerApp& app, app::TranslateFn translate, QWid
     tabs_->setCurrentIndex(0);
     layout->addWidget(tabs_);
 
-    auto* buttons = new QDialogButtonBox(this);
+    auto* buttons = QtOwned<QDialogButtonBox>(this);
     QPushButton* save = buttons->addButton(Tr("save"), QDialogButtonBox::AcceptRole);
     QPushButton* cancel = buttons->addButton(Tr("cancel"), QDialogButtonBox::RejectRole);
     save->setObjectName("save");
@@ -80,9 +81,10 @@ QString ConfigDialog::Tr(const char* text) const
 
 QWidget* ConfigDialog::BuildPage(const app::PageInfo& page)
 {
-    auto* widget = new QWidget;
+    auto* widget = QtOwned<QWidget>(tabs_);
     widget->setObjectName(QString("page_%1").arg(page.resource));
-    auto* form = new QFormLayout(widget);
+    auto* form = QtOwned<QFormLayout>();
+    widget->setLayout(form);
     const auto fields = app::ConfigFields();
     for (std::size_t i = 0; i < fields.size(); ++i) {
         const ConfigField& f = fields[i];
@@ -93,12 +95,12 @@ QWidget* ConfigDialog::BuildPage(const app::PageInfo& page)
         const QString label = *f.label != '\0' ? Tr(f.label) : QString();
         QWidget* control = nullptr;
         if (IsBox(f.kind)) {
-            auto* box = new QCheckBox(label, widget);
+            auto* box = QtOwned<QCheckBox>(label, widget);
             box->setChecked(value == "1");
             form->addRow(box);
             control = box;
         } else if (f.kind == FieldKind::kChoice) {
-            auto* combo = new QComboBox(widget);
+            auto* combo = QtOwned<QComboBox>(widget);
             for (const QString& choice : QString(f.choices).split('|')) {
                 combo->addItem(Tr(choice.toUtf8().constData()));
             }
@@ -106,7 +108,7 @@ QWidget* ConfigDialog::BuildPage(const app::PageInfo& page)
             form->addRow(label, combo);
             control = combo;
         } else {
-            auto* edit = new QLineEdit(value, widget);
+            auto* edit = QtOwned<QLineEdit>(value, widget);
             edit->setMaxLength(static_cast<int>(app::kMaxFieldText));
             if (f.kind == FieldKind::kPassword) {
                 edit->setEchoMode(QLineEdit::Password);
@@ -134,17 +136,17 @@ void ConfigDialog::AddPageExtras(ConfigPage page, QFormLayout* layout)
             AddVideoButtons(layout);
             break;
         case ConfigPage::kSounds:
-            layout->addRow(new QLabel(Tr("4 to 9 : update the Vorlix.ini file")));
-            layout->addRow(new QLabel(Tr("others case, modify directly the ini file")));
+            layout->addRow(QtOwned<QLabel>(Tr("4 to 9 : update the Vorlix.ini file")));
+            layout->addRow(QtOwned<QLabel>(Tr("others case, modify directly the ini file")));
             break;
         case ConfigPage::kExecute: {
-            auto* help = new QLabel(Tr(kExecuteHelp));
+            auto* help = QtOwned<QLabel>(Tr(kExecuteHelp));
             help->setWordWrap(true);
             layout->addRow(help);
             break;
         }
         case ConfigPage::kUpdate: {
-            auto* update = new QPushButton(Tr("Update"));
+            auto* update = QtOwned<QPushButton>(Tr("Update"));
             update->setObjectName("update");
             connect(update, &QPushButton::clicked, this,
                     [] { QDesktopServices::openUrl(QUrl(QString::fromLatin1(app::kDownloadPage))); });
@@ -159,11 +161,11 @@ void ConfigDialog::AddPageExtras(ConfigPage page, QFormLayout* layout)
 void ConfigDialog::AddVideoButtons(QFormLayout* layout)
 {
     if (opened_.context.gstBuild) {
-        auto* test = new QPushButton(Tr("Test"));
+        auto* test = QtOwned<QPushButton>(Tr("Test"));
         test->setObjectName("test");
         connect(test, &QPushButton::clicked, this, &ConfigDialog::TestAddress);
         layout->addRow(Tr("rtsp://, http://, file:// or a file"), test);
-        testResult_ = new QLabel;
+        testResult_ = QtOwned<QLabel>();
         testResult_->setObjectName("testResult");
         testResult_->setWordWrap(true);
         testResult_->setMinimumWidth(kPreviewWidth);
@@ -180,9 +182,9 @@ void ConfigDialog::AddVideoButtons(QFormLayout* layout)
         {"Compression", "IDC_ONGLET_VIDEO_BUTTON_COMPRESSION", 1039},
         {"Display", "IDC_ONGLET_VIDEO_BUTTON_DISPLAY", 1040},
     };
-    auto* row = new QHBoxLayout;
+    auto* row = QtOwned<QHBoxLayout>();
     for (const Button& b : kButtons) {
-        auto* button = new QPushButton(Tr(b.text));
+        auto* button = QtOwned<QPushButton>(Tr(b.text));
         button->setObjectName(QString("button_%1").arg(b.id));
         connect(button, &QPushButton::clicked, this, [this, b] {
             TRACE_LEVEL(kestrel::kLevelUser4, "%s", b.trace);
@@ -225,7 +227,8 @@ void ConfigDialog::TestAddress()
         testResult_->setText(QString::fromStdString(result.why));
         return;
     }
-    const QImage image(result.rgb.data(), result.width, result.height, result.width * 3, QImage::Format_RGB888);
+    const QImage image(result.rgb.data(), result.width, result.height, static_cast<qsizetype>(result.width) * 3,
+                       QImage::Format_RGB888);
     testResult_->setPixmap(QPixmap::fromImage(image.copy()).scaledToWidth(kPreviewWidth, Qt::SmoothTransformation));
     testResult_->setToolTip(QString("%1 x %2").arg(result.width).arg(result.height));
 }

@@ -10,6 +10,7 @@
 
 #include "libkestrel/trace/TraceLevels.h"
 #include "serveur/capture/CaptureServer.h"
+#include "serveur/gui/QtOwned.h"
 
 namespace vorlix::gui {
 
@@ -18,10 +19,10 @@ DeviceDialog::DeviceDialog(capture::CaptureServer& capture, Kind kind, app::Tran
 {
     setObjectName(kind == kSource ? "source" : "format");
     setWindowTitle(kind == kSource ? Tr("Video source") : Tr("Video format"));
-    auto* layout = new QVBoxLayout(this);
-    auto* form = new QFormLayout;
+    auto* layout = QtOwned<QVBoxLayout>(this);
+    auto* form = QtOwned<QFormLayout>();
     if (kind == kSource) {
-        devices_ = new QListWidget(this);
+        devices_ = QtOwned<QListWidget>(this);
         devices_->setObjectName("devices");
         for (const std::string& name : capture_.DeviceList()) {
             devices_->addItem(QString::fromStdString(name));
@@ -29,7 +30,7 @@ DeviceDialog::DeviceDialog(capture::CaptureServer& capture, Kind kind, app::Tran
         devices_->setCurrentRow(capture_.DeviceIndex());
         form->addRow(Tr("Device"), devices_);
     }
-    modes_ = new QListWidget(this);
+    modes_ = QtOwned<QListWidget>(this);
     modes_->setObjectName("modes");
     form->addRow(Tr("Mode"), modes_);
     FillModes();
@@ -39,9 +40,9 @@ DeviceDialog::DeviceDialog(capture::CaptureServer& capture, Kind kind, app::Tran
         connect(devices_, &QListWidget::currentRowChanged, this, &DeviceDialog::DeviceSelected);
     }
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    connect(buttons, &QDialogButtonBox::accepted, this, &DeviceDialog::Accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &DeviceDialog::Cancel);
+    auto* buttons = QtOwned<QDialogButtonBox>(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &DeviceDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &DeviceDialog::reject);
     layout->addWidget(buttons);
 }
 
@@ -85,7 +86,7 @@ void DeviceDialog::AddSliders(QFormLayout* layout)
         if (system->GetProperty(i, value) != 0 || value.maximum <= value.minimum) {
             continue;
         }
-        auto* slider = new QSlider(Qt::Horizontal, this);
+        auto* slider = QtOwned<QSlider>(Qt::Horizontal, this);
         slider->setObjectName(QString("property_%1").arg(i));
         slider->setRange(value.minimum, value.maximum);
         slider->setValue(value.value);
@@ -94,11 +95,11 @@ void DeviceDialog::AddSliders(QFormLayout* layout)
         ++shown;
     }
     if (shown == 0) {
-        layout->addRow(new QLabel(Tr("This device has no picture settings")));
+        layout->addRow(QtOwned<QLabel>(Tr("This device has no picture settings")));
     }
 }
 
-void DeviceDialog::Accept()
+void DeviceDialog::accept()
 {
     closing_ = true;
     const int row = modes_->currentRow();
@@ -111,7 +112,7 @@ void DeviceDialog::Accept()
     done(row);
 }
 
-void DeviceDialog::Cancel()
+void DeviceDialog::reject()
 {
     closing_ = true;
     done(-1);

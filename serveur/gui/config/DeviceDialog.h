@@ -28,8 +28,10 @@ public:
     QListWidget* Modes() const { return modes_; }
     [[nodiscard]] bool DeviceChanged() const { return deviceChanged_; }
 
-    void Accept();
-    void Cancel();
+    // OK: capture restarted in the chosen mode when it changed; closes with the mode row.
+    void accept() override;
+    // Cancel (and Escape): closes with -1; a device chosen meanwhile stays connected.
+    void reject() override;
 
 private:
     QString Tr(const char* text) const;

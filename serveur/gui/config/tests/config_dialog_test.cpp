@@ -352,7 +352,7 @@ TEST_F(DeviceDialogTest, ChoosingADeviceConnectsItAndOkStartsCaptureInTheChosenM
     ASSERT_FALSE(found.isEmpty());
     const int mode = dialog.Modes()->row(found.front());
     dialog.Modes()->setCurrentRow(mode);
-    dialog.Accept();
+    dialog.accept();
     EXPECT_EQ(dialog.result(), mode);
     EXPECT_TRUE(server.Running());
     EXPECT_EQ(server.ModeIndex(), mode);
@@ -365,7 +365,7 @@ TEST_F(DeviceDialogTest, CancelKeepsADeviceAlreadyConnected)
     DeviceDialog dialog(server, DeviceDialog::kSource, {});
     const int last = static_cast<int>(devices.size()) - 1;
     dialog.Devices()->setCurrentRow(last);
-    dialog.Cancel();
+    dialog.reject();
     EXPECT_EQ(dialog.result(), -1);
     EXPECT_EQ(server.DeviceIndex(), last);
     EXPECT_FALSE(server.Running());
