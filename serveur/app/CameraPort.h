@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "serveur/core/ZoneTable.h"
+
 namespace vorlix {
 class EventsWindow;
 namespace capture {
@@ -16,6 +18,13 @@ class RecordingPlayer;
 }  // namespace vorlix
 
 namespace vorlix::app {
+
+// The size and row order of the frames (0 x 0 before the first).
+struct PictureGeometry {
+    int width = 0;
+    int height = 0;
+    int topDown = 1;  // 2: row 0 is the bottom of the picture
+};
 
 class CameraPort {
 public:
@@ -68,6 +77,17 @@ public:
     // The history view's player of sound recordings; null when the camera
     // has none.
     virtual audio::RecordingPlayer* Playback() { return nullptr; }
+    // The zone table, read and replaced whole (the zone selection's edits).
+    virtual PictureGeometry Geometry() const { return {}; }
+    virtual ZoneSnapshot Zones() const { return {}; }
+    virtual void SetZones(const ZoneSnapshot& /*zones*/) {}
+    // A zone was drawn: viewers get a fresh picture and the reference image is taken again.
+    virtual void ZoneDrawn() {}
+    // The zones into the settings file ("NbSelection", "x0_%d", ...).
+    virtual void SaveZones() {}
+    virtual std::string PictureDir() const { return {}; }
+    virtual std::string SettingsFile() const { return {}; }
+
     // The desktop's events list, shown every line of the events window while
     // attached (null detaches it; it must outlive the camera object while
     // attached). Its AddEntry is called off the GUI thread.

@@ -7,6 +7,7 @@
 
 #include "libkestrel/profile/Profile.h"
 #include "libkestrel/trace/TraceLevels.h"
+#include "serveur/actions/Overlay.h"
 #include "serveur/actions/VorlixActions.h"
 #include "serveur/app/EventsFeed.h"
 #include "serveur/app/ServerCamera.h"
@@ -138,6 +139,18 @@ public:
     capture::CaptureServer* Capture() override { return &capture_; }
 
     audio::RecordingPlayer* Playback() override { return &audio_.Playback(); }
+
+    PictureGeometry Geometry() const override { return {cam_.Width(), cam_.Height(), cam_.TopDown()}; }
+    ZoneSnapshot Zones() const override { return cam_.Zones().Snapshot(); }
+    void SetZones(const ZoneSnapshot& zones) override { cam_.Zones().SetAll(zones); }
+    void ZoneDrawn() override
+    {
+        cam_.RequestClientRefresh();
+        cam_.RequestReferenceImage();
+    }
+    void SaveZones() override { cam_.SaveZones(); }
+    std::string PictureDir() const override { return cam_.PictureDir(); }
+    std::string SettingsFile() const override { return cam_.SettingsFile(); }
     void AttachEventsList(EventsWindow* list) override { events_.Attach(list); }
 
 private:
@@ -154,6 +167,7 @@ private:
     {
         road_.SetClassifier(&actions_.Naming());
         road_.SetPictureWriter(&actions_.Pictures());
+        road_.SetOverlay(&overlay_);  // "follow detection": the marks go into the written picture
         road_.SetDisplay(display);
         road_.Add(actions_.Pictures());
         road_.Add(stream_.Pictures());
@@ -277,6 +291,7 @@ private:
     EventsFeed events_;
     WebCam cam_;
     VorlixActions actions_;
+    DetectionOverlayPainter overlay_;
     mutable WebCamStreamServer stream_;
     web::WebView web_;
     DetectionRoad road_;

@@ -1,8 +1,10 @@
 #include "serveur/app/WindowDisplay.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
+#include "serveur/actions/Overlay.h"
 #include "serveur/core/FrameToRgb.h"
 
 namespace vorlix::app {
@@ -57,22 +59,44 @@ void WindowDisplay::SetActivityColour(std::uint32_t colour)
     Changed(lock);
 }
 
-void WindowDisplay::DrawDetectionOverlay(const Detection& /*detection*/, std::span<std::uint8_t> /*annotated*/) {}
+void WindowDisplay::SetSelection(const ZoneCorners& rectangle)
+{
+    const std::lock_guard<std::mutex> guard(lock_);
+    selection_ = rectangle;
+    selecting_ = true;
+}
 
-void WindowDisplay::Decorate(const Frame& /*work*/, std::span<std::uint8_t> /*bytes*/, bool /*overlayAlreadyDrawn*/) {}
+void WindowDisplay::ClearSelection()
+{
+    const std::lock_guard<std::mutex> guard(lock_);
+    selecting_ = false;
+}
 
-void WindowDisplay::Paint(const Frame& frame, std::span<const std::uint8_t> annotated, bool overlayAlreadyDrawn)
+void WindowDisplay::Paint(const Frame& frame, const DisplayMarks& marks)
 {
     if (frame.width <= 0 || frame.height <= 0) {
         return;
     }
-    // The overlay, when drawn, lives in the annotated copy of the frame.
-    const std::span<const std::uint8_t> source =
-        overlayAlreadyDrawn && annotated.size() >= frame.data.size() ? annotated.first(frame.data.size()) : frame.data;
-    work_.assign(source.begin(), source.end());
-    Frame work = frame;
-    work.data = work_;
-    Decorate(work, work_, overlayAlreadyDrawn);
+    std::optional<ZoneCorners> selection;
+    {
+        const std::lock_guard<std::mutex> guard(lock_);
+        if (selecting_) {
+            selection = selection_;
+        }
+    }
+    work_.assign(frame.data.begin(), frame.data.end());
+    const OverlayTarget target{work_, frame.width, frame.height, frame.format, frame.topDown};
+    if (!marks.overlayDrawn) {
+        DrawZoneFrames(target, marks.zones);
+    }
+    if (selection) {
+        DrawZoneFrame(target, std::min(selection->x0, selection->x1), std::min(selection->y0, selection->y1),
+                      std::max(selection->x0, selection->x1), std::max(selection->y0, selection->y1));
+    }
+    if (marks.followDetection && !marks.overlayDrawn) {
+        const auto count = static_cast<std::size_t>(std::clamp(marks.zones.count, 0, kMaxZones));
+        DrawChanges(target, marks.mask, std::span<const ZoneMark>(marks.marks).first(count));
+    }
 
     // A fresh buffer per picture: the window may still be painting the last one.
     auto picture = std::make_shared<DisplayPicture>();

@@ -44,10 +44,15 @@ public:
     void SetActivityRange(int low, int high) override;
     void SetActivityPosition(int position) override;
     void SetActivityColour(std::uint32_t colour) override;
-    // The detection overlay belongs to the zone display, which draws it into
-    // the frame; the plain window adds nothing.
-    void DrawDetectionOverlay(const Detection& detection, std::span<std::uint8_t> annotated) override;
-    void Paint(const Frame& frame, std::span<const std::uint8_t> annotated, bool overlayAlreadyDrawn) override;
+    // On the capture thread: zone frames, the selection being drawn and,
+    // when asked and not yet in the frame, the changed samples and centres
+    // go onto a copy of the frame, which is converted and left for the window.
+    void Paint(const Frame& frame, const DisplayMarks& marks) override;
+
+    // The rectangle being drawn with the mouse (picture pixels, any corner
+    // order), framed on every painted frame until cleared.
+    void SetSelection(const ZoneCorners& rectangle);
+    void ClearSelection();
 
     // On the window's thread: what changed since the last call.
     DisplayUpdate Take();
@@ -55,11 +60,6 @@ public:
     // Pictures converted and pictures replaced before the window took them.
     std::uint64_t Painted() const;
     std::uint64_t Replaced() const;
-
-protected:
-    // Draws on the frame's own bytes (`work`, in the frame's format) before
-    // it is converted: zone frames and the selection rectangle go here.
-    virtual void Decorate(const Frame& work, std::span<std::uint8_t> bytes, bool overlayAlreadyDrawn);
 
 private:
     void Changed(std::unique_lock<std::mutex>& lock);
@@ -72,6 +72,8 @@ private:
     bool announced_ = false;
     std::uint64_t painted_ = 0;
     std::uint64_t replaced_ = 0;
+    ZoneCorners selection_;
+    bool selecting_ = false;
     // Capture thread only.
     std::vector<std::uint8_t> work_;
 };

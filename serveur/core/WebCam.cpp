@@ -109,10 +109,44 @@ void WebCam::ProcessFrame(const Frame& frame)
     if (DetectionOn()) {
         overlayDrawn = Detect(road, display, displayOn);
     }
-    // 12. Display.
+    // 12. Display: the frame as written, overlay included when it was drawn.
     if (displayOn) {
-        display->Paint(frame, annotated_, overlayDrawn);
+        Frame shown = frame;
+        if (overlayDrawn) {
+            shown.data = overlaid_;
+        }
+        display->Paint(shown, Marks(overlayDrawn));
     }
+}
+
+DisplayMarks WebCam::Marks(bool overlayDrawn) const
+{
+    DisplayMarks marks;
+    marks.overlayDrawn = overlayDrawn;
+    marks.followDetection = FollowDetection();
+    marks.zones = zones_.Snapshot();
+    for (int i = 0; i < kZoneSlots; ++i) {
+        const ZoneState& st = state_[static_cast<std::size_t>(i)];
+        marks.marks[static_cast<std::size_t>(i)] =
+            ZoneMark{st.measure.load(), st.centreX.load(), st.centreY.load(), st.lastStandard.load()};
+    }
+    marks.mask = mask_;
+    return marks;
+}
+
+bool WebCam::DrawOverlay(const DetectionRoad* road, const Detection& detection)
+{
+    DetectionOverlay* const overlay = road != nullptr ? road->Overlay() : nullptr;
+    if (!FollowDetection() || overlay == nullptr || current_.empty()) {
+        return false;
+    }
+    // The capture layer's buffer is not ours to draw on: the overlay goes
+    // into a copy, which stands for the frame from here on (picture, stream,
+    // window).
+    overlaid_.assign(current_.begin(), current_.end());
+    overlay->DrawDetectionOverlay(detection, overlaid_, mask_);
+    current_ = overlaid_;
+    return true;
 }
 
 void WebCam::OfferLiveFrame(const DetectionRoad& road)
@@ -218,14 +252,7 @@ bool WebCam::Detect(const DetectionRoad* road, DisplayHook* display, bool displa
     }
     CopyFrameInto(previous_);
     previousValid_ = true;
-    bool overlayDrawn = false;
-    if (FollowDetection() && display != nullptr) {
-        // The picture writer copies the frame into the annotated image itself;
-        // only the overlay needs it here first.
-        CopyFrameInto(annotated_);
-        display->DrawDetectionOverlay(d, annotated_);
-        overlayDrawn = true;
-    }
+    const bool overlayDrawn = DrawOverlay(road, d);
     if (road == nullptr) {
         return overlayDrawn;
     }

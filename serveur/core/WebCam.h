@@ -111,6 +111,7 @@ public:
 
     // ---- Zones ----------------------------------------------------------
     ZoneTable& Zones() { return zones_; }
+    const ZoneTable& Zones() const { return zones_; }
     int ZoneCount() const { return zones_.Count(); }
     ZoneCorners Zone(int slot) const { return zones_.Zone(slot); }
     void SetZone(int slot, const ZoneCorners& zone) { zones_.SetZone(slot, zone); }
@@ -188,6 +189,11 @@ private:
     Detection NewDetection(const MeasuredPicture& picture, const ZoneSnapshot& snap, std::time_t now, int matched,
                            int detected, int sum, bool all);
     PictureRequest NewRequest(std::string path, std::time_t now);
+    // "follow detection": the overlay drawn into a copy of the frame, which
+    // becomes the current frame; false when nothing was drawn.
+    bool DrawOverlay(const DetectionRoad* road, const Detection& detection);
+    // What the window draws over the painted frame.
+    DisplayMarks Marks(bool overlayDrawn) const;
     bool AllocateImages(int width, int height);
     void WriteZoneCorners(int count);
 
@@ -208,6 +214,7 @@ private:
     bool previousValid_ = false;                  // capture thread only
     std::span<const std::uint8_t> current_;
     std::vector<std::uint8_t> rgb_;  // the current frame converted to RGB, capture thread only
+    std::vector<std::uint8_t> overlaid_;  // the frame with the detection overlay, capture thread only
 
     ZoneTable zones_;
     std::array<ZoneState, kZoneSlots> state_{};

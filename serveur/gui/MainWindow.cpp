@@ -8,12 +8,15 @@
 
 #include "libkestrel/trace/TraceLevels.h"
 #include "serveur/app/MenuCommands.h"
+#include "serveur/audio/AudioConfig.h"
 #include "serveur/gui/ActivityBar.h"
 #include "serveur/gui/Dialogs.h"
 #include "serveur/gui/EventsDialog.h"
+#include "serveur/gui/HistoryDialog.h"
 #include "serveur/gui/PictureArea.h"
 #include "serveur/gui/QtOwned.h"
 #include "serveur/gui/TrayIcons.h"
+#include "serveur/gui/ZoneDialog.h"
 #include "serveur/gui/config/ConfigDialog.h"
 
 namespace vorlix::gui {
@@ -25,13 +28,6 @@ constexpr int kInitialHeight = 240;
 constexpr int kTrayRefreshMs = 1000;
 constexpr int kMinWindowSide = 100;
 constexpr int kMaxWindowSide = 16384;
-
-// The dialogs of these commands belong to the zone display, which this
-// window does not have yet.
-bool DialogBuilt(int id)
-{
-    return id != app::kCmdZones && id != app::kCmdHistory;
-}
 
 }  // namespace
 
@@ -52,6 +48,9 @@ MainWindow::MainWindow(app::ServerApp& app, app::WindowDisplay& display, app::Ev
     bar_->setGeometry(0, 100, 200, 5);
     picture_->SetStretch(app_.ResizeVideo());
     client_->installEventFilter(this);
+    connect(picture_, &PictureArea::MousePressed, this, &MainWindow::OnMousePressed);
+    connect(picture_, &PictureArea::MouseMoved, this, &MainWindow::OnMouseMoved);
+    connect(picture_, &PictureArea::MouseReleased, this, &MainWindow::OnMouseReleased);
     BuildMenus();
 
     tray_.SetNotificationWnd(this, app::kTrayMessage);
@@ -122,13 +121,23 @@ void MainWindow::BuildMenus()
     add(detection, app::kCmdReference);
     QMenu* help = menuBar()->addMenu(text(app::kMenuHelp));
     add(help, app::kCmdAbout)->setShortcuts({QKeySequence("Alt+?"), QKeySequence("Alt+/")});
-    TRACE_INFO("Zones selection, history and configuration dialogs are not in this window yet: their items stay off");
+    TRACE_INFO("The configuration dialog is not in this window yet: its item stays off");
     ApplyMenuStates();
 }
 
 EventsDialog* MainWindow::Events() const
 {
     return eventsDialog_.data();
+}
+
+ZoneDialog* MainWindow::Zones() const
+{
+    return zoneDialog_.data();
+}
+
+HistoryDialog* MainWindow::History() const
+{
+    return historyDialog_.data();
 }
 
 QAction* MainWindow::Action(int id) const
@@ -145,7 +154,9 @@ void MainWindow::MenuStatesChanged()
 void MainWindow::ApplyMenuStates()
 {
     for (const auto& [id, action] : actions_) {
-        action->setEnabled(DialogBuilt(id) && app_.MenuEnabled(id));
+        // One zone selection at a time: its item is off while the dialog is open.
+        const bool zonesOpen = id == app::kCmdZones && zoneDialog_;
+        action->setEnabled(!zonesOpen && app_.MenuEnabled(id));
     }
 }
 
@@ -199,6 +210,9 @@ void MainWindow::RunCommand(int id)
     if (ended_) {
         return;
     }
+    if (id == app::kCmdExit || id == app::kCmdTrayExit) {
+        CloseCameraDialogs();
+    }
     switch (app_.RunCommand(id)) {
         case app::CommandEffect::kOpenEvents:
             OpenEvents();
@@ -212,7 +226,12 @@ void MainWindow::RunCommand(int id)
             break;
         }
         case app::CommandEffect::kOpenZones:
+            OpenZones();
+            break;
         case app::CommandEffect::kOpenHistory:
+            OpenHistory();
+            break;
+        case app::CommandEffect::kOpenConfiguration:
             TRACE_WARN("Command %d: its dialog is not in this window yet", id);
             break;
         case app::CommandEffect::kDone:
@@ -237,6 +256,7 @@ void MainWindow::EndProgram()
     if (ended_) {
         return;
     }
+    CloseCameraDialogs();
     if (!app_.Exiting()) {
         app_.Exit();
     }
@@ -372,6 +392,117 @@ void MainWindow::OpenAbout()
 {
     AboutDialog about(app_.Camera(), this);
     about.exec();
+}
+
+void MainWindow::OpenZones()
+{
+    if (zoneDialog_) {
+        zoneDialog_->raise();
+        zoneDialog_->activateWindow();
+        return;
+    }
+    if (app_.Cam() == nullptr) {
+        return;
+    }
+    selection_ = std::make_unique<app::ZoneSelection>(*app_.Cam(), &display_);
+    zoneDialog_ = QtOwned<ZoneDialog>(tr_, this);
+    connect(zoneDialog_, &ZoneDialog::ClearRequested, this, [this] {
+        if (selection_) {
+            selection_->Clear();
+        }
+    });
+    connect(zoneDialog_, &ZoneDialog::EndRequested, this, &MainWindow::EndZones);
+    zoneDialog_->move(ZoneDialog::PlaceBeside(frameGeometry()));
+    // Zones are drawn on the picture as large as the window allows.
+    picture_->SetStretch(true);
+    zoneDialog_->show();
+    ApplyMenuStates();
+}
+
+void MainWindow::CloseCameraDialogs()
+{
+    // The zone selection and the history's player use the camera object,
+    // which the frame's end destroys: they finish first.
+    if (zoneDialog_) {
+        EndZones();
+    }
+    if (historyDialog_) {
+        historyDialog_->close();
+    }
+}
+
+void MainWindow::EndZones()
+{
+    if (selection_) {
+        selection_->End();
+        selection_.reset();
+    }
+    picture_->SetStretch(app_.ResizeVideo());
+    if (zoneDialog_) {
+        zoneDialog_->hide();
+        zoneDialog_->deleteLater();
+        zoneDialog_.clear();
+    }
+    ApplyMenuStates();
+}
+
+void MainWindow::OpenHistory()
+{
+    if (historyDialog_) {
+        historyDialog_->raise();
+        historyDialog_->activateWindow();
+        return;
+    }
+    audio::RecordingPlayer* player = nullptr;
+    audio::AudioConfig audio;
+    if (app::CameraPort* cam = app_.Cam()) {
+        player = cam->Playback();
+        audio = audio::LoadAudioConfig(app_.Paths().settingsFile);
+    }
+    historyDialog_ = QtOwned<HistoryDialog>(app_, tr_, player, audio.Enabled(), audio.noActivityTime, this);
+    historyDialog_->setAttribute(Qt::WA_DeleteOnClose);
+    historyDialog_->show();
+}
+
+app::PicturePoint MainWindow::OnPicture(QPoint at) const
+{
+    const app::PictureGeometry g = app_.Cam() != nullptr ? app_.Cam()->Geometry() : app::PictureGeometry{};
+    return app::AreaToPicture(at.x(), at.y(), picture_->width(), picture_->height(), g, picture_->Stretch());
+}
+
+void MainWindow::OnMousePressed(Qt::MouseButton button, QPoint at)
+{
+    if (!selection_) {
+        return;
+    }
+    if (at.x() < 0 || at.y() < 0) {
+        TRACE_TRACE("mouse out of window");
+        return;
+    }
+    if (button == Qt::LeftButton) {
+        selection_->LeftDown(OnPicture(at));
+    } else if (button == Qt::RightButton) {
+        selection_->RightDown(OnPicture(at));
+    }
+}
+
+void MainWindow::OnMouseMoved(QPoint at)
+{
+    if (selection_) {
+        selection_->Move(OnPicture(at));
+    }
+}
+
+void MainWindow::OnMouseReleased(Qt::MouseButton button, QPoint at)
+{
+    if (!selection_) {
+        return;
+    }
+    if (button == Qt::LeftButton) {
+        selection_->LeftUp(OnPicture(at));
+    } else if (button == Qt::RightButton) {
+        selection_->RightUp(OnPicture(at));
+    }
 }
 
 }  // namespace vorlix::gui

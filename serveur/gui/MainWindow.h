@@ -16,12 +16,15 @@
 #include "serveur/app/ServerApp.h"
 #include "serveur/app/WindowDisplay.h"
 #include "serveur/app/WindowPort.h"
+#include "serveur/app/ZoneSelection.h"
 
 namespace vorlix::gui {
 
 class ActivityBar;
 class EventsDialog;
+class HistoryDialog;
 class PictureArea;
+class ZoneDialog;
 
 inline constexpr int kActivityBarHeight = 10;
 
@@ -63,6 +66,10 @@ public:
     ActivityBar* Bar() const { return bar_; }
     kestrel::CTrayIcon& Tray() { return tray_; }
     EventsDialog* Events() const;
+    ZoneDialog* Zones() const;
+    HistoryDialog* History() const;
+    // The zone selection while its dialog is open (null otherwise).
+    app::ZoneSelection* Selection() const { return selection_.get(); }
     bool TrayMissing() const { return trayMissing_; }
     bool Ended() const { return ended_; }
 
@@ -85,6 +92,15 @@ private:
     void TakeEvents();
     void OpenEvents();
     void OpenAbout();
+    void OpenZones();
+    void EndZones();
+    void CloseCameraDialogs();
+    void OpenHistory();
+    // Mouse over the picture: zones are drawn only while the zone dialog is open.
+    app::PicturePoint OnPicture(QPoint at) const;
+    void OnMousePressed(Qt::MouseButton button, QPoint at);
+    void OnMouseMoved(QPoint at);
+    void OnMouseReleased(Qt::MouseButton button, QPoint at);
     void OnScheduleTimer();
 
     app::ServerApp& app_;
@@ -97,6 +113,9 @@ private:
     ActivityBar* bar_ = nullptr;
     std::map<int, QAction*> actions_;
     QPointer<EventsDialog> eventsDialog_;
+    QPointer<ZoneDialog> zoneDialog_;
+    QPointer<HistoryDialog> historyDialog_;
+    std::unique_ptr<app::ZoneSelection> selection_;
     QTimer schedule_;
     QTimer trayRefresh_;
     app::TrayStatus trayStatus_;

@@ -1,5 +1,6 @@
 #include "serveur/gui/PictureArea.h"
 
+#include <QMouseEvent>
 #include <QPainter>
 #include <utility>
 
@@ -43,6 +44,21 @@ void PictureArea::paintEvent(QPaintEvent* /*event*/)
     } else {
         painter.drawImage(QPoint(0, 0), image_);
     }
+}
+
+void PictureArea::mousePressEvent(QMouseEvent* event)
+{
+    Q_EMIT MousePressed(event->button(), event->position().toPoint());
+}
+
+void PictureArea::mouseMoveEvent(QMouseEvent* event)
+{
+    Q_EMIT MouseMoved(event->position().toPoint());
+}
+
+void PictureArea::mouseReleaseEvent(QMouseEvent* event)
+{
+    Q_EMIT MouseReleased(event->button(), event->position().toPoint());
 }
 
 }  // namespace vorlix::gui

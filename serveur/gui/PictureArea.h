@@ -1,6 +1,6 @@
 // The main window's picture area: paints the newest picture the capture
 // thread left, stretched to the area or in its own size at the top left
-// ("ResizeVideo"). The zone display builds on it (mouse input, frames).
+// ("ResizeVideo"), and tells its mouse buttons and moves (zone drawing).
 #pragma once
 
 #include <QImage>
@@ -23,8 +23,18 @@ public:
     const app::DisplayPicture* Picture() const { return picture_.get(); }
     int PicturesShown() const { return shown_; }
 
+Q_SIGNALS:
+    // A mouse button went down or up, or the mouse moved with a button held,
+    // at `at` in the area's pixels.
+    void MousePressed(Qt::MouseButton button, QPoint at);
+    void MouseMoved(QPoint at);
+    void MouseReleased(Qt::MouseButton button, QPoint at);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     std::shared_ptr<const app::DisplayPicture> picture_;

@@ -45,6 +45,12 @@ struct CameraRecord {
     EventsWindow* eventsWindow = nullptr;
     int areaWidth = -1;
     int areaHeight = -1;
+    // the zone table and the picture
+    ZoneSnapshot zones;
+    PictureGeometry geometry{320, 240, 1};
+    int zoneDrawnCalls = 0;
+    int zoneSaves = 0;
+    std::string pictureDir;
 };
 
 class RecordingCamera : public CameraPort {
@@ -93,6 +99,12 @@ public:
         r_.areaWidth = width;
         r_.areaHeight = height;
     }
+    PictureGeometry Geometry() const override { return r_.geometry; }
+    ZoneSnapshot Zones() const override { return r_.zones; }
+    void SetZones(const ZoneSnapshot& zones) override { r_.zones = zones; }
+    void ZoneDrawn() override { ++r_.zoneDrawnCalls; }
+    void SaveZones() override { ++r_.zoneSaves; }
+    std::string PictureDir() const override { return r_.pictureDir; }
 
 private:
     CameraRecord& r_;

@@ -231,7 +231,7 @@ TEST(WindowDisplayTest, TheNewestPictureWinsAndOneNoticeCoversThemAll)
     display.SetNotify([&notices] { ++notices; });
     for (std::uint8_t n = 1; n <= 5; ++n) {
         const std::vector<std::uint8_t> bytes(std::size_t{12}, n);
-        display.Paint(RgbFrame(bytes, 2, 2), {}, false);
+        display.Paint(RgbFrame(bytes, 2, 2), {});
     }
     EXPECT_EQ(notices.load(), 1);
     EXPECT_EQ(display.Painted(), 5U);
@@ -242,7 +242,7 @@ TEST(WindowDisplayTest, TheNewestPictureWinsAndOneNoticeCoversThemAll)
     EXPECT_FALSE(display.Take().picture);  // nothing twice
 
     const std::vector<std::uint8_t> more(12, 9);
-    display.Paint(RgbFrame(more, 2, 2), {}, false);
+    display.Paint(RgbFrame(more, 2, 2), {});
     EXPECT_EQ(notices.load(), 2);
 }
 
@@ -251,21 +251,26 @@ TEST(WindowDisplayTest, BottomUpFramesAndTheDrawnOverlayAreShownTheRightWay)
     WindowDisplay display;
     // Two rows, bottom row first: row 0 of the bytes is the picture's bottom.
     const std::vector<std::uint8_t> bytes = {1, 1, 1, 2, 2, 2};
-    display.Paint(RgbFrame(bytes, 1, 2, vorlix::kBottomUp), {}, false);
+    display.Paint(RgbFrame(bytes, 1, 2, vorlix::kBottomUp), {});
     DisplayUpdate update = display.Take();
     ASSERT_TRUE(update.picture);
     EXPECT_EQ(update.picture->rgb, (std::vector<std::uint8_t>{2, 2, 2, 1, 1, 1}));
 
-    // With the overlay drawn, the annotated copy is what is shown.
-    const std::vector<std::uint8_t> annotated = {7, 7, 7, 8, 8, 8};
-    display.Paint(RgbFrame(bytes, 1, 2), annotated, true);
+    // A frame that already carries the overlay is shown as it is: no zone
+    // frame is drawn over it again.
+    const std::vector<std::uint8_t> overlaid = {7, 7, 7, 8, 8, 8};
+    vorlix::DisplayMarks marks;
+    marks.overlayDrawn = true;
+    marks.zones.count = 1;
+    marks.zones.slots[0] = vorlix::ZoneCorners{0, 0, 0, 0, false};
+    display.Paint(RgbFrame(overlaid, 1, 2), marks);
     update = display.Take();
     ASSERT_TRUE(update.picture);
-    EXPECT_EQ(update.picture->rgb, annotated);
+    EXPECT_EQ(update.picture->rgb, overlaid);
     // A frame of an unknown format is not shown.
     vorlix::Frame odd = RgbFrame(bytes, 1, 2);
     odd.format = 12345;
-    display.Paint(odd, {}, false);
+    display.Paint(odd, {});
     EXPECT_FALSE(display.Take().picture);
 }
 
@@ -297,7 +302,7 @@ TEST(WindowDisplayTest, ACaptureThreadNeverQueuesMoreThanOnePicture)
     std::thread capture([&display] {
         for (int n = 0; n < kFrames; ++n) {
             const std::vector<std::uint8_t> bytes(std::size_t{48}, static_cast<std::uint8_t>(n % 251));
-            display.Paint(RgbFrame(bytes, 4, 4), {}, false);
+            display.Paint(RgbFrame(bytes, 4, 4), {});
         }
     });
     int taken = 0;

@@ -26,7 +26,7 @@ void PaintBlock(std::vector<std::uint8_t>& frame, int width, int bpp, int x0, in
                 std::uint8_t value);
 
 // Every stop of the road at once, counting what reaches it.
-struct RecordingRoad : DetectionClassifier, DetectionConsumer, DisplayHook {
+struct RecordingRoad : DetectionClassifier, DetectionConsumer, DisplayHook, DetectionOverlay {
     std::vector<Detection> detections;
     std::vector<PictureRequest> refreshRequests, saveRequests;
     int saves = 0, refreshes = 0, paints = 0, quiet = 0, stops = 0, overlays = 0;
@@ -39,6 +39,7 @@ struct RecordingRoad : DetectionClassifier, DetectionConsumer, DisplayHook {
     {
         road.SetClassifier(this);
         road.SetDisplay(this);
+        road.SetOverlay(this);
         road.Add(*this);
     }
     RecordingRoad(const RecordingRoad&) = delete;
@@ -75,8 +76,11 @@ struct RecordingRoad : DetectionClassifier, DetectionConsumer, DisplayHook {
     void SetActivityRange(int, int high) override { rangeHigh = high; }
     void SetActivityPosition(int p) override { lastPosition = p; }
     void SetActivityColour(std::uint32_t c) override { lastColour = c; }
-    void DrawDetectionOverlay(const Detection&, std::span<std::uint8_t>) override { ++overlays; }
-    void Paint(const Frame&, std::span<const std::uint8_t>, bool) override { ++paints; }
+    void DrawDetectionOverlay(const Detection&, std::span<std::uint8_t>, std::span<const std::uint8_t>) override
+    {
+        ++overlays;
+    }
+    void Paint(const Frame&, const DisplayMarks&) override { ++paints; }
 
     void Attach(WebCam& cam) const { cam.SetRoad(&road); }
 };

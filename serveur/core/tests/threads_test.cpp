@@ -76,8 +76,7 @@ struct CaptureSideRoad : DetectionClassifier, DetectionConsumer, DisplayHook {
     void SetActivityRange(int, int) override {}
     void SetActivityPosition(int) override {}
     void SetActivityColour(std::uint32_t) override {}
-    void DrawDetectionOverlay(const Detection&, std::span<std::uint8_t>) override {}
-    void Paint(const Frame&, std::span<const std::uint8_t>, bool) override
+    void Paint(const Frame&, const DisplayMarks&) override
     {
         CheckTable();
         ++paints;

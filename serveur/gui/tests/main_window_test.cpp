@@ -196,10 +196,9 @@ TEST(MainWindowTest, MenuStatesFollowEveryCommand)
         EXPECT_TRUE(d.On(id)) << id;
     }
     EXPECT_FALSE(d.On(kCmdStart));
-    // The zone and history dialogs are not there yet: their items stay off.
-    EXPECT_TRUE(d.app->MenuEnabled(kCmdZones));
-    EXPECT_FALSE(d.On(kCmdZones));
-    EXPECT_FALSE(d.On(kCmdHistory));
+    // Every dialog of the menus is there.
+    EXPECT_TRUE(d.On(kCmdZones));
+    EXPECT_TRUE(d.On(kCmdHistory));
     EXPECT_TRUE(d.On(kCmdConfiguration));
 
     d.window->Action(kCmdStop)->trigger();
@@ -314,7 +313,7 @@ TEST(MainWindowTest, PicturesFromTheCaptureThreadArePaintedNewestFirst)
                 rgb[i + 2] = 200;
             }
             vorlix::Frame f{rgb, kW, kH, vorlix::kFormatRgb24, vorlix::kTopDown};
-            d.display.Paint(f, {}, false);
+            d.display.Paint(f, {});
         }
     });
     capture.join();
