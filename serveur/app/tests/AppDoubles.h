@@ -51,6 +51,7 @@ struct CameraRecord {
     int zoneDrawnCalls = 0;
     int zoneSaves = 0;
     std::string pictureDir;
+    vorlix::audio::RecordingPlayer* player = nullptr;
 };
 
 class RecordingCamera : public CameraPort {
@@ -105,6 +106,7 @@ public:
     void ZoneDrawn() override { ++r_.zoneDrawnCalls; }
     void SaveZones() override { ++r_.zoneSaves; }
     std::string PictureDir() const override { return r_.pictureDir; }
+    vorlix::audio::RecordingPlayer* Playback() override { return r_.player; }
 
 private:
     CameraRecord& r_;

@@ -9,12 +9,16 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <filesystem>
+#include <fstream>
 
 #include "libkestrel/profile/Profile.h"
 #include "libkestrel/testkit/TestKit.h"
 #include "serveur/actions/JpegWriter.h"
 #include "serveur/app/MenuCommands.h"
 #include "serveur/app/tests/AppDoubles.h"
+#include "serveur/audio/AudioConfig.h"
+#include "serveur/audio/RecordingPlayer.h"
+#include "serveur/audio/tests/AlsaTestEnv.h"
 #include "serveur/core/WebCam.h"
 #include "serveur/gui/HistoryDialog.h"
 #include "serveur/gui/MainWindow.h"
@@ -342,6 +346,69 @@ TEST(HistoryView, ALargePictureIsStretchedIntoTheView)
     EXPECT_EQ(at.height, h->height() - 160);
     const QImage shown = h->grab().toImage();
     EXPECT_NEAR(qRed(shown.pixel(at.x + at.width - 3, at.y + at.height - 3)), 120, 4);
+    h->close();
+    QApplication::processEvents();
+}
+
+TEST(HistoryView, WithSoundRecordingOffThereIsNoPlayButton)
+{
+    HistoryDesk d;
+    audio::RecordingPlayer player;
+    d.cam.player = &player;
+    d.Picture(1, 64, 48, "newest");
+    HistoryDialog* h = d.Open();
+    ASSERT_NE(h, nullptr);
+    EXPECT_FALSE(h->PlayButton()->isVisibleTo(h));
+}
+
+// The play button replays the recording of the shown detections on the
+// playback device (an ALSA file device here) while the pictures advance.
+TEST(HistoryView, PlayReplaysTheRecordingAndAdvancesThePictures)
+{
+    const int out = audio::test::AlsaTestEnv::PlaybackNumber("default");
+    ASSERT_GE(out, 0);
+    std::filesystem::remove(audio::test::AlsaTestEnv::DefaultOutput());
+    HistoryDesk d;
+    profile::WriteInt(d.Ini(), audio::kAudioSection, "management", 1);
+    profile::WriteInt(d.Ini(), audio::kAudioSection, "device in", 0);
+    profile::WriteInt(d.Ini(), audio::kAudioSection, "device out", out);
+    profile::WriteInt(d.Ini(), audio::kAudioSection, "no activity time", 0);
+    audio::RecordingPlayer player;
+    player.Configure(audio::LoadAudioConfig(d.Ini()));
+    d.cam.player = &player;
+    d.Picture(0, 64, 48, "with sound");
+    d.Picture(1, 64, 48, "newest");
+    const std::string sound(9000, '\x40');  // about 100 ms of 8-bit stereo at 44100 Hz
+    std::ofstream(d.files + "/vorlix_0.wav", std::ios::binary) << sound;
+
+    HistoryDialog* h = d.Open();
+    ASSERT_NE(h, nullptr);
+    ASSERT_TRUE(h->PlayButton()->isVisibleTo(h));
+    h->PlayButton()->click();
+    ASSERT_TRUE(h->Replaying());
+    EXPECT_EQ(h->ReplayText().toStdString(), "play vorlix_0.wav (+1 jpg)");
+    EXPECT_EQ(h->Browser().Number(), 0);  // the replay starts on the recording's picture
+    EXPECT_EQ(h->ReplayIntervalMs(), static_cast<int>(sound.size()) / 90 + 1 + 1);
+    // One tick later the next picture is shown, and the replay goes no further.
+    EXPECT_TRUE(kestrel::test::WaitUntil(
+        [&] {
+            QApplication::processEvents();
+            return h->Browser().Number() == 1;
+        },
+        5s, 1ms));
+    EXPECT_EQ(h->DescriptionText().toStdString(), "newest    Dimensions : 64 x 48");
+    // The sound reached the playback device.
+    EXPECT_TRUE(kestrel::test::WaitUntil(
+        [] {
+            std::error_code ec;
+            return std::filesystem::file_size(audio::test::AlsaTestEnv::DefaultOutput(), ec) >= 9000 && !ec;
+        },
+        5s, 5ms));
+    // A second press stops it.
+    h->PlayButton()->click();
+    EXPECT_FALSE(h->Replaying());
+    EXPECT_FALSE(player.DeviceOpen());
+    EXPECT_TRUE(h->ReplayText().isEmpty());
     h->close();
     QApplication::processEvents();
 }
