@@ -30,7 +30,8 @@ bool IsRgb(int format)
 PixelBytes Visible(const OverlayTarget& t, int x, int y)
 {
     const int bpp = BytesPerPixel(t.format);
-    const std::size_t pixel = static_cast<std::size_t>(y) * static_cast<std::size_t>(t.width) + static_cast<std::size_t>(x);
+    const std::size_t pixel =
+        static_cast<std::size_t>(y) * static_cast<std::size_t>(t.width) + static_cast<std::size_t>(x);
     PixelBytes p{pixel * static_cast<std::size_t>(bpp), 0};
     if (IsRgb(t.format)) {
         p.count = std::min(bpp, 3);
@@ -143,8 +144,8 @@ void InvertChangedSamples(const OverlayTarget& t, std::span<const std::uint8_t> 
     if (!Drawable(t)) {
         return;
     }
-    const std::size_t samples = std::min(
-        {RowBytes(t.format, t.width) * static_cast<std::size_t>(t.height), mask.size(), t.bytes.size()});
+    const std::size_t samples =
+        std::min({RowBytes(t.format, t.width) * static_cast<std::size_t>(t.height), mask.size(), t.bytes.size()});
     for (std::size_t i = 0; i < samples; ++i) {
         if (mask[i] != 0) {
             t.bytes[i] ^= 0xFF;

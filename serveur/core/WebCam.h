@@ -213,7 +213,7 @@ private:
     int refusedWidth_ = -1, refusedHeight_ = -1;  // capture thread: a size whose images could not be had
     bool previousValid_ = false;                  // capture thread only
     std::span<const std::uint8_t> current_;
-    std::vector<std::uint8_t> rgb_;  // the current frame converted to RGB, capture thread only
+    std::vector<std::uint8_t> rgb_;       // the current frame converted to RGB, capture thread only
     std::vector<std::uint8_t> overlaid_;  // the frame with the detection overlay, capture thread only
 
     ZoneTable zones_;

@@ -209,9 +209,9 @@ void HistoryDialog::OnPlay()
     }
     const int shown = browser_.Number();
     const int current = browser_.Current();
-    const std::optional<app::ReplayPlan> plan =
-        app::PlanReplay(shown, current, browser_.MaxJpg(),
-                        [this](int n) { return std::filesystem::is_regular_file(SoundPath(dir_, n)); });
+    const std::optional<app::ReplayPlan> plan = app::PlanReplay(shown, current, browser_.MaxJpg(), [this](int n) {
+        return std::filesystem::is_regular_file(SoundPath(dir_, n));
+    });
     if (!plan) {
         replay_->setText(Q(Tr("No sound recording")));
         return;

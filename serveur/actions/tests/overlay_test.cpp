@@ -229,7 +229,7 @@ TEST(DetectionOverlay, SingleZoneMarksItsZoneWithTheEnlargedZone)
     const std::vector<std::uint8_t> mask(static_cast<std::size_t>(kW) * kH * 4, 0);
     DetectionOverlayPainter painter;
     painter.DrawDetectionOverlay(d, p.bytes, mask);
-    EXPECT_EQ(p.At(2, 10), kInverted);  // the zone's frame
+    EXPECT_EQ(p.At(2, 10), kInverted);   // the zone's frame
     EXPECT_EQ(p.At(25, 25), kInverted);  // square at the enlarged centre, side 3
     EXPECT_EQ(p.At(27, 27), kInverted);
     EXPECT_EQ(p.At(6, 6), kGrey);  // not at the zone's own centre
@@ -282,7 +282,9 @@ TEST(DetectionOverlay, TheSavedDetectionPictureCarriesTheOverlay)
     const test::DecodedJpeg jpeg = test::ReadJpeg(dir + "/files/vorlix_1.jpg");
     ASSERT_TRUE(jpeg.ok);
     ASSERT_EQ(jpeg.width, w);
-    const auto px = [&jpeg](int x, int y) { return static_cast<int>(jpeg.rgb[static_cast<std::size_t>((y * w + x) * 3)]); };
+    const auto px = [&jpeg](int x, int y) {
+        return static_cast<int>(jpeg.rgb[static_cast<std::size_t>((y * w + x) * 3)]);
+    };
     EXPECT_NEAR(px(20, 30), 215, 20);  // the zone's left border, inverted from 40
     EXPECT_NEAR(px(80, 20), 215, 20);  // its top border
     EXPECT_NEAR(px(30, 30), 40, 20);   // inside the zone, unchanged

@@ -29,7 +29,8 @@ PicturePoint Cursor(int x, int y, int areaW, int areaH, const PictureGeometry& g
 TEST(AreaToPicture, StretchedAreasOfAnySizeGiveThePicturePixel)
 {
     const PictureGeometry g{320, 240, kTopDown};
-    for (const auto& [w, h] : std::vector<std::pair<int, int>>{{320, 240}, {640, 480}, {333, 177}, {160, 120}, {1919, 1077}}) {
+    for (const auto& [w, h] :
+         std::vector<std::pair<int, int>>{{320, 240}, {640, 480}, {333, 177}, {160, 120}, {1919, 1077}}) {
         const PicturePoint a = Cursor(50, 40, w, h, g);
         const PicturePoint b = Cursor(10, 100, w, h, g);
         EXPECT_EQ(a.x, 50) << w << "x" << h;
