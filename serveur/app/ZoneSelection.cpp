@@ -138,7 +138,7 @@ void ZoneSelection::LeftUp(PicturePoint p)
         end_ = p;
         ZoneSnapshot zones = camera_.Zones();
         AddDrawnZone(zones, start_, end_);
-        camera_.SetZones(zones);
+        Apply(zones);
     }
     camera_.ZoneDrawn();
 }
@@ -148,7 +148,7 @@ void ZoneSelection::RightUp(PicturePoint p)
     TRACE_LEVEL(kestrel::kLevelUser4, "WM_RBUTTONUP");
     ZoneSnapshot zones = camera_.Zones();
     if (RemoveZonesAt(zones, p) > 0) {
-        camera_.SetZones(zones);
+        Apply(zones);
     }
 }
 
@@ -156,7 +156,16 @@ void ZoneSelection::Clear()
 {
     ZoneSnapshot zones = camera_.Zones();
     zones.count = 0;
+    Apply(zones);
+}
+
+void ZoneSelection::Apply(const ZoneSnapshot& zones)
+{
     camera_.SetZones(zones);
+    // A zone drawn meanwhile is measured against its own threshold at once,
+    // not against what its slot held before (a stale or zero threshold would
+    // fire detections, pictures and mails while the user draws).
+    camera_.ComputeZoneThresholds();
 }
 
 void ZoneSelection::End()

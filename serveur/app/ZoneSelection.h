@@ -52,6 +52,7 @@ public:
     void LeftUp(PicturePoint p);
     void RightUp(PicturePoint p);
 
+    // Every edit computes the thresholds again.
     // "selections clear": no zone.
     void Clear();
     // "end": at least one zone, the scratch slot reset, thresholds computed,
@@ -64,6 +65,8 @@ public:
 
 private:
     void ShowSelection();
+    // The edited table to the camera, its thresholds computed.
+    void Apply(const ZoneSnapshot& zones);
 
     CameraPort& camera_;
     WindowDisplay* display_;

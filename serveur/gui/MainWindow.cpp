@@ -354,7 +354,39 @@ void MainWindow::LayoutClientArea()
     const int pictureHeight = std::max(0, height - kActivityBarHeight);
     bar_->setGeometry(0, height - kActivityBarHeight, width, kActivityBarHeight);
     picture_->setGeometry(0, 0, width, pictureHeight);
-    app_.PictureAreaSized(width, height > 0 ? pictureHeight : 0);
+    TellPictureArea();
+}
+
+void MainWindow::TellPictureArea()
+{
+    if (ended_) {
+        return;
+    }
+    const bool seen = isVisible() && !isMinimized();
+    const int width = client_->width();
+    const int height = client_->height();
+    const int pictureHeight = std::max(0, height - kActivityBarHeight);
+    app_.PictureAreaSized(seen ? width : 0, seen && height > 0 ? pictureHeight : 0);
+}
+
+void MainWindow::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange) {
+        TellPictureArea();
+    }
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    TellPictureArea();
+}
+
+void MainWindow::hideEvent(QHideEvent* event)
+{
+    QMainWindow::hideEvent(event);
+    TellPictureArea();
 }
 
 void MainWindow::TakeDisplay()

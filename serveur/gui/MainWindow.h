@@ -83,11 +83,18 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Minimised or hidden, the window shows nothing: the capture thread then
+    // skips the painting work.
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void BuildMenus();
     void ApplyMenuStates();
     void LayoutClientArea();
+    // The picture area's size to the frame, 0 x 0 while nothing is seen.
+    void TellPictureArea();
     void TakeDisplay();
     void TakeEvents();
     void OpenEvents();

@@ -77,6 +77,7 @@ TEST(ZoneSelection, ADragAddsTheNormalisedRectangle)
     ASSERT_EQ(r.rec.zones.count, 1);
     EXPECT_EQ(r.rec.zones.slots[0], (ZoneCorners{10, 40, 50, 100, false}));
     EXPECT_EQ(r.rec.zoneDrawnCalls, 1);  // fresh picture and reference asked
+    EXPECT_EQ(r.rec.thresholdCalls, 1);  // the new zone has its threshold at once
     EXPECT_FALSE(r.sel.Drawing());
 }
 
@@ -132,7 +133,7 @@ TEST(ZoneSelection, ClearThenEndLeavesOneWholePictureZone)
     ASSERT_EQ(r.rec.zones.count, 1);
     EXPECT_EQ(r.rec.zones.slots[0], (ZoneCorners{0, 0, 320, 240, true}));
     EXPECT_EQ(r.rec.zones.slots[1], (ZoneCorners{0, 0, 320, 240, true}));  // scratch slot reset
-    EXPECT_EQ(r.rec.thresholdCalls, 1);
+    EXPECT_EQ(r.rec.thresholdCalls, 3);                                    // drawn, cleared, ended
     EXPECT_EQ(r.rec.zoneSaves, 1);
 }
 

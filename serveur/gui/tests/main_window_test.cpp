@@ -356,6 +356,20 @@ TEST(MainWindowTest, TheLayoutGivesTheCameraThePictureAreaSize)
     EXPECT_TRUE(trace.Contains("WM_PAINT", kestrel::kLevelUser4));
 }
 
+TEST(MainWindowTest, AMinimisedOrHiddenWindowSwitchesThePaintingOff)
+{
+    Desk d;
+    d.Start();
+    d.window->show();
+    ASSERT_TRUE(Pump([&] { return d.cam.areaWidth > 0 && d.cam.areaHeight > 0; }));
+    d.window->showMinimized();
+    ASSERT_TRUE(Pump([&] { return d.cam.areaWidth == 0 && d.cam.areaHeight == 0; }));
+    d.window->showNormal();
+    ASSERT_TRUE(Pump([&] { return d.cam.areaWidth > 0 && d.cam.areaHeight > 0; }));
+    d.window->close();  // to the tray: hidden
+    ASSERT_TRUE(Pump([&] { return d.cam.areaWidth == 0; }));
+}
+
 TEST(MainWindowTest, TheEventsListStopsAndRestarts)
 {
     Desk d;
