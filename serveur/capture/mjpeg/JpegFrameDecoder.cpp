@@ -66,7 +66,8 @@ bool JpegFrameDecoder::RejectAndReset()
     return false;
 }
 
-std::optional<Frame> JpegFrameDecoder::Decode(std::span<const std::uint8_t> jpeg, int scale)
+std::optional<Frame> JpegFrameDecoder::Decode(std::span<const std::uint8_t> jpeg, int scale,
+                                              std::vector<std::uint8_t>& out)
 {
     if (handle_->tj == nullptr) {
         Reject("no JPEG decompressor");
@@ -96,22 +97,23 @@ std::optional<Frame> JpegFrameDecoder::Decode(std::span<const std::uint8_t> jpeg
     const tjscalingfactor factor{1, scale};
     const int w = TJSCALED(width, factor);
     const int h = TJSCALED(height, factor);
-    if (!DecodePlanes(jpeg, w, h, subsampling)) {
+    if (!DecodePlanes(jpeg, w, h, subsampling, out)) {
         return std::nullopt;
     }
     ++decoded_;
-    return Frame{std::span<const std::uint8_t>(frame_.data(), FrameBytes(kFourccI420, w, h)), w, h, kFourccI420,
+    return Frame{std::span<const std::uint8_t>(out.data(), FrameBytes(kFourccI420, w, h)), w, h, kFourccI420,
                  kTopDown};
 }
 
-bool JpegFrameDecoder::DecodePlanes(std::span<const std::uint8_t> jpeg, int width, int height, int subsampling)
+bool JpegFrameDecoder::DecodePlanes(std::span<const std::uint8_t> jpeg, int width, int height, int subsampling,
+                                    std::vector<std::uint8_t>& out)
 {
     const std::size_t lumaBytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     const int cw = (width + 1) / 2;
     const int ch = (height + 1) / 2;
     const std::size_t chromaBytes = static_cast<std::size_t>(cw) * static_cast<std::size_t>(ch);
-    frame_.resize(lumaBytes + 2 * chromaBytes);  // no allocation once the size is known
-    std::uint8_t* planes[3] = {frame_.data(), frame_.data() + lumaBytes, frame_.data() + lumaBytes + chromaBytes};
+    out.resize(lumaBytes + 2 * chromaBytes);  // no allocation once the size is known
+    std::uint8_t* planes[3] = {out.data(), out.data() + lumaBytes, out.data() + lumaBytes + chromaBytes};
     int strides[3] = {width, cw, cw};
     const bool direct = subsampling == TJSAMP_420 || subsampling == TJSAMP_GRAY;
     if (!direct) {
@@ -131,14 +133,14 @@ bool JpegFrameDecoder::DecodePlanes(std::span<const std::uint8_t> jpeg, int widt
         return RejectAndReset();
     }
     if (subsampling == TJSAMP_GRAY) {
-        std::memset(frame_.data() + lumaBytes, 128, 2 * chromaBytes);
+        std::memset(out.data() + lumaBytes, 128, 2 * chromaBytes);
     } else if (!direct) {
-        ChromaTo420(width, height, subsampling);
+        ChromaTo420(width, height, subsampling, out);
     }
     return true;
 }
 
-void JpegFrameDecoder::ChromaTo420(int width, int height, int subsampling)
+void JpegFrameDecoder::ChromaTo420(int width, int height, int subsampling, std::vector<std::uint8_t>& out)
 {
     // Each 4:2:0 sample is the mean of the native samples under its 2 x 2 pixels.
     const int hf = tjMCUWidth[subsampling] / 8;
@@ -152,7 +154,7 @@ void JpegFrameDecoder::ChromaTo420(int width, int height, int subsampling)
     const std::size_t chromaBytes = static_cast<std::size_t>(cw) * static_cast<std::size_t>(ch);
     for (int p = 0; p < 2; ++p) {
         const std::uint8_t* src = scratch_.data() + native * static_cast<std::size_t>(p);
-        std::uint8_t* dst = frame_.data() + lumaBytes + chromaBytes * static_cast<std::size_t>(p);
+        std::uint8_t* dst = out.data() + lumaBytes + chromaBytes * static_cast<std::size_t>(p);
         for (int y = 0; y < ch; ++y) {
             const int y0 = std::min(2 * y / vf, nh - 1);
             const int y1 = std::min((2 * y + 1) / vf, nh - 1);

@@ -25,8 +25,9 @@ public:
     // ceil(height / scale); `scale` is 1, 2 or 4 (anything else is 1). Empty
     // for a picture that is not a whole, sound JPEG (cut short, corrupt,
     // not a JPEG, larger than 16384 on a side): it is counted and its reason
-    // kept. The frame's bytes stay valid until the next call.
-    std::optional<Frame> Decode(std::span<const std::uint8_t> jpeg, int scale = 1);
+    // kept. The frame is written to `out`, whose storage is kept from call to
+    // call (it grows only for a larger picture); the frame views `out`.
+    std::optional<Frame> Decode(std::span<const std::uint8_t> jpeg, int scale, std::vector<std::uint8_t>& out);
 
     [[nodiscard]] std::uint64_t Decoded() const { return decoded_; }
     [[nodiscard]] std::uint64_t Rejected() const { return rejected_; }
@@ -36,12 +37,12 @@ public:
 private:
     bool Reject(std::string why);
     bool RejectAndReset();
-    bool DecodePlanes(std::span<const std::uint8_t> jpeg, int width, int height, int subsampling);
-    void ChromaTo420(int width, int height, int subsampling);
+    bool DecodePlanes(std::span<const std::uint8_t> jpeg, int width, int height, int subsampling,
+                      std::vector<std::uint8_t>& out);
+    void ChromaTo420(int width, int height, int subsampling, std::vector<std::uint8_t>& out);
 
     struct Handle;
     std::unique_ptr<Handle> handle_;
-    std::vector<std::uint8_t> frame_;    // the tight I420 frame handed out
     std::vector<std::uint8_t> scratch_;  // chroma planes of a JPEG that is not 4:2:0
     std::uint64_t decoded_ = 0;
     std::uint64_t rejected_ = 0;

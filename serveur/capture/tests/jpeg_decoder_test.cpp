@@ -68,7 +68,8 @@ TEST_P(EveryLayout, LandsAsTightI420WithTheBlockAndTheColours)
     constexpr int kH = 120;
     const auto jpeg = Compress(BlockPicture(kW, kH, 96, 40, 32), kW, kH, sub);
     JpegFrameDecoder decoder;
-    const std::optional<Frame> f = decoder.Decode(jpeg);
+    std::vector<std::uint8_t> out;
+    const std::optional<Frame> f = decoder.Decode(jpeg, 1, out);
     ASSERT_TRUE(f.has_value()) << decoder.LastError();
     EXPECT_EQ(f->width, kW);
     EXPECT_EQ(f->height, kH);
@@ -98,8 +99,9 @@ TEST(JpegDecoder, ScaledDecodeIsAHalfOrAQuarterRoundedUpWithTheBlockInPlace)
     constexpr int kH = 182;
     const auto jpeg = Compress(BlockPicture(kW, kH, 160, 80, 64), kW, kH, TJSAMP_420);
     JpegFrameDecoder decoder;
+    std::vector<std::uint8_t> out;
     for (const int scale : {1, 2, 4}) {
-        const std::optional<Frame> f = decoder.Decode(jpeg, scale);
+        const std::optional<Frame> f = decoder.Decode(jpeg, scale, out);
         ASSERT_TRUE(f.has_value()) << decoder.LastError();
         EXPECT_EQ(f->width, (kW + scale - 1) / scale);
         EXPECT_EQ(f->height, (kH + scale - 1) / scale);
@@ -108,7 +110,7 @@ TEST(JpegDecoder, ScaledDecodeIsAHalfOrAQuarterRoundedUpWithTheBlockInPlace)
         EXPECT_LT(Luma(*f, 40 / scale, 40 / scale), 130) << "scale " << scale;
     }
     // A scale the DCT does not offer is full size.
-    const std::optional<Frame> f = decoder.Decode(jpeg, 3);
+    const std::optional<Frame> f = decoder.Decode(jpeg, 3, out);
     ASSERT_TRUE(f.has_value());
     EXPECT_EQ(f->width, kW);
 }
@@ -118,10 +120,11 @@ TEST(JpegDecoder, BuffersAreKeptFromFrameToFrame)
     constexpr int kW = 128;
     constexpr int kH = 96;
     JpegFrameDecoder decoder;
+    std::vector<std::uint8_t> out;
     const std::uint8_t* first = nullptr;
     for (int i = 0; i < 5; ++i) {
         const auto jpeg = Compress(BlockPicture(kW, kH, i * 16, 16, 24), kW, kH, i % 2 == 0 ? TJSAMP_420 : TJSAMP_422);
-        const std::optional<Frame> f = decoder.Decode(jpeg);
+        const std::optional<Frame> f = decoder.Decode(jpeg, 1, out);
         ASSERT_TRUE(f.has_value());
         EXPECT_GT(Luma(*f, i * 16 + 12, 28), 240) << "frame " << i;
         if (first == nullptr) {
@@ -137,6 +140,7 @@ TEST(JpegDecoder, CutGarbageAndEmptyPicturesAreRefusedAndCounted)
     constexpr int kH = 64;
     const auto jpeg = Compress(BlockPicture(kW, kH, 8, 8, 16), kW, kH, TJSAMP_420);
     JpegFrameDecoder decoder;
+    std::vector<std::uint8_t> out;
 
     std::vector<std::vector<std::uint8_t>> bad;
     for (const std::size_t keep : {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{20}, jpeg.size() / 2,
@@ -166,13 +170,13 @@ TEST(JpegDecoder, CutGarbageAndEmptyPicturesAreRefusedAndCounted)
     bad.push_back(spliced);
 
     for (std::size_t i = 0; i < bad.size(); ++i) {
-        EXPECT_FALSE(decoder.Decode(bad[i]).has_value()) << "bad picture " << i;
+        EXPECT_FALSE(decoder.Decode(bad[i], 1, out).has_value()) << "bad picture " << i;
         EXPECT_FALSE(decoder.LastError().empty());
     }
     EXPECT_EQ(decoder.Rejected(), bad.size());
     EXPECT_EQ(decoder.Decoded(), 0U);
     // The decoder is still sound afterwards.
-    const std::optional<Frame> f = decoder.Decode(jpeg);
+    const std::optional<Frame> f = decoder.Decode(jpeg, 1, out);
     ASSERT_TRUE(f.has_value()) << decoder.LastError();
     EXPECT_GT(Luma(*f, 14, 14), 240);
     EXPECT_EQ(decoder.Decoded(), 1U);
@@ -188,7 +192,8 @@ TEST(JpegDecoder, PaddingAfterTheEndMarkerIsAccepted)
     jpeg.push_back('\n');
     EXPECT_TRUE(JpegComplete(jpeg));
     JpegFrameDecoder decoder;
-    EXPECT_TRUE(decoder.Decode(jpeg).has_value()) << decoder.LastError();
+    std::vector<std::uint8_t> out;
+    EXPECT_TRUE(decoder.Decode(jpeg, 1, out).has_value()) << decoder.LastError();
     jpeg.insert(jpeg.end(), 200, 0);  // far more than padding: the picture is not there
     EXPECT_FALSE(JpegComplete(jpeg));
 }

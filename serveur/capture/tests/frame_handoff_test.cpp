@@ -1,0 +1,198 @@
+// The handoff between the decoding thread and the measuring thread: every
+// frame reaches the sink when it keeps up, only the newest when it does not,
+// a frame is never written over while it is measured, and stop ends the thread.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "libkestrel/testkit/TestKit.h"
+#include "libkestrel/trace/TraceLevels.h"
+#include "serveur/capture/FrameHandoff.h"
+
+using namespace std::chrono_literals;
+
+namespace vorlix::capture {
+namespace {
+
+constexpr int kW = 32;
+constexpr int kH = 8;
+constexpr std::size_t kBytes = static_cast<std::size_t>(kW) * kH;
+
+// Records the frame numbers seen (every byte of frame n is n), and can hold
+// the measuring thread inside ProcessFrame until released.
+class GatedSink final : public FrameSink {
+public:
+    void ProcessFrame(const Frame& frame) override
+    {
+        std::unique_lock lock(mutex_);
+        entered_ = true;
+        changed_.notify_all();
+        changed_.wait_for(lock, 5s, [this] { return open_; });
+        const std::uint8_t n = frame.data.empty() ? 0 : frame.data[0];
+        const bool whole = frame.data.size() == kBytes &&
+                           std::all_of(frame.data.begin(), frame.data.end(), [n](std::uint8_t b) { return b == n; });
+        if (!whole) {
+            ++torn;
+        }
+        seen.push_back(n);
+        threads.insert(std::this_thread::get_id());
+    }
+    void Close()
+    {
+        const std::lock_guard lock(mutex_);
+        open_ = false;
+        entered_ = false;
+    }
+    void Open()
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            open_ = true;
+        }
+        changed_.notify_all();
+    }
+    bool Entered()
+    {
+        const std::lock_guard lock(mutex_);
+        return entered_;
+    }
+    std::vector<int> Seen()
+    {
+        const std::lock_guard lock(mutex_);
+        return seen;
+    }
+
+    int torn = 0;
+    std::vector<int> seen;
+    std::set<std::thread::id> threads;
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool open_ = true;
+    bool entered_ = false;
+};
+
+// Fills the handoff's buffer with frame n and publishes it.
+void PublishFrame(FrameHandoff& handoff, int n)
+{
+    std::vector<std::uint8_t>& buffer = handoff.Buffer();
+    buffer.assign(kBytes, static_cast<std::uint8_t>(n));
+    handoff.Publish(Frame{buffer, kW, kH, kFourccI420, kTopDown});
+}
+
+TEST(FrameHandoff, EveryFrameReachesASinkThatKeepsUpInOrderOnItsOwnThread)
+{
+    GatedSink sink;
+    FrameHandoff handoff(sink);
+    handoff.Start();
+    for (int n = 1; n <= 20; ++n) {
+        PublishFrame(handoff, n);
+        ASSERT_TRUE(kestrel::test::WaitUntil([&] { return handoff.Processed() == static_cast<std::uint64_t>(n); }));
+    }
+    handoff.Stop();
+    std::vector<int> expected(20);
+    for (int n = 1; n <= 20; ++n) {
+        expected[static_cast<std::size_t>(n - 1)] = n;
+    }
+    EXPECT_EQ(sink.Seen(), expected);
+    EXPECT_EQ(sink.torn, 0);
+    EXPECT_EQ(handoff.Replaced(), 0U);
+    ASSERT_EQ(sink.threads.size(), 1U);
+    EXPECT_NE(*sink.threads.begin(), std::this_thread::get_id());
+}
+
+TEST(FrameHandoff, ABusySinkGetsTheNewestFrameAndTheReplacedOnesAreCountedAndTraced)
+{
+    kestrel::test::TraceCapture traces;
+    GatedSink sink;
+    FrameHandoff handoff(sink);
+    handoff.Start();
+    sink.Close();
+    PublishFrame(handoff, 1);
+    ASSERT_TRUE(kestrel::test::WaitUntil([&] { return sink.Entered(); }));
+    // Frame 1 is being measured: 2..9 arrive meanwhile, each written into a
+    // buffer other than frame 1's.
+    for (int n = 2; n <= 9; ++n) {
+        PublishFrame(handoff, n);
+    }
+    EXPECT_EQ(handoff.Replaced(), 7U);
+    sink.Open();
+    ASSERT_TRUE(kestrel::test::WaitUntil([&] { return handoff.Processed() == 2; }));
+    PublishFrame(handoff, 10);
+    ASSERT_TRUE(kestrel::test::WaitUntil([&] { return handoff.Processed() == 3; }));
+    handoff.Stop();
+    EXPECT_EQ(sink.Seen(), (std::vector<int>{1, 9, 10}));
+    EXPECT_EQ(sink.torn, 0);
+    EXPECT_EQ(handoff.Published(), 10U);
+    const auto lines = traces.Lines();
+    const auto replacedLines = std::count_if(lines.begin(), lines.end(), [](const auto& l) {
+        return l.level == kestrel::kLevelQueue && l.text.find("replaced by a newer one") != std::string::npos;
+    });
+    EXPECT_EQ(replacedLines, 7);
+}
+
+TEST(FrameHandoff, TheDecoderRunsOnThreeBuffersKeptFromFrameToFrame)
+{
+    GatedSink sink;
+    FrameHandoff handoff(sink);
+    handoff.Start();
+    std::set<const std::uint8_t*> buffers;
+    sink.Close();
+    for (int n = 1; n <= 30; ++n) {
+        PublishFrame(handoff, n);
+        buffers.insert(handoff.Buffer().data());
+        if (n == 15) {
+            sink.Open();
+        }
+    }
+    sink.Open();
+    handoff.Stop();
+    EXPECT_LE(buffers.size(), 3U);
+    EXPECT_EQ(sink.torn, 0);
+}
+
+TEST(FrameHandoff, StopEndsAnIdleOrBusyThreadAndNoFrameOutlivesIt)
+{
+    GatedSink sink;
+    FrameHandoff handoff(sink);
+    handoff.Stop();  // never started: nothing to do
+    handoff.Start();
+    EXPECT_TRUE(handoff.Running());
+    handoff.Stop();
+    EXPECT_FALSE(handoff.Running());
+
+    handoff.Start();
+    sink.Close();
+    PublishFrame(handoff, 1);
+    ASSERT_TRUE(kestrel::test::WaitUntil([&] { return sink.Entered(); }));
+    PublishFrame(handoff, 2);  // waits behind frame 1
+    std::thread opener([&] {
+        std::this_thread::yield();
+        sink.Open();
+    });
+    handoff.Stop();  // returns once frame 1 is done
+    opener.join();
+    EXPECT_FALSE(handoff.Running());
+    // Frame 2 was measured only if the sink was let go before the stop was asked.
+    const std::size_t before = sink.Seen().size();
+    ASSERT_GE(before, 1U);
+    ASSERT_LE(before, 2U);
+
+    // Started again, it takes new frames, never one left from before the stop.
+    handoff.Start();
+    PublishFrame(handoff, 3);
+    ASSERT_TRUE(kestrel::test::WaitUntil([&] { return sink.Seen().size() == before + 1; }));
+    handoff.Stop();
+    EXPECT_EQ(sink.Seen().back(), 3);
+    EXPECT_EQ(sink.torn, 0);
+}
+
+}  // namespace
+}  // namespace vorlix::capture
