@@ -1,8 +1,11 @@
 // Capture on GStreamer: devices of the device monitor, the network camera of
 // "VideoURI", the pipeline of VORLIX_VIDEO_SOURCE and the built-in test camera.
-// Frames reach the sink from the streaming thread, top row first: cameras and
-// network sources in the decoder's own I420 or YUY2 (in place when its rows
-// are tight), pipelines and the test camera as 24-bit RGB.
+// Frames reach the sink top row first. MJPEG cameras (HTTP, USB in MJPG) are
+// decoded here to I420 on the streaming thread and measured on a thread of
+// their own, newest frame first (FrameHandoff), so both cores work; other
+// cameras and network sources reach the sink from the streaming thread in
+// their decoder's own I420 or YUY2 (in place when its rows are tight),
+// pipelines and the test camera as 24-bit RGB.
 #pragma once
 
 #include <atomic>
@@ -17,25 +20,32 @@
 #include <vector>
 
 #include "serveur/capture/CaptureSystem.h"
+#include "serveur/capture/FrameHandoff.h"
 #include "serveur/capture/gstreamer/GstModes.h"
 #include "serveur/capture/gstreamer/GstPipeline.h"
+#include "serveur/capture/mjpeg/JpegFrameDecoder.h"
 
 typedef struct _GstElement GstElement;
 typedef struct _GstDevice GstDevice;
 typedef struct _GstVideoFrame GstVideoFrame;
+typedef struct _GstSample GstSample;
 
 namespace vorlix::capture {
 
 inline constexpr const char* kTestPatternName = "Test pattern";
 inline constexpr const char* kSourceVariable = "VORLIX_VIDEO_SOURCE";
+// "gstreamer": MJPEG cameras decoded by GStreamer's jpegdec instead (for comparison).
+inline constexpr const char* kJpegDecoderVariable = "VORLIX_JPEG_DECODER";
 
 class GstCaptureSystem : public CaptureSystem {
 public:
     // `uri`: the "VideoURI" setting (empty when none); `retry`: the pause
     // before a lost network source is opened again; `silence`: how long a
-    // started source may deliver no frame before it is taken as lost.
+    // started source may deliver no frame before it is taken as lost;
+    // `decoding`: who decodes MJPEG cameras.
     explicit GstCaptureSystem(std::string uri = {}, std::chrono::milliseconds retry = std::chrono::seconds(10),
-                              std::chrono::milliseconds silence = std::chrono::seconds(10));
+                              std::chrono::milliseconds silence = std::chrono::seconds(10),
+                              JpegDecoding decoding = JpegDecoding::Own);
     ~GstCaptureSystem() override;
     GstCaptureSystem(const GstCaptureSystem&) = delete;
     GstCaptureSystem& operator=(const GstCaptureSystem&) = delete;
@@ -65,6 +75,10 @@ public:
 
     // Connections made so far (tests check that a re-selection does not reconnect).
     [[nodiscard]] int ConnectionCount() const { return connections_; }
+    // JPEG pictures refused (cut short, corrupt) and frames replaced by a
+    // newer one before they were measured, since the layer was made.
+    [[nodiscard]] std::uint64_t RejectedPictures() const { return rejected_.load(); }
+    [[nodiscard]] std::uint64_t ReplacedFrames() const;
 
 private:
     struct Device {
@@ -80,6 +94,8 @@ private:
     void DestroyPipeline();
     void BusLoop();
     void Deliver(GstElement* appsink);
+    void DeliverVideo(GstSample* sample);
+    void DeliverJpeg(GstSample* sample);
     std::span<const std::uint8_t> TightFrame(const GstVideoFrame& frame, int format);
     static int OnNewSample(GstElement* appsink, void* self);
     bool Reconnectable() const;
@@ -89,6 +105,7 @@ private:
     std::string uri_;
     std::chrono::milliseconds retry_;
     std::chrono::milliseconds silence_;
+    JpegDecoding decoding_;
     std::vector<Device> devices_;
     int connected_ = -1;
     int connections_ = 0;
@@ -104,7 +121,10 @@ private:
     std::thread bus_;
     std::mutex wait_;
     std::condition_variable wake_;
-    std::vector<std::uint8_t> rows_;  // tight rows of a padded frame, used by the streaming thread only
+    std::vector<std::uint8_t> rows_;         // tight rows of a padded frame, used by the streaming thread only
+    JpegFrameDecoder jpeg_;                  // streaming thread only
+    std::unique_ptr<FrameHandoff> handoff_;  // made by StartCapture while the pipeline is not playing
+    std::atomic<std::uint64_t> rejected_{0};
 };
 
 // The layer for a camera whose settings file is `iniFile` ("VideoURI" of "Vorlix").

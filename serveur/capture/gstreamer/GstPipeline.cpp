@@ -47,7 +47,12 @@ std::string FileUri(const std::filesystem::path& path)
 
 }  // namespace
 
-UriSource UriSourceFor(const std::string& address)
+bool JpegCaps(const std::string& caps)
+{
+    return caps.starts_with("image/jpeg");
+}
+
+UriSource UriSourceFor(const std::string& address, JpegDecoding decoding)
 {
     const std::string scheme = Scheme(address);
     const std::string name = std::string(" name=") + kUriSourceName;
@@ -56,10 +61,12 @@ UriSource UriSourceFor(const std::string& address)
         // type, so the parts are split here instead of guessed. A server
         // that goes silent is found by the capture layer's 10 s watch first;
         // the socket's own timeout is the backstop.
+        const bool own = decoding == JpegDecoding::Own;
         return {address, "location",
                 "souphttpsrc" + name +
-                    " is-live=true do-timestamp=true timeout=30 ! multipartdemux single-stream=true"
-                    " ! jpegdec"};
+                    " is-live=true do-timestamp=true timeout=30 ! multipartdemux single-stream=true" +
+                    (own ? "" : " ! jpegdec"),
+                own};
     }
     if (!scheme.empty()) {
         return {address, "uri", "uridecodebin" + name};
@@ -72,18 +79,25 @@ UriSource UriSourceFor(const std::string& address)
     return {FileUri(path.lexically_normal()), "uri", "uridecodebin" + name};
 }
 
-std::string PipelineText(GstSourceKind kind, const std::string& source, const std::string& caps, int fps)
+std::string PipelineText(GstSourceKind kind, const std::string& source, const std::string& caps, int fps,
+                         JpegDecoding decoding)
 {
     std::string text;
+    bool jpeg = false;
     switch (kind) {
         case GstSourceKind::Pipeline:
             text = source;
             break;
-        case GstSourceKind::Uri:
-            text = UriSourceFor(source).text;
+        case GstSourceKind::Uri: {
+            const UriSource uri = UriSourceFor(source, decoding);
+            text = uri.text;
+            jpeg = uri.jpeg;
             break;
+        }
         case GstSourceKind::Monitor:
-            text = std::string("capsfilter name=") + kFilterName + " caps=\"" + caps + "\" ! decodebin";
+            jpeg = decoding == JpegDecoding::Own && JpegCaps(caps);
+            text =
+                std::string("capsfilter name=") + kFilterName + " caps=\"" + caps + "\"" + (jpeg ? "" : " ! decodebin");
             break;
         case GstSourceKind::TestPattern:
             text = "videotestsrc is-live=true pattern=ball ! " + caps + " ! videobalance name=" + kBalanceName;
@@ -91,6 +105,10 @@ std::string PipelineText(GstSourceKind kind, const std::string& source, const st
     }
     if (fps > 0) {
         text += " ! videorate max-rate=" + std::to_string(fps);
+    }
+    if (jpeg) {
+        // Decoded by the capture layer, on this streaming thread.
+        return text + " ! appsink name=" + kAppSinkName + " max-buffers=1 drop=true";
     }
     // Cameras and network sources arrive in their decoder's own layout (the
     // engine measures I420 and YUY2 as they are, the converter passes them

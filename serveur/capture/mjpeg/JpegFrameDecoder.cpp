@@ -101,8 +101,7 @@ std::optional<Frame> JpegFrameDecoder::Decode(std::span<const std::uint8_t> jpeg
         return std::nullopt;
     }
     ++decoded_;
-    return Frame{std::span<const std::uint8_t>(out.data(), FrameBytes(kFourccI420, w, h)), w, h, kFourccI420,
-                 kTopDown};
+    return Frame{std::span<const std::uint8_t>(out.data(), FrameBytes(kFourccI420, w, h)), w, h, kFourccI420, kTopDown};
 }
 
 bool JpegFrameDecoder::DecodePlanes(std::span<const std::uint8_t> jpeg, int width, int height, int subsampling,

@@ -83,8 +83,23 @@ TEST(GstPipeline, EachSourceEndsInTheAppsinkOfItsLayouts)
         " ! videoconvert ! video/x-raw,format=(string){I420,YUY2,RGB} ! appsink name=sink max-buffers=1 drop=true";
     EXPECT_EQ(PipelineText(GstSourceKind::Uri, "rtsp://127.0.0.1/cam\" ! filesink location=x", "", 0),
               "uridecodebin name=address" + native);
+    // A camera in MJPG hands its JPEG pictures to the capture layer's own decoder.
+    const std::string jpegTail = " ! appsink name=sink max-buffers=1 drop=true";
     EXPECT_EQ(PipelineText(GstSourceKind::Monitor, "", "image/jpeg,width=640,height=480", 0),
-              "capsfilter name=filter caps=\"image/jpeg,width=640,height=480\" ! decodebin" + native);
+              "capsfilter name=filter caps=\"image/jpeg,width=640,height=480\"" + jpegTail);
+    EXPECT_EQ(
+        PipelineText(GstSourceKind::Monitor, "", "image/jpeg,width=640,height=480", 15, JpegDecoding::Gstreamer),
+        "capsfilter name=filter caps=\"image/jpeg,width=640,height=480\" ! decodebin ! videorate max-rate=15" + native);
+    EXPECT_EQ(PipelineText(GstSourceKind::Monitor, "", "video/x-raw,format=YUY2,width=640,height=480", 0),
+              "capsfilter name=filter caps=\"video/x-raw,format=YUY2,width=640,height=480\" ! decodebin" + native);
+    EXPECT_EQ(PipelineText(GstSourceKind::Uri, "http://127.0.0.1/cam", "", 10),
+              "souphttpsrc name=address is-live=true do-timestamp=true timeout=30 ! multipartdemux "
+              "single-stream=true ! videorate max-rate=10" +
+                  jpegTail);
+    EXPECT_EQ(PipelineText(GstSourceKind::Uri, "http://127.0.0.1/cam", "", 0, JpegDecoding::Gstreamer),
+              "souphttpsrc name=address is-live=true do-timestamp=true timeout=30 ! multipartdemux "
+              "single-stream=true ! jpegdec" +
+                  native);
     EXPECT_EQ(PipelineText(GstSourceKind::TestPattern, "", "video/x-raw,width=320,height=240", 5),
               "videotestsrc is-live=true pattern=ball ! video/x-raw,width=320,height=240 ! videobalance "
               "name=balance ! videorate max-rate=5" +
@@ -98,11 +113,14 @@ TEST(GstPipeline, AddressesAreReadByTheirKind)
     EXPECT_EQ(http.uri, "HTTP://127.0.0.1:8080/cam.mjpg");
     EXPECT_NE(http.text.find("souphttpsrc name=address"), std::string::npos);
     EXPECT_NE(http.text.find("multipartdemux"), std::string::npos);
+    EXPECT_TRUE(http.jpeg);
+    EXPECT_FALSE(UriSourceFor("http://127.0.0.1/cam", JpegDecoding::Gstreamer).jpeg);
 
     const UriSource rtsp = UriSourceFor("rtsp://127.0.0.1:8554/live");
     EXPECT_EQ(rtsp.property, "uri");
     EXPECT_EQ(rtsp.uri, "rtsp://127.0.0.1:8554/live");
     EXPECT_EQ(rtsp.text, "uridecodebin name=address");
+    EXPECT_FALSE(rtsp.jpeg);
 
     EXPECT_EQ(UriSourceFor("file:///srv/cam/a.mp4").uri, "file:///srv/cam/a.mp4");
     EXPECT_EQ(UriSourceFor("/srv/my cam/a#1.mp4").uri, "file:///srv/my%20cam/a%231.mp4");

@@ -8,41 +8,14 @@
 #include <vector>
 
 #include "serveur/capture/mjpeg/JpegFrameDecoder.h"
+#include "serveur/capture/tests/JpegPictures.h"
 #include "serveur/core/PixelFormat.h"
 
 namespace vorlix::capture {
 namespace {
 
-// A grey picture with a white block at (bx, by) and a red left half (so the
-// chroma planes have something to carry).
-std::vector<std::uint8_t> BlockPicture(int width, int height, int bx, int by, int side)
-{
-    std::vector<std::uint8_t> rgb(static_cast<std::size_t>(width) * height * 3);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            std::uint8_t* p = &rgb[(static_cast<std::size_t>(y) * width + x) * 3];
-            const bool block = x >= bx && x < bx + side && y >= by && y < by + side;
-            const bool red = x < width / 2;
-            p[0] = block ? 255 : (red ? 200 : 90);
-            p[1] = block ? 255 : 90;
-            p[2] = block ? 255 : 90;
-        }
-    }
-    return rgb;
-}
-
-std::vector<std::uint8_t> Compress(const std::vector<std::uint8_t>& rgb, int width, int height, int subsampling)
-{
-    tjhandle tj = tjInitCompress();
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    const int flags = subsampling == TJSAMP_GRAY ? 0 : 0;
-    EXPECT_EQ(tjCompress2(tj, rgb.data(), width, 0, height, TJPF_RGB, &out, &size, subsampling, 95, flags), 0);
-    std::vector<std::uint8_t> jpeg(out, out + size);
-    tjFree(out);
-    tjDestroy(tj);
-    return jpeg;
-}
+using fakes::BlockPicture;
+using fakes::Compress;
 
 // Luma of the frame at (x, y).
 int Luma(const Frame& f, int x, int y)
@@ -82,9 +55,9 @@ TEST_P(EveryLayout, LandsAsTightI420WithTheBlockAndTheColours)
         EXPECT_EQ(Cr(*f, 20, 20), 128);
         EXPECT_EQ(Cr(*f, 140, 100), 128);
     } else {
-        EXPECT_GT(Cr(*f, 20, 20), 150);                  // red half
-        EXPECT_NEAR(Cr(*f, 140, 100), 128, 4);           // grey
-        EXPECT_NEAR(Cr(*f, 110, 55), 128, 4);            // white block
+        EXPECT_GT(Cr(*f, 20, 20), 150);         // red half
+        EXPECT_NEAR(Cr(*f, 140, 100), 128, 4);  // grey
+        EXPECT_NEAR(Cr(*f, 110, 55), 128, 4);   // white block
     }
     EXPECT_EQ(decoder.Decoded(), 1U);
     EXPECT_EQ(decoder.Rejected(), 0U);
@@ -143,8 +116,8 @@ TEST(JpegDecoder, CutGarbageAndEmptyPicturesAreRefusedAndCounted)
     std::vector<std::uint8_t> out;
 
     std::vector<std::vector<std::uint8_t>> bad;
-    for (const std::size_t keep : {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{20}, jpeg.size() / 2,
-                                   jpeg.size() - 2}) {
+    for (const std::size_t keep :
+         {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{20}, jpeg.size() / 2, jpeg.size() - 2}) {
         bad.emplace_back(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(keep));
     }
     // Garbage with the markers of a picture at both ends.

@@ -1,0 +1,251 @@
+// MJPEG cameras over HTTP, through the GStreamer layer: pictures decoded by
+// the capture layer reach the sink as I420 on the measuring thread, cut and
+// garbage parts are skipped and counted, and a moving block gives the same
+// detections whether our decoder or GStreamer's jpegdec decodes it.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "libkestrel/testkit/TestKit.h"
+#include "serveur/actions/VorlixActions.h"
+#include "serveur/capture/CaptureServer.h"
+#include "serveur/capture/WebCamCaptureCamera.h"
+#include "serveur/capture/gstreamer/GstCaptureSystem.h"
+#include "serveur/capture/tests/JpegPictures.h"
+#include "serveur/capture/tests/MjpegHttpServer.h"
+#include "serveur/core/PixelFormat.h"
+#include "serveur/core/WebCam.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace vorlix::capture {
+namespace {
+
+constexpr int kW = 160;
+constexpr int kH = 120;
+constexpr int kBlock = 24;
+
+// Frame n: the block at x = 8 + 5n (its luma tells the frames apart).
+std::vector<std::uint8_t> MovingFrame(int n, int subsampling = TJSAMP_420)
+{
+    return fakes::Compress(fakes::BlockPicture(kW, kH, 8 + 5 * n, 40, kBlock), kW, kH, subsampling, 90);
+}
+
+// The block's left edge as the frame shows it: the first bright luma of row 52.
+int BlockLeft(const Frame& frame)
+{
+    const std::uint8_t* row = frame.data.data() + static_cast<std::size_t>(52) * frame.width;
+    for (int x = 0; x < frame.width; ++x) {
+        if (row[x] > 200) {
+            return x;
+        }
+    }
+    return -1;
+}
+
+class RecordingSink final : public CaptureCamera, public FrameSink {
+public:
+    std::string IniFile() const override { return {}; }
+    int Fps() const override { return 0; }
+    void ResizeBuffers(int, int) override {}
+    void ComputeZoneThresholds() override {}
+    FrameSink& Sink() override { return *this; }
+    void ProcessFrame(const Frame& frame) override
+    {
+        const std::lock_guard lock(mutex_);
+        if (frame.format != kFourccI420 || frame.width != kW || frame.height != kH ||
+            frame.data.size() != FrameBytes(kFourccI420, kW, kH)) {
+            ++wrong;
+        }
+        lefts.push_back(BlockLeft(frame));
+        threads.insert(std::this_thread::get_id());
+        ++count_;
+    }
+    int Count() const { return count_.load(); }
+
+    std::mutex mutex_;
+    std::vector<int> lefts;
+    std::set<std::thread::id> threads;
+    int wrong = 0;
+
+private:
+    std::atomic<int> count_{0};
+};
+
+TEST(MjpegCapture, CutAndGarbagePartsAreSkippedAndCountedAndTheGoodOnesArriveAsI420)
+{
+    std::vector<std::vector<std::uint8_t>> parts;
+    std::vector<int> goodLefts;
+    for (int n = 0; n < 12; ++n) {
+        std::vector<std::uint8_t> jpeg = MovingFrame(n, n % 3 == 0 ? TJSAMP_422 : TJSAMP_420);
+        if (n == 3) {
+            jpeg.resize(jpeg.size() / 2);  // cut short
+        } else if (n == 6) {
+            std::fill(jpeg.begin() + 2, jpeg.end() - 2, std::uint8_t{0x5A});  // garbage between the markers
+        } else if (n == 9) {
+            jpeg = {'n', 'o', 't', ' ', 'a', ' ', 'p', 'i', 'c', 't', 'u', 'r', 'e'};
+        } else {
+            goodLefts.push_back(8 + 5 * n);
+        }
+        parts.push_back(std::move(jpeg));
+    }
+    RecordingSink sink;
+    GstCaptureSystem* system = nullptr;
+    // Each part waits until the one before was taken or refused.
+    fakes::MjpegHttpServer camera(std::move(parts), [&](std::size_t i) {
+        return kestrel::test::WaitUntil([&] {
+            return system != nullptr && static_cast<std::size_t>(sink.Count()) + system->RejectedPictures() >= i;
+        });
+    });
+    CaptureServer server(sink);
+    auto layer = std::make_unique<GstCaptureSystem>(camera.Url(), 50ms);
+    GstCaptureSystem* const layerView = layer.get();
+    ASSERT_TRUE(server.StartSystem(std::move(layer)));
+    ASSERT_TRUE(server.StartCapture(0, 0));
+    system = layerView;
+    EXPECT_TRUE(kestrel::test::WaitUntil(
+        [&] { return static_cast<std::size_t>(sink.Count()) == goodLefts.size() && system->RejectedPictures() == 3; },
+        10s));
+    server.CloseDevice();
+
+    const std::lock_guard lock(sink.mutex_);
+    EXPECT_EQ(sink.wrong, 0);
+    EXPECT_EQ(system->RejectedPictures(), 3U);
+    EXPECT_EQ(system->ReplacedFrames(), 0U);
+    EXPECT_EQ(camera.Connections(), 1) << "a bad part does not cost the connection";
+    ASSERT_EQ(sink.lefts.size(), goodLefts.size());
+    for (std::size_t i = 0; i < goodLefts.size(); ++i) {
+        EXPECT_NEAR(sink.lefts[i], goodLefts[i], 1) << "frame " << i;
+    }
+    // Measured on one thread of the capture layer's own.
+    ASSERT_EQ(sink.threads.size(), 1U);
+    EXPECT_NE(*sink.threads.begin(), std::this_thread::get_id());
+}
+
+// What the consumers are told of each detection.
+struct Seen {
+    EventKind kind;
+    int zone;
+    std::uint32_t zoneMask;
+    int centreX;
+    int centreY;
+    int pictureNumber;
+    bool operator==(const Seen&) const = default;
+};
+
+class EventLog final : public DetectionConsumer {
+public:
+    void OnDetection(const Detection& d) override
+    {
+        const std::lock_guard lock(mutex);
+        const ZoneReading& z = d.Zone(d.zone);
+        events.push_back(Seen{d.kind, d.zone, d.zoneMask, z.centreX, z.centreY, d.pictureNumber});
+    }
+    std::mutex mutex;
+    std::vector<Seen> events;
+};
+
+// The camera adapter with a frame count in front of ProcessFrame.
+class CountedCamera final : public CaptureCamera, public FrameSink {
+public:
+    explicit CountedCamera(WebCam& cam) : inner_(cam) {}
+    std::string IniFile() const override { return inner_.IniFile(); }
+    int Fps() const override { return inner_.Fps(); }
+    void ResizeBuffers(int width, int height) override { inner_.ResizeBuffers(width, height); }
+    void ComputeZoneThresholds() override { inner_.ComputeZoneThresholds(); }
+    FrameSink& Sink() override { return *this; }
+    void ProcessFrame(const Frame& frame) override
+    {
+        inner_.Sink().ProcessFrame(frame);
+        ++frames;
+    }
+    std::atomic<int> frames{0};
+
+private:
+    WebCamCaptureCamera inner_;
+};
+
+// The block crossing two zones (left and right halves) and back, seen by a
+// camera object with its actions; a fixed clock keeps the reference image
+// where the frames put it.
+std::vector<Seen> DetectionsOf(JpegDecoding decoding, int& pictures)
+{
+    std::vector<std::vector<std::uint8_t>> parts;
+    for (int n = 0; n < 8; ++n) {
+        parts.push_back(MovingFrame(0));  // a still start: the reference image
+    }
+    for (int n = 0; n < 26; ++n) {
+        parts.push_back(MovingFrame(n));
+    }
+    const std::size_t total = parts.size();
+    const kestrel::test::TempDir temp("capture_mjpeg");
+    WebCam cam([] { return std::time_t{1'000'000}; });
+    cam.LoadConfiguration(0, temp.Path());
+    fs::create_directories(cam.PictureDir());
+    cam.SetZoneCount(2);
+    cam.SetZone(0, ZoneCorners{0, 0, kW / 2, kH});
+    cam.SetZone(1, ZoneCorners{kW / 2, 0, kW, kH});
+    EventLog log;
+    VorlixActions actions;
+    actions.LoadVocabulary([&cam](const std::string& text) { return cam.Translate(text); });
+    DetectionRoad road;
+    road.SetClassifier(&actions.Naming());
+    road.SetPictureWriter(&actions.Pictures());
+    road.Add(actions.Pictures());
+    road.Add(log);
+    cam.SetRoad(&road);
+    cam.SetDetection(true);
+    CountedCamera counted(cam);
+    {
+        // Every frame is measured before the next is sent: both runs see the same frames.
+        fakes::MjpegHttpServer camera(std::move(parts), [&](std::size_t i) {
+            return kestrel::test::WaitUntil([&] { return static_cast<std::size_t>(counted.frames.load()) >= i; });
+        });
+        CaptureServer server(counted);
+        EXPECT_TRUE(server.StartSystem(std::make_unique<GstCaptureSystem>(camera.Url(), 50ms, 10s, decoding)));
+        EXPECT_TRUE(server.StartCapture(0, 0));
+        cam.SetCaptureRunning(true);
+        EXPECT_TRUE(
+            kestrel::test::WaitUntil([&] { return static_cast<std::size_t>(counted.frames.load()) == total; }, 20s));
+        server.CloseDevice();
+        cam.SetCaptureRunning(false);
+    }
+    cam.SetRoad(nullptr);
+    pictures = cam.shots.load();
+    const std::lock_guard lock(log.mutex);
+    return log.events;
+}
+
+TEST(MjpegCapture, AMovingBlockGivesTheSameDetectionsThroughOurDecoderAsThroughJpegdec)
+{
+    int ownPictures = 0;
+    int gstPictures = 0;
+    const std::vector<Seen> own = DetectionsOf(JpegDecoding::Own, ownPictures);
+    const std::vector<Seen> gst = DetectionsOf(JpegDecoding::Gstreamer, gstPictures);
+    ASSERT_GE(own.size(), 4U) << "the moving block is detected";
+    EXPECT_EQ(ownPictures, gstPictures);
+    ASSERT_EQ(own.size(), gst.size());
+    std::set<int> zones;
+    for (std::size_t i = 0; i < own.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(own[i].kind, gst[i].kind);
+        EXPECT_EQ(own[i].zone, gst[i].zone);
+        EXPECT_EQ(own[i].zoneMask, gst[i].zoneMask);
+        EXPECT_EQ(own[i].pictureNumber, gst[i].pictureNumber);
+        EXPECT_NEAR(own[i].centreX, gst[i].centreX, 1);
+        EXPECT_NEAR(own[i].centreY, gst[i].centreY, 1);
+        zones.insert(own[i].zone);
+    }
+    EXPECT_EQ(zones.size(), 2U) << "the block is seen in both zones";
+}
+
+}  // namespace
+}  // namespace vorlix::capture
