@@ -9,7 +9,16 @@ namespace {
 constexpr auto kIdleCheck = std::chrono::milliseconds(100);
 }  // namespace
 
-FrameHandoff::FrameHandoff(FrameSink& sink) : sink_(sink) {}
+FrameHandoff::FrameHandoff(FrameSink& sink, WholeDecoder whole) : sink_(sink), decodeWhole_(std::move(whole)) {}
+
+std::optional<Frame> FrameHandoff::Whole::FullFrame()
+{
+    if (!tried_ && slot_ != nullptr && decode_) {
+        tried_ = true;
+        decoded_ = decode_(slot_->source, bytes_);
+    }
+    return decoded_;
+}
 
 FrameHandoff::~FrameHandoff()
 {
@@ -44,10 +53,13 @@ void FrameHandoff::Stop()
     waiting_ = -1;
 }
 
-void FrameHandoff::Publish(const Frame& frame)
+void FrameHandoff::Publish(const Frame& frame, int wholeWidth, int wholeHeight)
 {
     Slot& filled = slots_[static_cast<std::size_t>(filling_)];
     filled.frame = frame;
+    filled.frame.full = nullptr;
+    filled.wholeWidth = wholeWidth;
+    filled.wholeHeight = wholeHeight;
     bool replaced = false;
     {
         const std::lock_guard lock(mutex_);
@@ -88,7 +100,13 @@ void FrameHandoff::Run()
         waiting_ = -1;
         const Slot& slot = slots_[static_cast<std::size_t>(working_)];
         lock.unlock();
-        sink_.ProcessFrame(slot.frame);
+        Frame frame = slot.frame;
+        if (frame.scale > 1 && decodeWhole_) {
+            whole_.Reset(&slot);
+            frame.full = &whole_;
+        }
+        sink_.ProcessFrame(frame);
+        whole_.Reset(nullptr);
         processed_.fetch_add(1);
         lock.lock();
         working_ = -1;

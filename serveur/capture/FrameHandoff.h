@@ -11,7 +11,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
+#include <optional>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -21,7 +24,12 @@ namespace vorlix::capture {
 
 class FrameHandoff {
 public:
-    explicit FrameHandoff(FrameSink& sink);
+    // Decodes the whole picture of a frame published at a fraction, from the
+    // source bytes kept with it, into `out` (on the measuring thread).
+    using WholeDecoder =
+        std::function<std::optional<Frame>(std::span<const std::uint8_t> source, std::vector<std::uint8_t>& out)>;
+
+    explicit FrameHandoff(FrameSink& sink, WholeDecoder whole = {});
     ~FrameHandoff();
     FrameHandoff(const FrameHandoff&) = delete;
     FrameHandoff& operator=(const FrameHandoff&) = delete;
@@ -33,8 +41,12 @@ public:
     [[nodiscard]] bool Running() const { return worker_.joinable(); }
 
     // Decoder side, one thread: fill the buffer, then publish what it holds.
+    // A frame at a fraction of its picture (frame.scale > 1) keeps the
+    // picture's source bytes, filled into Source(), and its whole size: the
+    // sink gets them as the frame's FullFrameSource.
     std::vector<std::uint8_t>& Buffer() { return slots_[static_cast<std::size_t>(filling_)].bytes; }
-    void Publish(const Frame& frame);
+    std::vector<std::uint8_t>& Source() { return slots_[static_cast<std::size_t>(filling_)].source; }
+    void Publish(const Frame& frame, int wholeWidth = 0, int wholeHeight = 0);
 
     [[nodiscard]] std::uint64_t Published() const { return published_.load(); }
     [[nodiscard]] std::uint64_t Replaced() const { return replaced_.load(); }
@@ -44,11 +56,41 @@ private:
     struct Slot {
         std::vector<std::uint8_t> bytes;
         Frame frame;  // views `bytes`
+        std::vector<std::uint8_t> source;
+        int wholeWidth = 0;
+        int wholeHeight = 0;
+    };
+
+    // The whole picture of the frame in work, decoded at the first ask.
+    class Whole final : public FullFrameSource {
+    public:
+        explicit Whole(const WholeDecoder& decode) : decode_(decode) {}
+        void Reset(const Slot* slot)
+        {
+            slot_ = slot;
+            decoded_.reset();
+            tried_ = false;
+        }
+        [[nodiscard]] std::pair<int, int> FullSize() const override
+        {
+            return slot_ != nullptr ? std::pair<int, int>{slot_->wholeWidth, slot_->wholeHeight}
+                                    : std::pair<int, int>{0, 0};
+        }
+        std::optional<Frame> FullFrame() override;
+
+    private:
+        const WholeDecoder& decode_;
+        const Slot* slot_ = nullptr;
+        std::vector<std::uint8_t> bytes_;
+        std::optional<Frame> decoded_;
+        bool tried_ = false;
     };
 
     void Run();
 
     FrameSink& sink_;
+    WholeDecoder decodeWhole_;
+    Whole whole_{decodeWhole_};
     std::array<Slot, 3> slots_;
     int filling_ = 0;   // decoder's own
     int waiting_ = -1;  // under mutex_

@@ -24,6 +24,7 @@ constexpr int kDay = 86400;
 
 // clang-format off
 constexpr IntSetting kTable[] = {
+    {kMain, "Detection scale",      1,     1,       4,       Repair::kDefault},
     {kMain, "Port Web client",      6666,  1,       65535,   Repair::kDefault},
     {kMain, "Client access",        1,     INT_MIN, INT_MAX, Repair::kClamp},
     {kMain, "Frequency Transfert",  100,   0,       60000,   Repair::kDefaultBelow},

@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <optional>
+#include <utility>
 
 #include "libkestrel/trace/QXTrace.h"
 #include "libkestrel/trace/TraceLevels.h"
+#include "serveur/core/DetectionScale.h"
 #include "serveur/core/PictureNames.h"
 #include "serveur/core/ZoneMath.h"
 
@@ -57,12 +59,23 @@ void WebCam::ProcessFrame(const Frame& frame)
     if (processingStopped_.load()) {
         return;
     }
+    if (frame.scale != DetectionScale()) {
+        // Thresholds follow the pixels a zone holds at the measured size.
+        detectionScale_.store(frame.scale);
+        ThresholdsForFrameSize();
+    }
     topDown_.store(frame.topDown);
     current_ = frame.data;
+    full_ = frame.scale > 1 ? frame.full : nullptr;
     struct ClearCurrent {
         std::span<const std::uint8_t>& frame;
-        ~ClearCurrent() { frame = {}; }
-    } clearCurrent{current_};
+        FullFrameSource*& full;
+        ~ClearCurrent()
+        {
+            frame = {};
+            full = nullptr;
+        }
+    } clearCurrent{current_, full_};
     const DetectionRoad* const road = road_.load();
     if (road != nullptr) {
         OfferLiveFrame(*road);
@@ -252,7 +265,25 @@ bool WebCam::Detect(const DetectionRoad* road, DisplayHook* display, bool displa
     }
     CopyFrameInto(previous_);
     previousValid_ = true;
-    const bool overlayDrawn = DrawOverlay(road, d);
+    bool overlayDrawn = false;
+    if (full_ == nullptr) {
+        overlayDrawn = DrawOverlay(road, d);
+    } else {
+        // A frame measured at a fraction: the overlay is drawn on it in its
+        // own terms (the whole picture is decoded apart and carries none).
+        Detection shown = d;
+        shown.width = Width();
+        shown.height = Height();
+        for (int j = 0; j < shown.zoneCount; ++j) {
+            const auto& st = state_[static_cast<std::size_t>(j)];
+            ZoneReading& r = shown.zones[static_cast<std::size_t>(j)];
+            r.zone = snap.slots[static_cast<std::size_t>(j)];
+            r.centreX = st.centreX.load();
+            r.centreY = st.centreY.load();
+        }
+        shown.enlarged.zone = EnlargedZone(snap.slots[static_cast<std::size_t>(d.zone)], Width(), Height());
+        overlayDrawn = DrawOverlay(road, shown);
+    }
     if (road == nullptr) {
         return overlayDrawn;
     }
@@ -297,7 +328,6 @@ Detection WebCam::NewDetection(const MeasuredPicture& picture, const ZoneSnapsho
     d.picturePath = PicturePath(d.camera.pictureDir, d.pictureNumber);
     d.soundPath = SoundPath(d.camera.pictureDir, d.pictureNumber);
 
-    char buf[160];
     if (matched == 1) {
         // The enlarged zone, measured without the change mask (classification
         // tells IN from AHEAD and NEAR by it): the zone's own tally of the
@@ -317,12 +347,21 @@ Detection WebCam::NewDetection(const MeasuredPicture& picture, const ZoneSnapsho
             e.centreX = m->centreX;
             e.centreY = m->centreY;
         }
+    }
+    // Measured at a fraction of the picture: handed on in the picture's terms.
+    if (full_ != nullptr) {
+        const std::pair<int, int> size = full_->FullSize();
+        DetectionToPicture(d, DetectionScale(), size.first, size.second);
+    }
+
+    char buf[160];
+    if (matched == 1) {
         d.kind = EventKind::IN;
-        std::snprintf(buf, sizeof buf, "%s%d (%d) ", Translate("IN").c_str(), detected + 1, sum);
+        std::snprintf(buf, sizeof buf, "%s%d (%d) ", Translate("IN").c_str(), detected + 1, d.sum);
         d.label = buf;
     } else if (all) {
         d.kind = EventKind::ALLZ;
-        std::snprintf(buf, sizeof buf, "%s (%d) ", Translate("ALLZ").c_str(), sum);
+        std::snprintf(buf, sizeof buf, "%s (%d) ", Translate("ALLZ").c_str(), d.sum);
         d.label = buf;
         // The reference image is renewed on the first calm frame three or more seconds later.
         lastDetection_.store(now + 2 - ReferenceSeconds());
@@ -335,7 +374,7 @@ Detection WebCam::NewDetection(const MeasuredPicture& picture, const ZoneSnapsho
                 d.zoneMask |= 1U << static_cast<unsigned>(j);
             }
         }
-        std::snprintf(buf, sizeof buf, "%s%s (%d) ", Translate("SOMEZ").c_str(), list.c_str(), sum);
+        std::snprintf(buf, sizeof buf, "%s%s (%d) ", Translate("SOMEZ").c_str(), list.c_str(), d.sum);
         d.label = buf;
     }
     return d;

@@ -97,6 +97,8 @@ public:
     int Format() const { return format_.load(); }
     int TopDown() const { return topDown_.load(); }
     int FrameSize() const { return frameSize_.load(); }
+    // The fraction of the picture the frames are measured at ("Detection scale": 1, 2 or 4).
+    int DetectionScale() const { return detectionScale_.load(); }
 
     // ---- Images (valid on the capture thread, width x height x 4 bytes) --
     std::span<std::uint8_t> AnnotatedImage() { return annotated_; }
@@ -215,6 +217,11 @@ private:
     std::span<const std::uint8_t> current_;
     std::vector<std::uint8_t> rgb_;       // the current frame converted to RGB, capture thread only
     std::vector<std::uint8_t> overlaid_;  // the frame with the detection overlay, capture thread only
+    // Of a frame measured at a fraction: the whole picture's source for the
+    // call, and the stamped copy of the whole picture (capture thread only).
+    FullFrameSource* full_ = nullptr;
+    std::vector<std::uint8_t> fullAnnotated_;
+    std::atomic<int> detectionScale_{1};
 
     ZoneTable zones_;
     std::array<ZoneState, kZoneSlots> state_{};

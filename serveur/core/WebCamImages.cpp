@@ -9,6 +9,7 @@
 #include "libkestrel/profile/Profile.h"
 #include "libkestrel/trace/QXTrace.h"
 #include "libkestrel/trace/TraceLevels.h"
+#include "serveur/core/DetectionScale.h"
 #include "serveur/core/FrameToRgb.h"
 #include "serveur/core/WebCam.h"
 #include "serveur/core/ZoneMath.h"
@@ -93,6 +94,24 @@ FramePicture WebCam::Picture()
     picture.annotated = annotated_;
     const int fmt = Format();
     const int topDown = TopDown();
+    if (full_ != nullptr) {
+        // Measured at a fraction: the picture is the whole frame, decoded now.
+        const std::optional<Frame> whole = full_->FullFrame();
+        if (whole && whole->format == kFourccI420 &&
+            whole->data.size() >= FrameBytes(kFourccI420, whole->width, whole->height)) {
+            const std::size_t bytes = ImageBytes(whole->width, whole->height);
+            if (fullAnnotated_.size() < bytes) {
+                fullAnnotated_.resize(bytes);
+            }
+            picture.width = whole->width;
+            picture.height = whole->height;
+            picture.i420 = whole->data;
+            picture.annotated = fullAnnotated_;
+            return picture;
+        }
+        TRACE_WARN("No whole picture of the frame (%d x %d measured): the measured frame is written", picture.width,
+                   picture.height);
+    }
     if (IsPlainRgb(fmt, topDown)) {
         picture.rgb = current_;
     } else if (fmt == kFourccI420 && current_.size() >= FrameBytes(fmt, picture.width, picture.height)) {
@@ -147,7 +166,7 @@ void WebCam::ThresholdsForFrameSize()
         state_[static_cast<std::size_t>(i)].shareOfPicture.store(0);
     }
     const ZoneSnapshot snap = zones_.Snapshot();
-    const ZoneThresholds t = ComputeThresholds(snap, Width(), Height(), MaxDiff());
+    const ZoneThresholds t = ComputeThresholds(snap, Width(), Height(), ScaledMaxDiff(MaxDiff(), DetectionScale()));
     if (t.count != zones_.Count()) {
         zones_.SetCount(t.count);
     }

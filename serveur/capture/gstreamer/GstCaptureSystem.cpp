@@ -18,6 +18,7 @@
 #include "libkestrel/trace/TraceLevels.h"
 #include "serveur/capture/gstreamer/GstModes.h"
 #include "serveur/capture/gstreamer/GstPipeline.h"
+#include "serveur/core/DetectionScale.h"
 #include "serveur/core/PixelFormat.h"
 
 namespace vorlix::capture {
@@ -247,7 +248,12 @@ int GstCaptureSystem::StartCapture(FrameSink& sink)
         return -1;
     }
     sink_ = &sink;
-    handoff_ = std::make_unique<FrameHandoff>(sink);
+    // The whole picture of a frame measured at a fraction, decoded on the measuring thread.
+    handoff_ =
+        std::make_unique<FrameHandoff>(sink, [decoder = std::make_shared<JpegFrameDecoder>()](
+                                                 std::span<const std::uint8_t> source, std::vector<std::uint8_t>& out) {
+            return decoder->Decode(source, 1, out);
+        });
     handoff_->Start();
     if (gst_element_set_state(pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
         gst_element_set_state(pipeline_, GST_STATE_NULL);
@@ -292,8 +298,10 @@ std::unique_ptr<CaptureSystem> MakeGstCaptureSystem(const std::string& iniFile)
     const char* decoder = std::getenv(kJpegDecoderVariable);
     const JpegDecoding decoding =
         decoder != nullptr && std::string_view(decoder) == "gstreamer" ? JpegDecoding::Gstreamer : JpegDecoding::Own;
-    return std::make_unique<GstCaptureSystem>(kestrel::profile::GetString(iniFile, "Vorlix", "VideoURI", ""),
-                                              std::chrono::seconds(10), std::chrono::seconds(10), decoding);
+    auto system = std::make_unique<GstCaptureSystem>(kestrel::profile::GetString(iniFile, "Vorlix", "VideoURI", ""),
+                                                     std::chrono::seconds(10), std::chrono::seconds(10), decoding);
+    system->SetDetectionScale(ReadDetectionScale(iniFile));
+    return system;
 }
 
 }  // namespace vorlix::capture

@@ -79,6 +79,10 @@ public:
     // newer one before they were measured, since the layer was made.
     [[nodiscard]] std::uint64_t RejectedPictures() const { return rejected_.load(); }
     [[nodiscard]] std::uint64_t ReplacedFrames() const;
+    // MJPEG cameras' frames decoded at 1/scale for detection (1, 2 or 4),
+    // the whole picture decoded only when one is written. Takes effect at
+    // the next StartCapture.
+    void SetDetectionScale(int scale) { detectionScale_ = scale == 2 || scale == 4 ? scale : 1; }
 
 private:
     struct Device {
@@ -125,6 +129,7 @@ private:
     JpegFrameDecoder jpeg_;                  // streaming thread only
     std::unique_ptr<FrameHandoff> handoff_;  // made by StartCapture while the pipeline is not playing
     std::atomic<std::uint64_t> rejected_{0};
+    int detectionScale_ = 1;  // read by the streaming thread while capturing, set while not
 };
 
 // The layer for a camera whose settings file is `iniFile` ("VideoURI" of "Vorlix").

@@ -145,8 +145,12 @@ void GstCaptureSystem::DeliverJpeg(GstSample* sample)
         return;
     }
     // Decoded into the handoff's free buffer while the measuring thread works on the previous frame.
-    const std::optional<Frame> frame =
-        jpeg_.Decode(std::span<const std::uint8_t>(map.data, map.size), 1, handoff_->Buffer());
+    const std::span<const std::uint8_t> bytes(map.data, map.size);
+    const std::optional<Frame> frame = jpeg_.Decode(bytes, detectionScale_, handoff_->Buffer());
+    if (frame && frame->scale > 1) {
+        // Kept for the whole picture, should this frame be written.
+        handoff_->Source().assign(bytes.begin(), bytes.end());
+    }
     gst_buffer_unmap(buffer, &map);
     if (!frame) {
         const std::uint64_t count = rejected_.fetch_add(1) + 1;
@@ -163,7 +167,7 @@ void GstCaptureSystem::DeliverJpeg(GstSample* sample)
         TRACE_INFO("Video source delivers frames again (%d x %d)", frame->width, frame->height);
     }
     if (!stopping_) {
-        handoff_->Publish(*frame);
+        handoff_->Publish(*frame, jpeg_.WholeWidth(), jpeg_.WholeHeight());
     }
 }
 

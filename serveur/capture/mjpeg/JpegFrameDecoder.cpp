@@ -101,7 +101,11 @@ std::optional<Frame> JpegFrameDecoder::Decode(std::span<const std::uint8_t> jpeg
         return std::nullopt;
     }
     ++decoded_;
-    return Frame{std::span<const std::uint8_t>(out.data(), FrameBytes(kFourccI420, w, h)), w, h, kFourccI420, kTopDown};
+    wholeWidth_ = width;
+    wholeHeight_ = height;
+    Frame frame{std::span<const std::uint8_t>(out.data(), FrameBytes(kFourccI420, w, h)), w, h, kFourccI420, kTopDown};
+    frame.scale = scale;
+    return frame;
 }
 
 bool JpegFrameDecoder::DecodePlanes(std::span<const std::uint8_t> jpeg, int width, int height, int subsampling,

@@ -25,10 +25,13 @@ public:
     // ceil(height / scale); `scale` is 1, 2 or 4 (anything else is 1). Empty
     // for a picture that is not a whole, sound JPEG (cut short, corrupt,
     // not a JPEG, larger than 16384 on a side): it is counted and its reason
-    // kept. The frame is written to `out`, whose storage is kept from call to
-    // call (it grows only for a larger picture); the frame views `out`.
+    // kept. A scaled frame says its scale (Frame::scale). The frame is written to `out`, whose storage is kept from
+    // call to call (it grows only for a larger picture); the frame views `out`.
     std::optional<Frame> Decode(std::span<const std::uint8_t> jpeg, int scale, std::vector<std::uint8_t>& out);
 
+    // The whole size of the last picture decoded (before any scaling).
+    [[nodiscard]] int WholeWidth() const { return wholeWidth_; }
+    [[nodiscard]] int WholeHeight() const { return wholeHeight_; }
     [[nodiscard]] std::uint64_t Decoded() const { return decoded_; }
     [[nodiscard]] std::uint64_t Rejected() const { return rejected_; }
     // Why the last rejected picture was refused.
@@ -44,6 +47,8 @@ private:
     struct Handle;
     std::unique_ptr<Handle> handle_;
     std::vector<std::uint8_t> scratch_;  // chroma planes of a JPEG that is not 4:2:0
+    int wholeWidth_ = 0;
+    int wholeHeight_ = 0;
     std::uint64_t decoded_ = 0;
     std::uint64_t rejected_ = 0;
     std::string lastError_;

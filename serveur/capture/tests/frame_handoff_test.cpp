@@ -7,8 +7,11 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <set>
+#include <span>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "libkestrel/testkit/TestKit.h"
@@ -192,6 +195,64 @@ TEST(FrameHandoff, StopEndsAnIdleOrBusyThreadAndNoFrameOutlivesIt)
     handoff.Stop();
     EXPECT_EQ(sink.Seen().back(), 3);
     EXPECT_EQ(sink.torn, 0);
+}
+
+}  // namespace
+}  // namespace vorlix::capture
+
+namespace vorlix::capture {
+namespace {
+
+// Asks for the whole picture of every other frame, twice.
+class WholeAskingSink final : public FrameSink {
+public:
+    void ProcessFrame(const Frame& frame) override
+    {
+        ++frames;
+        if (frame.full == nullptr) {
+            ++withoutSource;
+            return;
+        }
+        sizes.push_back(frame.full->FullSize());
+        if (frames % 2 == 0) {
+            for (int i = 0; i < 2; ++i) {
+                const std::optional<Frame> whole = frame.full->FullFrame();
+                if (whole) {
+                    wholeFirstBytes.push_back(whole->data[0]);
+                }
+            }
+        }
+    }
+    std::atomic<int> frames{0};
+    int withoutSource = 0;
+    std::vector<std::pair<int, int>> sizes;
+    std::vector<int> wholeFirstBytes;
+};
+
+TEST(FrameHandoff, TheWholePictureOfAScaledFrameIsDecodedOnlyWhenAskedAndOnce)
+{
+    WholeAskingSink sink;
+    int decodes = 0;
+    FrameHandoff handoff(sink, [&decodes](std::span<const std::uint8_t> source, std::vector<std::uint8_t>& out) {
+        ++decodes;
+        out.assign(4 * kBytes, source.empty() ? 0 : source[0]);
+        return std::optional<Frame>(Frame{out, 2 * kW, 2 * kH, kFourccI420, kTopDown});
+    });
+    handoff.Start();
+    for (int n = 1; n <= 6; ++n) {
+        std::vector<std::uint8_t>& buffer = handoff.Buffer();
+        buffer.assign(kBytes, static_cast<std::uint8_t>(n));
+        handoff.Source().assign(3, static_cast<std::uint8_t>(100 + n));
+        Frame frame{buffer, kW, kH, kFourccI420, kTopDown};
+        frame.scale = n <= 4 ? 2 : 1;  // the last two at full size
+        handoff.Publish(frame, 2 * kW, 2 * kH);
+        ASSERT_TRUE(kestrel::test::WaitUntil([&] { return sink.frames.load() == n; }));
+    }
+    handoff.Stop();
+    EXPECT_EQ(sink.withoutSource, 2) << "frames at full size have no whole-picture source";
+    EXPECT_EQ(sink.sizes, (std::vector<std::pair<int, int>>(4, {2 * kW, 2 * kH})));
+    EXPECT_EQ(decodes, 2) << "frames 2 and 4 asked, each decoded once";
+    EXPECT_EQ(sink.wholeFirstBytes, (std::vector<int>{102, 102, 104, 104})) << "each frame's own source";
 }
 
 }  // namespace

@@ -77,6 +77,7 @@ TEST(JpegDecoder, ScaledDecodeIsAHalfOrAQuarterRoundedUpWithTheBlockInPlace)
         const std::optional<Frame> f = decoder.Decode(jpeg, scale, out);
         ASSERT_TRUE(f.has_value()) << decoder.LastError();
         EXPECT_EQ(f->width, (kW + scale - 1) / scale);
+        EXPECT_EQ(f->scale, scale);
         EXPECT_EQ(f->height, (kH + scale - 1) / scale);
         EXPECT_EQ(f->data.size(), FrameBytes(kFourccI420, f->width, f->height));
         EXPECT_GT(Luma(*f, 190 / scale, 110 / scale), 240) << "scale " << scale;

@@ -11,8 +11,11 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
+#include "libkestrel/profile/Profile.h"
 #include "libkestrel/testkit/TestKit.h"
 #include "serveur/actions/VorlixActions.h"
 #include "serveur/capture/CaptureServer.h"
@@ -176,7 +179,32 @@ private:
 // The block crossing two zones (left and right halves) and back, seen by a
 // camera object with its actions; a fixed clock keeps the reference image
 // where the frames put it.
-std::vector<Seen> DetectionsOf(JpegDecoding decoding, int& pictures)
+struct CameraRun {
+    std::vector<Seen> events;
+    int pictures = 0;
+    int measuredWidth = 0;
+    int pictureWidth = 0;  // of the last detection picture written
+    int pictureHeight = 0;
+};
+
+// The size of a JPEG file's picture (0 x 0 when it cannot be read).
+std::pair<int, int> PictureSize(const fs::path& file)
+{
+    const std::string bytes = kestrel::test::ReadFile(file.string());
+    tjhandle tj = tjInitDecompress();
+    int w = 0;
+    int h = 0;
+    int sub = 0;
+    int cs = 0;
+    if (tjDecompressHeader3(tj, reinterpret_cast<const unsigned char*>(bytes.data()),
+                            static_cast<unsigned long>(bytes.size()), &w, &h, &sub, &cs) != 0) {
+        w = h = 0;
+    }
+    tjDestroy(tj);
+    return {w, h};
+}
+
+CameraRun DetectionsOf(JpegDecoding decoding, int scale = 1)
 {
     std::vector<std::vector<std::uint8_t>> parts;
     for (int n = 0; n < 8; ++n) {
@@ -187,12 +215,18 @@ std::vector<Seen> DetectionsOf(JpegDecoding decoding, int& pictures)
     }
     const std::size_t total = parts.size();
     const kestrel::test::TempDir temp("capture_mjpeg");
+    // Two zones, left and right halves, stored for the picture's size.
+    const std::string ini = temp.Path() + "/Vorlix.ini";
+    for (const auto& [key, value] :
+         {std::pair{"NbSelection", 2}, std::pair{"x0_0", 0}, std::pair{"y0_0", 0}, std::pair{"x1_0", kW / 2},
+          std::pair{"y1_0", kH}, std::pair{"x0_1", kW / 2}, std::pair{"y0_1", 0}, std::pair{"x1_1", kW},
+          std::pair{"y1_1", kH}, std::pair{"width", kW}, std::pair{"height", kH}}) {
+        kestrel::profile::WriteInt(ini, "Vorlix", key, value);
+    }
     WebCam cam([] { return std::time_t{1'000'000}; });
     cam.LoadConfiguration(0, temp.Path());
+    EXPECT_EQ(cam.SettingsFile(), ini);
     fs::create_directories(cam.PictureDir());
-    cam.SetZoneCount(2);
-    cam.SetZone(0, ZoneCorners{0, 0, kW / 2, kH});
-    cam.SetZone(1, ZoneCorners{kW / 2, 0, kW, kH});
     EventLog log;
     VorlixActions actions;
     actions.LoadVocabulary([&cam](const std::string& text) { return cam.Translate(text); });
@@ -210,7 +244,9 @@ std::vector<Seen> DetectionsOf(JpegDecoding decoding, int& pictures)
             return kestrel::test::WaitUntil([&] { return static_cast<std::size_t>(counted.frames.load()) >= i; });
         });
         CaptureServer server(counted);
-        EXPECT_TRUE(server.StartSystem(std::make_unique<GstCaptureSystem>(camera.Url(), 50ms, 10s, decoding)));
+        auto layer = std::make_unique<GstCaptureSystem>(camera.Url(), 50ms, 10s, decoding);
+        layer->SetDetectionScale(scale);
+        EXPECT_TRUE(server.StartSystem(std::move(layer)));
         EXPECT_TRUE(server.StartCapture(0, 0));
         cam.SetCaptureRunning(true);
         EXPECT_TRUE(
@@ -219,19 +255,25 @@ std::vector<Seen> DetectionsOf(JpegDecoding decoding, int& pictures)
         cam.SetCaptureRunning(false);
     }
     cam.SetRoad(nullptr);
-    pictures = cam.shots.load();
+    CameraRun run;
+    run.pictures = cam.shots.load();
+    run.measuredWidth = cam.Width();
+    std::tie(run.pictureWidth, run.pictureHeight) =
+        PictureSize(fs::path(cam.PictureDir()) / ("vorlix_" + std::to_string(run.pictures) + ".jpg"));
     const std::lock_guard lock(log.mutex);
-    return log.events;
+    run.events = log.events;
+    return run;
 }
 
 TEST(MjpegCapture, AMovingBlockGivesTheSameDetectionsThroughOurDecoderAsThroughJpegdec)
 {
-    int ownPictures = 0;
-    int gstPictures = 0;
-    const std::vector<Seen> own = DetectionsOf(JpegDecoding::Own, ownPictures);
-    const std::vector<Seen> gst = DetectionsOf(JpegDecoding::Gstreamer, gstPictures);
+    const CameraRun ownRun = DetectionsOf(JpegDecoding::Own);
+    const CameraRun gstRun = DetectionsOf(JpegDecoding::Gstreamer);
+    const std::vector<Seen>& own = ownRun.events;
+    const std::vector<Seen>& gst = gstRun.events;
     ASSERT_GE(own.size(), 4U) << "the moving block is detected";
-    EXPECT_EQ(ownPictures, gstPictures);
+    EXPECT_EQ(ownRun.pictures, gstRun.pictures);
+    EXPECT_EQ(ownRun.pictureWidth, kW);
     ASSERT_EQ(own.size(), gst.size());
     std::set<int> zones;
     for (std::size_t i = 0; i < own.size(); ++i) {
@@ -245,6 +287,40 @@ TEST(MjpegCapture, AMovingBlockGivesTheSameDetectionsThroughOurDecoderAsThroughJ
         zones.insert(own[i].zone);
     }
     EXPECT_EQ(zones.size(), 2U) << "the block is seen in both zones";
+}
+
+TEST(MjpegCapture, AtDetectionScaleTwoTheBlockIsSeenInTheSameZonesAndThePicturesAreWhole)
+{
+    const CameraRun whole = DetectionsOf(JpegDecoding::Own, 1);
+    const CameraRun half = DetectionsOf(JpegDecoding::Own, 2);
+    EXPECT_EQ(whole.measuredWidth, kW);
+    EXPECT_EQ(half.measuredWidth, kW / 2) << "measured at half size";
+    EXPECT_EQ(half.pictureWidth, kW) << "written whole";
+    EXPECT_EQ(half.pictureHeight, kH);
+    ASSERT_GE(whole.events.size(), 4U);
+    // Measured at half size the fast pass samples the zones more densely, so
+    // it may fire on more frames; the story is the same: the same kinds in
+    // the same zones, in the same order.
+    const auto story = [](const std::vector<Seen>& events) {
+        std::vector<std::pair<EventKind, int>> runs;
+        for (const Seen& e : events) {
+            if (runs.empty() || runs.back() != std::pair{e.kind, e.zone}) {
+                runs.emplace_back(e.kind, e.zone);
+            }
+        }
+        return runs;
+    };
+    EXPECT_EQ(story(half.events), story(whole.events));
+    EXPECT_GE(half.events.size(), whole.events.size());
+    // Every place the block was seen at full size is seen at half size, in
+    // the picture's pixels, within the scale's rounding.
+    for (const Seen& w : whole.events) {
+        const bool found = std::any_of(half.events.begin(), half.events.end(), [&](const Seen& h) {
+            return h.kind == w.kind && h.zone == w.zone && std::abs(h.centreX - w.centreX) <= 2 &&
+                   std::abs(h.centreY - w.centreY) <= 2;
+        });
+        EXPECT_TRUE(found) << "block at " << w.centreX << "," << w.centreY;
+    }
 }
 
 }  // namespace
