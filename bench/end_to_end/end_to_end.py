@@ -5,7 +5,7 @@ decode of the same stream and, when asked, Debian's `motion` on the same
 stream. Run by hand (not in CI):
 
     bench/end_to_end/end_to_end.py --build build [--seconds 20] [--rounds 3]
-        [--motion] [--install-motion] [--only 1080p-still,...]
+        [--motion] [--install-motion] [--only 1080p-still,...] [--no-floor]
 
 `--install-motion` installs the `motion` package with apt-get (a peer to
 compare with, never part of the system); `--motion` runs it when installed.
@@ -179,13 +179,18 @@ def end_child(proc, sig=signal.SIGTERM):
         proc.wait()
 
 
-def run_vorlix(program, source, seconds, viewers):
+def run_vorlix(program, source, seconds, viewers, scale=1, decoder=""):
     work = tempfile.mkdtemp(prefix="e2e_vorlix_")
     camera = Camera(source, seconds)
     stream = free_port()
     with open(os.path.join(work, "Vorlix.ini"), "w") as f:
-        f.write("[Vorlix]\nVideoURI=%s\nPort Web client=%d\n" % (camera.url, stream))
-    proc = subprocess.Popen([program, "--headless"], cwd=work, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        f.write("[Vorlix]\nVideoURI=%s\nPort Web client=%d\nDetection scale=%d\n" % (camera.url, stream, scale))
+    env = dict(os.environ)
+    env.pop("VORLIX_JPEG_DECODER", None)
+    if decoder:
+        env["VORLIX_JPEG_DECODER"] = decoder
+    proc = subprocess.Popen([program, "--headless"], cwd=work, env=env, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
     # Measured from the first picture on: the start-up is not the stream's.
     wait_until(lambda: os.path.exists(os.path.join(work, "files", "last.jpg")), 15)
     time.sleep(1)
@@ -251,13 +256,17 @@ def run_motion(source, seconds, width, height, viewers):
     return cpu, frames, pictures, sent
 
 
-SCENARIOS = [  # name, width, height, moving, viewers
-    ("1080p-still", 1920, 1080, False, 0),
-    ("1080p-moving", 1920, 1080, True, 0),
-    ("480p-still", 640, 480, False, 0),
-    ("480p-moving", 640, 480, True, 0),
-    ("480p-moving-10v", 640, 480, True, 10),
-    ("480p-moving-50v", 640, 480, True, 50),
+SCENARIOS = [  # name, width, height, moving, viewers, "Detection scale", JPEG decoder ("": our own)
+    ("1080p-still", 1920, 1080, False, 0, 1, ""),
+    ("1080p-still-jpegdec", 1920, 1080, False, 0, 1, "gstreamer"),
+    ("1080p-still-scale2", 1920, 1080, False, 0, 2, ""),
+    ("1080p-moving", 1920, 1080, True, 0, 1, ""),
+    ("1080p-moving-jpegdec", 1920, 1080, True, 0, 1, "gstreamer"),
+    ("1080p-moving-scale2", 1920, 1080, True, 0, 2, ""),
+    ("480p-still", 640, 480, False, 0, 1, ""),
+    ("480p-moving", 640, 480, True, 0, 1, ""),
+    ("480p-moving-10v", 640, 480, True, 10, 1, ""),
+    ("480p-moving-50v", 640, 480, True, 50, 1, ""),
 ]
 
 
@@ -269,6 +278,7 @@ def main():
     ap.add_argument("--motion", action="store_true")
     ap.add_argument("--install-motion", action="store_true")
     ap.add_argument("--only", default="")
+    ap.add_argument("--no-floor", action="store_true", help="skip the bare decode (shorter runs)")
     a = ap.parse_args()
     if a.install_motion and shutil.which("motion") is None:
         sudo = [] if os.geteuid() == 0 else ["sudo"]
@@ -281,15 +291,17 @@ def main():
         "scenario", "round", "load", "vx ms/f", "floor", "peer", "vx/fl", "vx/pe", "frames", "pics", "peerpic",
         "ms/MB v|p"))
     try:
-        for name, w, h, moving, viewers in SCENARIOS:
+        for name, w, h, moving, viewers, scale, decoder in SCENARIOS:
             if only and name not in only:
                 continue
             source = make_source(work, w, h, moving)
             for r in range(1, a.rounds + 1):
                 load = os.getloadavg()[0]
-                cpu, frames, shots, sent = run_vorlix(program, source, a.seconds, viewers)
-                fcpu, fframes = run_floor(source, a.seconds)
-                floor = fcpu * 1000 / fframes
+                cpu, frames, shots, sent = run_vorlix(program, source, a.seconds, viewers, scale, decoder)
+                floor = float("nan")
+                if not a.no_floor:
+                    fcpu, fframes = run_floor(source, a.seconds)
+                    floor = fcpu * 1000 / fframes
                 vx = cpu * 1000 / frames
                 pe, pic, per_mb = float("nan"), 0, ""
                 if peer:
@@ -300,7 +312,7 @@ def main():
                 elif viewers:
                     per_mb = "%.1f|-" % (cpu * 1000 / max(sent / 1e6, 1e-3))
                 print("%-20s %5d %5.2f %8.2f %8.2f %8.2f %6.2f %6.2f %7d %7d %7d %9s" % (
-                    name, r, load, vx, floor, pe, vx / floor, vx / pe if peer and pe > 0 else float("nan"), frames, shots, pic,
+                    name, r, load, vx, floor, pe, vx / floor if floor > 0 else float("nan"), vx / pe if peer and pe > 0 else float("nan"), frames, shots, pic,
                     per_mb), flush=True)
     finally:
         shutil.rmtree(work, ignore_errors=True)

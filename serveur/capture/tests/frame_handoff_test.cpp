@@ -82,12 +82,13 @@ private:
     bool entered_ = false;
 };
 
-// Fills the handoff's buffer with frame n and publishes it.
-void PublishFrame(FrameHandoff& handoff, int n)
+// Fills the handoff's buffer with frame n and publishes it; the buffer's storage.
+const std::uint8_t* PublishFrame(FrameHandoff& handoff, int n)
 {
     std::vector<std::uint8_t>& buffer = handoff.Buffer();
     buffer.assign(kBytes, static_cast<std::uint8_t>(n));
     handoff.Publish(Frame{buffer, kW, kH, kFourccI420, kTopDown});
+    return buffer.data();
 }
 
 TEST(FrameHandoff, EveryFrameReachesASinkThatKeepsUpInOrderOnItsOwnThread)
@@ -149,8 +150,7 @@ TEST(FrameHandoff, TheDecoderRunsOnThreeBuffersKeptFromFrameToFrame)
     std::set<const std::uint8_t*> buffers;
     sink.Close();
     for (int n = 1; n <= 30; ++n) {
-        PublishFrame(handoff, n);
-        buffers.insert(handoff.Buffer().data());
+        buffers.insert(PublishFrame(handoff, n));
         if (n == 15) {
             sink.Open();
         }

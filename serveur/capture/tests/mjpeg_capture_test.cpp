@@ -101,11 +101,12 @@ TEST(MjpegCapture, CutAndGarbagePartsAreSkippedAndCountedAndTheGoodOnesArriveAsI
         parts.push_back(std::move(jpeg));
     }
     RecordingSink sink;
-    GstCaptureSystem* system = nullptr;
+    std::atomic<GstCaptureSystem*> system{nullptr};
     // Each part waits until the one before was taken or refused.
     fakes::MjpegHttpServer camera(std::move(parts), [&](std::size_t i) {
         return kestrel::test::WaitUntil([&] {
-            return system != nullptr && static_cast<std::size_t>(sink.Count()) + system->RejectedPictures() >= i;
+            GstCaptureSystem* const layer = system.load();
+            return layer != nullptr && static_cast<std::size_t>(sink.Count()) + layer->RejectedPictures() >= i;
         });
     });
     CaptureServer server(sink);
@@ -113,16 +114,18 @@ TEST(MjpegCapture, CutAndGarbagePartsAreSkippedAndCountedAndTheGoodOnesArriveAsI
     GstCaptureSystem* const layerView = layer.get();
     ASSERT_TRUE(server.StartSystem(std::move(layer)));
     ASSERT_TRUE(server.StartCapture(0, 0));
-    system = layerView;
+    system.store(layerView);
     EXPECT_TRUE(kestrel::test::WaitUntil(
-        [&] { return static_cast<std::size_t>(sink.Count()) == goodLefts.size() && system->RejectedPictures() == 3; },
+        [&] {
+            return static_cast<std::size_t>(sink.Count()) == goodLefts.size() && layerView->RejectedPictures() == 3;
+        },
         10s));
     server.CloseDevice();
 
     const std::lock_guard lock(sink.mutex_);
     EXPECT_EQ(sink.wrong, 0);
-    EXPECT_EQ(system->RejectedPictures(), 3U);
-    EXPECT_EQ(system->ReplacedFrames(), 0U);
+    EXPECT_EQ(layerView->RejectedPictures(), 3U);
+    EXPECT_EQ(layerView->ReplacedFrames(), 0U);
     EXPECT_EQ(camera.Connections(), 1) << "a bad part does not cost the connection";
     ASSERT_EQ(sink.lefts.size(), goodLefts.size());
     for (std::size_t i = 0; i < goodLefts.size(); ++i) {
