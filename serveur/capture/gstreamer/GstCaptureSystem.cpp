@@ -61,8 +61,9 @@ GstCaptureSystem::GstCaptureSystem(std::string uri, std::chrono::milliseconds re
 
 GstCaptureSystem::~GstCaptureSystem()
 {
-    StopCapture();
-    DisconnectDevice();
+    // This class's own stop: nothing derived is left to call at this point.
+    GstCaptureSystem::StopCapture();
+    GstCaptureSystem::DisconnectDevice();
     ClearDevices();
 }
 
@@ -159,7 +160,7 @@ int GstCaptureSystem::ConnectDevice(int index)
 
 void GstCaptureSystem::DisconnectDevice()
 {
-    StopCapture();
+    GstCaptureSystem::StopCapture();
     DestroyPipeline();
     connected_ = -1;
 }

@@ -210,6 +210,7 @@ std::pair<int, int> PictureSize(const fs::path& file)
 CameraRun DetectionsOf(JpegDecoding decoding, int scale = 1)
 {
     std::vector<std::vector<std::uint8_t>> parts;
+    parts.reserve(34);
     for (int n = 0; n < 8; ++n) {
         parts.push_back(MovingFrame(0));  // a still start: the reference image
     }
