@@ -11,8 +11,6 @@ namespace vorlix::capture {
 namespace {
 
 constexpr int kLargestSide = 16384;
-// Bytes a camera or server may append after the end marker (CR LF, zero padding).
-constexpr std::size_t kTrailingAllowance = 64;
 
 }  // namespace
 
@@ -28,23 +26,6 @@ struct JpegFrameDecoder::Handle {
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
 };
-
-bool JpegComplete(std::span<const std::uint8_t> jpeg)
-{
-    if (jpeg.size() < 4 || jpeg[0] != 0xFF || jpeg[1] != 0xD8) {
-        return false;
-    }
-    const std::size_t stop = jpeg.size() > kTrailingAllowance + 2 ? jpeg.size() - kTrailingAllowance - 2 : 2;
-    for (std::size_t i = jpeg.size() - 2; i >= stop; --i) {
-        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xD9) {
-            return true;
-        }
-        if (i == 0) {
-            break;
-        }
-    }
-    return false;
-}
 
 JpegFrameDecoder::JpegFrameDecoder() : handle_(std::make_unique<Handle>()) {}
 
@@ -76,8 +57,10 @@ std::optional<Frame> JpegFrameDecoder::Decode(std::span<const std::uint8_t> jpeg
     if (scale != 2 && scale != 4) {
         scale = 1;
     }
-    if (!JpegComplete(jpeg)) {
-        Reject(jpeg.size() >= 2 && jpeg[0] == 0xFF && jpeg[1] == 0xD8 ? "picture cut short" : "not a JPEG picture");
+    // A picture cut short is refused by the decoder itself (its warning of a
+    // premature end); padding after the end marker is never read.
+    if (jpeg.size() < 4 || jpeg[0] != 0xFF || jpeg[1] != 0xD8) {
+        Reject("not a JPEG picture");
         return std::nullopt;
     }
     int width = 0;

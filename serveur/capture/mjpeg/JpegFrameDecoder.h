@@ -54,8 +54,4 @@ private:
     std::string lastError_;
 };
 
-// Whether `jpeg` ends with the end-of-picture marker (padding bytes after it
-// allowed): a picture cut short by a dropped connection does not.
-bool JpegComplete(std::span<const std::uint8_t> jpeg);
-
 }  // namespace vorlix::capture
