@@ -66,7 +66,8 @@ public:
     virtual void ReloadConfiguration() = 0;
 
     // The configuration dialog's save: the device's properties into
-    // "Vorlix Format"; the zones with the device and mode in use.
+    // "Vorlix Format"; the zones ("NbSelection", "x0_%d", ...) with the
+    // device and mode in use (also the zone selection's "end").
     virtual void SaveDeviceProperties() {}
     virtual void SaveZones() {}
     // The picture directory in use.
@@ -83,9 +84,6 @@ public:
     virtual void SetZones(const ZoneSnapshot& /*zones*/) {}
     // A zone was drawn: viewers get a fresh picture and the reference image is taken again.
     virtual void ZoneDrawn() {}
-    // The zones into the settings file ("NbSelection", "x0_%d", ...).
-    virtual void SaveZones() {}
-    virtual std::string PictureDir() const { return {}; }
     virtual std::string SettingsFile() const { return {}; }
 
     // The desktop's events list, shown every line of the events window while

@@ -148,8 +148,6 @@ public:
         cam_.RequestClientRefresh();
         cam_.RequestReferenceImage();
     }
-    void SaveZones() override { cam_.SaveZones(); }
-    std::string PictureDir() const override { return cam_.PictureDir(); }
     std::string SettingsFile() const override { return cam_.SettingsFile(); }
     void AttachEventsList(EventsWindow* list) override { events_.Attach(list); }
 

@@ -231,9 +231,6 @@ void MainWindow::RunCommand(int id)
         case app::CommandEffect::kOpenHistory:
             OpenHistory();
             break;
-        case app::CommandEffect::kOpenConfiguration:
-            TRACE_WARN("Command %d: its dialog is not in this window yet", id);
-            break;
         case app::CommandEffect::kDone:
             if (id == app::kCmdExit || id == app::kCmdTrayExit) {
                 EndProgram();
