@@ -15,13 +15,7 @@ namespace prof = kestrel::profile;
 
 namespace {
 
-constexpr const char* kMain = "Vorlix";
-constexpr const char* kSound = "Vorlix Sound Management";
-constexpr const char* kAudio = "Vorlix Audio Management";
-constexpr const char* kFtp = "Vorlix FTP";
-constexpr const char* kMail = "Vorlix MAIL";
-constexpr const char* kExec = "Vorlix Execute";
-constexpr const char* kWeb = "Vorlix Web";
+using namespace section;
 
 const char* PasswordName(std::string_view section)
 {
