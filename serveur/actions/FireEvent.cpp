@@ -65,6 +65,10 @@ void EventFiring::Fire(const EventContext& context, int zone, EventKind kind, st
         window->AddEntry(entry);
     }
 
+    if (forgetSound_.exchange(false)) {
+        // No identity at all: 0 would still match zone 1's own sound.
+        sound_.lastSound = -1;
+    }
     if (!SoundRecentlyPlayed(sound_, names.sound, now, context.replaySound)) {
         PlaySound(context, names, zone, now, window);
     }

@@ -57,6 +57,11 @@ public:
     std::string History() const;
     std::time_t LastEventTime() const;
 
+    // The sounds' settings were saved: the next event plays its sound even
+    // when it repeats the last one. Any thread; the capture thread applies it
+    // at its next event.
+    void ForgetLastSound() { forgetSound_.store(true); }
+
     [[nodiscard]] const SoundState& Sound() const { return sound_; }
     // The Execute programs still running.
     [[nodiscard]] const kestrel::exec::ChildPool& Children() const { return children_; }
@@ -71,6 +76,7 @@ private:
     kestrel::exec::ChildPool children_;
     int skipped_ = 0;   // events whose Execute found every place taken, since the last start
     SoundState sound_;  // capture thread only
+    std::atomic<bool> forgetSound_{false};
     mutable std::mutex historyLock_;
     std::string history_;
     std::time_t lastEventTime_ = 0;

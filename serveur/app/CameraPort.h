@@ -70,6 +70,9 @@ public:
     // device and mode in use (also the zone selection's "end").
     virtual void SaveDeviceProperties() {}
     virtual void SaveZones() {}
+    // The sound settings were saved: the next event's sound is played even
+    // when it repeats the last one.
+    virtual void ForgetLastSound() {}
     // The picture directory in use.
     virtual std::string PictureDir() const { return {}; }
     // The capture operations for the device dialogs (null: no capture system).

@@ -187,6 +187,9 @@ SaveResult SaveConfiguration(const std::string& settingsFile, const ConfigForm& 
         if (f.page == ConfigPage::kSounds) {
             w.Copy(f.section, f.key);
             w.Delete(kMain, f.oldKey);
+            if (target != nullptr) {
+                target->ForgetLastSound();
+            }
         }
     }
     // 7. Trace: the detection overlay.

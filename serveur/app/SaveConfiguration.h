@@ -25,6 +25,8 @@ public:
     virtual void SaveDeviceProperties() = 0;
     // The zones, "NbSelection", the device and mode in use.
     virtual void SaveZones() = 0;
+    // The sounds were saved: the camera's last sound identity is cleared.
+    virtual void ForgetLastSound() = 0;
     // Everything just written taken by the camera and its workers: live
     // values, zone thresholds, stream server, FTP, mail and sound by their
     // "management", trace levels, a client refresh and a new reference image.

@@ -299,6 +299,7 @@ SaveResult ServerApp::SaveConfiguration(const ConfigForm& form, const std::optio
         explicit Target(ServerApp& app) : app_(app) {}
         void SaveDeviceProperties() override { app_.camera_->SaveDeviceProperties(); }
         void SaveZones() override { app_.camera_->SaveZones(); }
+        void ForgetLastSound() override { app_.camera_->ForgetLastSound(); }
         void Apply() override { app_.ReloadConfiguration(); }
 
     private:

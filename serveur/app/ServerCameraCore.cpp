@@ -135,6 +135,7 @@ public:
             kestrel::profile::WriteInt(cam_.SettingsFile(), "Vorlix", "VideoFormat", capture_.ModeIndex());
         }
     }
+    void ForgetLastSound() override { actions_.Firing().ForgetLastSound(); }
     std::string PictureDir() const override { return cam_.PictureDir(); }
     capture::CaptureServer* Capture() override { return &capture_; }
 

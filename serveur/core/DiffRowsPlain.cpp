@@ -31,19 +31,6 @@ RowCount StandardScalar(const std::uint8_t* ref, const std::uint8_t* cur, std::u
     return r;
 }
 
-std::uint64_t FastScalar(const std::uint8_t* prev, const std::uint8_t* cur, int pixels, int step, int bpp, int noise)
-{
-    std::uint64_t count = 0;
-    for (int x = 0; x < pixels; x += step) {
-        for (int c = 0; c < bpp; ++c) {
-            const int o = x * bpp + c;
-            const int d = prev[o] > cur[o] ? prev[o] - cur[o] : cur[o] - prev[o];
-            count += d > noise ? 1u : 0u;
-        }
-    }
-    return count;
-}
-
 std::uint64_t PatternScalar(const std::uint8_t* prev, const std::uint8_t* cur, int n, const std::uint8_t* pattern,
                             int phase, int noise)
 {

@@ -354,14 +354,21 @@ Detection WebCam::NewDetection(const MeasuredPicture& picture, const ZoneSnapsho
         DetectionToPicture(d, DetectionScale(), size.first, size.second);
     }
 
+    std::shared_ptr<const LabelWords> words;
+    {
+        const std::lock_guard lock(settingsMutex_);
+        words = labelWords_;
+    }
+    static const LabelWords kUntranslated;
+    const LabelWords& w = words ? *words : kUntranslated;
     char buf[160];
     if (matched == 1) {
         d.kind = EventKind::IN;
-        std::snprintf(buf, sizeof buf, "%s%d (%d) ", Translate("IN").c_str(), detected + 1, d.sum);
+        std::snprintf(buf, sizeof buf, "%s%d (%d) ", w.in.c_str(), detected + 1, d.sum);
         d.label = buf;
     } else if (all) {
         d.kind = EventKind::ALLZ;
-        std::snprintf(buf, sizeof buf, "%s (%d) ", Translate("ALLZ").c_str(), d.sum);
+        std::snprintf(buf, sizeof buf, "%s (%d) ", w.allz.c_str(), d.sum);
         d.label = buf;
         // The reference image is renewed on the first calm frame three or more seconds later.
         lastDetection_.store(now + 2 - ReferenceSeconds());
@@ -374,7 +381,7 @@ Detection WebCam::NewDetection(const MeasuredPicture& picture, const ZoneSnapsho
                 d.zoneMask |= 1U << static_cast<unsigned>(j);
             }
         }
-        std::snprintf(buf, sizeof buf, "%s%s (%d) ", Translate("SOMEZ").c_str(), list.c_str(), d.sum);
+        std::snprintf(buf, sizeof buf, "%s%s (%d) ", w.somez.c_str(), list.c_str(), d.sum);
         d.label = buf;
     }
     return d;

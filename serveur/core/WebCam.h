@@ -83,7 +83,6 @@ public:
     std::map<std::string, int> FormatProperties() const { return ReadFormatProperties(paths_.settingsFile); }
 
     std::string Translate(const std::string& text) const { return language_.Translate(text); }
-    Language& GetLanguage() { return language_; }
 
     // ---- The road (null: frames are measured, nothing is handed on) -----
     // Wired once before capture starts; the road must outlive its use here.
@@ -205,6 +204,15 @@ private:
     CameraSettings settings_;
     std::shared_ptr<const CameraSettings> published_;  // a copy of settings_, replaced on change
     Language language_;
+    // The words of a detection's label in the camera's language, translated
+    // at each load: a translation reads the language file, which the
+    // capture thread must not do per detection.
+    struct LabelWords {
+        std::string in = "IN";
+        std::string allz = "ALLZ";
+        std::string somez = "SOMEZ";
+    };
+    std::shared_ptr<const LabelWords> labelWords_;  // guarded by settingsMutex_
 
     std::atomic<const DetectionRoad*> road_{nullptr};
     std::atomic<std::size_t> imageMemoryLimit_{0};

@@ -192,6 +192,11 @@ void WebCam::ReadConfiguration(bool takeShotCounter)
     }
     StoreSettings(s);
     language_.Set(paths_.workDir, s.lang.empty() ? LanguageFromLocale() : LanguageFromSettings(f));
+    auto words = std::make_shared<LabelWords>(LabelWords{Translate("IN"), Translate("ALLZ"), Translate("SOMEZ")});
+    {
+        const std::lock_guard lock(settingsMutex_);
+        labelWords_ = std::move(words);
+    }
     LoadDetectionSettings();
 }
 

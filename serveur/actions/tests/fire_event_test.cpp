@@ -151,6 +151,21 @@ TEST_F(FireEventTest, ReplayRuleAcrossZonesAndDirections)
     EXPECT_EQ(player_.played.size(), 4U);
 }
 
+TEST_F(FireEventTest, SavedSoundsPlayAgainWithinTheReplayTime)
+{
+    profile::WriteString(context_.settingsFile, "Vorlix Sound Management", "In zone 1", "one.wav");
+    context_.replaySound = 15;
+    firing_.Fire(context_, 0, EventKind::IN, 0, 10000);
+    firing_.Fire(context_, 0, EventKind::IN, 0, 10001);
+    ASSERT_EQ(player_.played.size(), 1U);
+    // the user saved the configuration, perhaps with another sound for the zone
+    profile::WriteString(context_.settingsFile, "Vorlix Sound Management", "In zone 1", "new.wav");
+    firing_.ForgetLastSound();
+    firing_.Fire(context_, 0, EventKind::IN, 0, 10002);
+    firing_.Fire(context_, 0, EventKind::IN, 0, 10003);
+    EXPECT_EQ(player_.played, (std::vector<std::string>{"one.wav", "new.wav"}));
+}
+
 std::string WaitForFile(const fs::path& path)
 {
     // the program may still be writing: wait for a complete line

@@ -446,12 +446,20 @@ public:
         // As the camera does: the window rectangle of its settings copy.
         prof::WriteInt(ini_, kMain, "window top", 1);
     }
+    void ForgetLastSound() override
+    {
+        ++forgets;
+        if (calls.empty() || calls.back() != "sound") {
+            calls.push_back("sound");
+        }
+    }
     void Apply() override
     {
         calls.push_back("apply");
         mailAtApply = prof::GetString(ini_, kMail, "management", "");
     }
     std::vector<std::string> calls;
+    int forgets = 0;
     bool propertiesBeforeMail = false;
     std::string mailAtApply;
 
@@ -465,7 +473,8 @@ TEST_F(ConfigSave, TheServerIsReachedInOrderAndTheWindowWhereItStandsWins)
     form.Set(kMail, "management", "1", FieldKind::kCheck);
     RecordingTarget target(ini);
     ASSERT_TRUE(SaveConfiguration(ini, form, WindowRect{10, 20, 330, 260}, &target).Saved());
-    EXPECT_EQ(target.calls, (std::vector<std::string>{"properties", "zones", "apply"}));
+    EXPECT_EQ(target.calls, (std::vector<std::string>{"properties", "sound", "zones", "apply"}));
+    EXPECT_EQ(target.forgets, 5) << "the last sound is forgotten with each sound saved";
     EXPECT_TRUE(target.propertiesBeforeMail) << "the device's properties are step 1";
     EXPECT_EQ(target.mailAtApply, "1") << "the workers are reloaded with everything written";
     EXPECT_EQ(prof::GetInt(ini, kMain, "window top", 0), 20);
