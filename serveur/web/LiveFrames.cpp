@@ -92,6 +92,12 @@ std::shared_ptr<const LiveJpeg> LiveFrames::WaitNewer(std::uint64_t sequence, st
     return newest_;
 }
 
+void LiveFrames::SetPictureListener(std::function<void(std::uint64_t)> listener)
+{
+    const std::lock_guard lock(listenerMutex_);
+    listener_ = std::move(listener);
+}
+
 std::chrono::nanoseconds LiveFrames::EncoderCpu() const
 {
     clockid_t clock{};
@@ -141,8 +147,17 @@ void LiveFrames::Run()
         }
         picture->sequence = ++sequence;
         newest_ = std::move(picture);
+        newestSequence_.store(sequence);
         encodes_.fetch_add(1);
         newPicture_.notify_all();
+        lock.unlock();
+        {
+            const std::lock_guard told(listenerMutex_);
+            if (listener_) {
+                listener_(sequence);
+            }
+        }
+        lock.lock();
     }
 }
 

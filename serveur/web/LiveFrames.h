@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -56,9 +57,16 @@ public:
     };
     [[nodiscard]] int Watchers() const { return watchers_.load(); }
     [[nodiscard]] std::shared_ptr<const LiveJpeg> Newest() const;
+    // The sequence number of the newest picture, 0 before the first.
+    [[nodiscard]] std::uint64_t NewestSequence() const { return newestSequence_.load(); }
     // The newest picture once it is newer than `sequence`; null when none
     // came within `limit` or the frames stopped.
     std::shared_ptr<const LiveJpeg> WaitNewer(std::uint64_t sequence, std::chrono::milliseconds limit) const;
+
+    // Called on the compressing thread with each new picture's sequence
+    // number, once it is the newest; null for none. Once this returns, the
+    // listener it replaced is not running and will not be called again.
+    void SetPictureListener(std::function<void(std::uint64_t)> listener);
 
     // Pictures compressed since the start (each is shared by all viewers).
     [[nodiscard]] std::uint64_t Encodes() const { return encodes_.load(); }
@@ -75,6 +83,7 @@ private:
     std::atomic<int> fps_{5};
     std::atomic<int> quality_{30};
     std::atomic<std::uint64_t> encodes_{0};
+    std::atomic<std::uint64_t> newestSequence_{0};
     std::atomic<bool> restartPace_{false};
     Clock::time_point nextDue_{};  // capture thread only
 
@@ -86,6 +95,8 @@ private:
     bool hasPending_ = false;
     bool stopping_ = false;
     std::shared_ptr<const LiveJpeg> newest_;
+    std::mutex listenerMutex_;  // held while the listener runs
+    std::function<void(std::uint64_t)> listener_;
     std::thread thread_;
 };
 

@@ -3,7 +3,6 @@
 #include <microhttpd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 
 #include "serveur/web/WebPage.h"
@@ -17,8 +16,9 @@ constexpr std::chrono::milliseconds kRepeatAfter{2000};
 
 }  // namespace
 
-LiveViewer::LiveViewer(LiveFrames& frames, std::atomic<int>& viewers, const std::atomic<bool>& stopping)
-    : frames_(frames), viewers_(viewers), stopping_(stopping), watch_(frames)
+LiveViewer::LiveViewer(LiveFrames& frames, ParkedConnections& parking, MHD_Connection* connection,
+                       std::atomic<int>& viewers)
+    : frames_(frames), parking_(parking), connection_(connection), viewers_(viewers), watch_(frames)
 {
 }
 
@@ -29,9 +29,17 @@ LiveViewer::~LiveViewer()
 
 ssize_t LiveViewer::Read(char* out, std::size_t room)
 {
-    if (offset_ == Length() && !Next()) {
-        return MHD_CONTENT_READER_END_OF_STREAM;
+    if (offset_ == Length()) {
+        switch (Next()) {
+            case Turn::kPart:
+                break;
+            case Turn::kParked:
+                return 0;
+            case Turn::kEnd:
+                return MHD_CONTENT_READER_END_OF_STREAM;
+        }
     }
+    // One call carries a whole part when the library's block holds it.
     std::size_t done = 0;
     while (done < room && offset_ < Length()) {
         const std::string_view piece = Piece();
@@ -43,26 +51,48 @@ ssize_t LiveViewer::Read(char* out, std::size_t room)
     return static_cast<ssize_t>(done);
 }
 
-// Waits for a newer picture (or the same again after a while).
-bool LiveViewer::Next()
+// A newer picture, the same again after a while, or the connection parked
+// until one of them is due.
+LiveViewer::Turn LiveViewer::Next()
 {
-    const auto since = std::chrono::steady_clock::now();
-    while (!stopping_.load()) {
+    // Parking answers "ready" only when a picture or the moment has come
+    // since the last look, so the second round at the latest decides.
+    for (int round = 0; round < 3; ++round) {
         const std::uint64_t seen = picture_ ? picture_->sequence : 0;
-        if (auto newer = frames_.WaitNewer(seen, std::chrono::milliseconds(250))) {
-            picture_ = std::move(newer);
-            break;
+        if (std::shared_ptr<const LiveJpeg> newest = frames_.Newest(); newest && newest->sequence > seen) {
+            Begin(std::move(newest));
+            return Turn::kPart;
         }
-        if (picture_ && std::chrono::steady_clock::now() - since >= kRepeatAfter) {
-            break;
+        const auto now = std::chrono::steady_clock::now();
+        if (!waiting_) {
+            waiting_ = true;
+            waitingSince_ = now;
+        }
+        if (now - waitingSince_ >= kRepeatAfter) {
+            if (picture_) {
+                Begin(picture_);
+                return Turn::kPart;
+            }
+            waitingSince_ = now;  // no picture yet: wait on
+        }
+        switch (parking_.Park(connection_, seen, waitingSince_ + kRepeatAfter)) {
+            case ParkedConnections::Outcome::kParked:
+                return Turn::kParked;
+            case ParkedConnections::Outcome::kClosed:
+                return Turn::kEnd;
+            case ParkedConnections::Outcome::kReady:
+                break;
         }
     }
-    if (stopping_.load() || !picture_) {
-        return false;
-    }
+    return Turn::kEnd;
+}
+
+void LiveViewer::Begin(std::shared_ptr<const LiveJpeg> picture)
+{
+    picture_ = std::move(picture);
     head_ = MjpegPartHead(picture_->bytes.size());
     offset_ = 0;
-    return true;
+    waiting_ = false;
 }
 
 std::size_t LiveViewer::Length() const

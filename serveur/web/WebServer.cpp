@@ -30,20 +30,37 @@ constexpr std::size_t kExtraConnections = 32;  // beyond the viewers: pages, pic
 constexpr intptr_t kPerAddressExtra = 8;
 constexpr off_t kMaxPictureBytes = off_t{64} * 1024 * 1024;
 constexpr std::chrono::milliseconds kSnapshotWait{3000};
+using Clock = std::chrono::steady_clock;
 
 }  // namespace
+
+struct WebServer::Request {
+    // The password was right: a parked request is not asked again (its
+    // nonce count is spent).
+    bool allowed = false;
+    // A wrong password: the 401 goes out at answerAt.
+    bool refused = false;
+    Clock::time_point answerAt;
+    // A snapshot: a picture newer than `after` wanted until giveUpAt.
+    std::unique_ptr<LiveFrames::Watch> watch;
+    std::uint64_t after = 0;
+    Clock::time_point giveUpAt;
+};
 
 struct WebServer::Glue {
     static MHD_Result Access(void* self, MHD_Connection* connection, const char* url, const char* method,
                              const char* /*version*/, const char* /*upload*/, std::size_t* uploadSize, void** state)
     {
-        static int seen = 0;
         const bool get = std::strcmp(method, MHD_HTTP_METHOD_GET) == 0;
         const bool head = std::strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
         if (*state == nullptr && (get || head)) {
-            // The head is in; the answer comes with the next call.
-            *state = &seen;
+            // The head is in; the answer comes with the next call (again
+            // after each time the connection was parked).
+            *state = new Request;
             return MHD_YES;
+        }
+        if (*uploadSize != 0) {
+            return MHD_NO;  // a GET with a body: nothing here reads one
         }
         if (!get && !head) {
             // Refused before any body is read.
@@ -54,7 +71,15 @@ struct WebServer::Glue {
             }
             return Queue(connection, MHD_HTTP_METHOD_NOT_ALLOWED, response, nullptr);
         }
-        return static_cast<MHD_Result>(static_cast<WebServer*>(self)->Answer(connection, url, head));
+        return static_cast<MHD_Result>(
+            static_cast<WebServer*>(self)->Answer(connection, url, head, *static_cast<Request*>(*state)));
+    }
+
+    static void Completed(void* /*self*/, MHD_Connection* /*connection*/, void** state,
+                          MHD_RequestTerminationCode /*code*/)
+    {
+        const std::unique_ptr<Request> ended(static_cast<Request*>(*state));
+        *state = nullptr;
     }
 
     static ssize_t ReadLive(void* stream, std::uint64_t /*position*/, char* out, std::size_t room)
@@ -85,7 +110,10 @@ struct WebServer::Glue {
     }
 };
 
-WebServer::WebServer(LiveFrames& frames, StateSource state) : frames_(frames), state_(std::move(state)) {}
+WebServer::WebServer(LiveFrames& frames, StateSource state)
+    : frames_(frames), state_(std::move(state)), parking_(frames)
+{
+}
 
 WebServer::~WebServer()
 {
@@ -111,10 +139,11 @@ bool WebServer::Start(const WebServerOptions& options, std::shared_ptr<const Web
     guard_.SetDelays(options.firstWrongDelay, options.mostWrongDelay);
     SetSite(std::move(site));
     realm_ = "Vorlix camera " + std::to_string(options.camera);
-    stopping_.store(false);
 
     const WebSettings& s = options.settings;
-    unsigned flags = MHD_USE_THREAD_PER_CONNECTION | MHD_USE_POLL_INTERNAL_THREAD | MHD_USE_ERROR_LOG;
+    // One thread polls every connection (epoll here); a connection that
+    // waits is suspended and resumed, so no thread sleeps per viewer.
+    unsigned flags = MHD_USE_AUTO_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG;
     sockaddr_storage address{};
     if (s.bind.empty()) {
         auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
@@ -160,6 +189,8 @@ bool WebServer::Start(const WebServerOptions& options, std::shared_ptr<const Web
 
     const unsigned connections = static_cast<unsigned>(s.maxViewers) + kExtraConnections;
     std::vector<MHD_OptionItem> items = {
+        // First, so that every message of the library comes through it.
+        {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(&LogFromLibrary), this},
         {MHD_OPTION_SOCK_ADDR, 0, &address},
         {MHD_OPTION_CONNECTION_LIMIT, connections, nullptr},
         // One address cannot take every connection.
@@ -170,8 +201,8 @@ bool WebServer::Start(const WebServerOptions& options, std::shared_ptr<const Web
         {MHD_OPTION_LISTEN_BACKLOG_SIZE, 64, nullptr},
         {MHD_OPTION_DIGEST_AUTH_RANDOM, static_cast<intptr_t>(nonceRandom_.size()), nonceRandom_.data()},
         {MHD_OPTION_NONCE_NC_SIZE, 1024, nullptr},
-        {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(&LogFromLibrary), this},
         {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&Glue::Connected), this},
+        {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&Glue::Completed), this},
         {MHD_OPTION_UNESCAPE_CALLBACK, reinterpret_cast<intptr_t>(&Glue::Unescape), this},
     };
     if (s.Https()) {
@@ -179,9 +210,11 @@ bool WebServer::Start(const WebServerOptions& options, std::shared_ptr<const Web
         items.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, key_.data()});
     }
     items.push_back({MHD_OPTION_END, 0, nullptr});
+    parking_.Open();
     daemon_ = MHD_start_daemon(flags, static_cast<std::uint16_t>(s.port), nullptr, nullptr, &Glue::Access, this,
                                MHD_OPTION_ARRAY, items.data(), MHD_OPTION_END);
     if (daemon_ == nullptr) {
+        parking_.Close();
         TRACE_ERROR("Web view not started on port %d (in use, or the certificate refused)", s.port);
         return false;
     }
@@ -197,27 +230,19 @@ void WebServer::Stop()
     if (daemon_ == nullptr) {
         return;
     }
-    {
-        const std::lock_guard lock(mutex_);
-        stopping_.store(true);
-    }
-    stopped_.notify_all();
+    // Every waiting connection comes back and is answered or ended at once;
+    // none is parked again, and the library stops with none suspended.
+    parking_.Close();
     MHD_stop_daemon(daemon_);
     daemon_ = nullptr;
     port_ = 0;
     TRACE_INFO("Web view stopped");
 }
 
-void WebServer::Pause(std::chrono::milliseconds delay)
-{
-    std::unique_lock lock(mutex_);
-    stopped_.wait_for(lock, delay, [&] { return stopping_.load(); });
-}
-
-std::optional<int> WebServer::Challenge(MHD_Connection* connection)
+std::optional<int> WebServer::Challenge(MHD_Connection* connection, bool /*head*/, Request& request)
 {
     const std::string& password = options_.password;
-    if (password.empty()) {
+    if (password.empty() || request.allowed) {
         return std::nullopt;
     }
     auto fail = [&](bool stale) {
@@ -233,6 +258,13 @@ std::optional<int> WebServer::Challenge(MHD_Connection* connection)
         MHD_destroy_response(response);
         return static_cast<int>(result);
     };
+    if (request.refused) {
+        // Back from the wrong answer's delay (or cut short by a stop).
+        if (parking_.Park(connection, std::nullopt, request.answerAt) == ParkedConnections::Outcome::kParked) {
+            return MHD_YES;
+        }
+        return fail(false);
+    }
     char* user = MHD_digest_auth_get_username(connection);
     if (user == nullptr) {
         return fail(false);  // no answer yet: the browser asks the person
@@ -241,6 +273,7 @@ std::optional<int> WebServer::Challenge(MHD_Connection* connection)
     const int verdict =
         MHD_digest_auth_check2(connection, realm_.c_str(), kUser, password.c_str(), kNonceSeconds, MHD_DIGEST_ALG_MD5);
     if (verdict == MHD_YES) {
+        request.allowed = true;
         return std::nullopt;
     }
     if (verdict == MHD_INVALID_NONCE) {
@@ -254,13 +287,18 @@ std::optional<int> WebServer::Challenge(MHD_Connection* connection)
     } else {
         TRACE_INFO("Web view: wrong password from %s", peer.c_str());
     }
-    Pause(cost.delay);
+    // The delay keeps this connection alone waiting, not the server.
+    request.refused = true;
+    request.answerAt = Clock::now() + cost.delay;
+    if (parking_.Park(connection, std::nullopt, request.answerAt) == ParkedConnections::Outcome::kParked) {
+        return MHD_YES;
+    }
     return fail(false);
 }
 
-int WebServer::Answer(MHD_Connection* connection, const std::string& url, bool head)
+int WebServer::Answer(MHD_Connection* connection, const std::string& url, bool head, Request& request)
 {
-    if (auto refused = Challenge(connection)) {
+    if (auto refused = Challenge(connection, head, request)) {
         return *refused;
     }
     const std::shared_ptr<const WebSite> site = Site();
@@ -277,7 +315,7 @@ int WebServer::Answer(MHD_Connection* connection, const std::string& url, bool h
         return AnswerLive(connection);
     }
     if (url == "/snapshot.jpg") {
-        return AnswerSnapshot(connection);
+        return AnswerSnapshot(connection, request);
     }
     if (const std::optional<int> number = PictureNumberOf(url, site->maxJpg)) {
         return AnswerPicture(connection, *number, *site);
@@ -293,26 +331,44 @@ int WebServer::AnswerLive(MHD_Connection* connection)
                    options_.settings.maxViewers);
         return QueueError(connection, MHD_HTTP_SERVICE_UNAVAILABLE, "503 Too many viewers");
     }
-    auto stream = std::make_unique<LiveViewer>(frames_, viewers_, stopping_);
+    auto stream = std::make_unique<LiveViewer>(frames_, parking_, connection, viewers_);
     MHD_Response* response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, kStreamBlock, &Glue::ReadLive,
                                                                stream.get(), &Glue::EndLive);
     if (response == nullptr) {
         return MHD_NO;
     }
     static_cast<void>(stream.release());  // the library ends it through EndLive
+    // The stream ends only with the connection: no chunk framing, so each
+    // part goes from the response's block to the socket in one piece.
+    MHD_set_response_options(response, MHD_RF_HTTP_1_0_COMPATIBLE_STRICT, MHD_RO_END);
     const std::string type = "multipart/x-mixed-replace; boundary=" + std::string(kMjpegBoundary);
     return Queue(connection, MHD_HTTP_OK, response, type.c_str());
 }
 
-int WebServer::AnswerSnapshot(MHD_Connection* connection)
+int WebServer::AnswerSnapshot(MHD_Connection* connection, Request& request)
 {
-    std::shared_ptr<const LiveJpeg> picture;
-    {
+    if (!request.watch) {
         // A picture made after the request, not one left from the last viewer.
-        const LiveFrames::Watch watch(frames_);
-        const std::shared_ptr<const LiveJpeg> old = frames_.Newest();
-        picture = frames_.WaitNewer(old ? old->sequence : 0, kSnapshotWait);
+        request.watch = std::make_unique<LiveFrames::Watch>(frames_);
+        request.after = frames_.NewestSequence();
+        request.giveUpAt = Clock::now() + kSnapshotWait;
     }
+    std::shared_ptr<const LiveJpeg> picture;
+    // Parking answers "ready" only for a new picture or the moment passed.
+    for (int round = 0; round < 2 && !picture; ++round) {
+        if (std::shared_ptr<const LiveJpeg> newest = frames_.Newest(); newest && newest->sequence > request.after) {
+            picture = std::move(newest);
+            break;
+        }
+        const auto outcome = parking_.Park(connection, request.after, request.giveUpAt);
+        if (outcome == ParkedConnections::Outcome::kParked) {
+            return MHD_YES;
+        }
+        if (outcome == ParkedConnections::Outcome::kClosed) {
+            break;
+        }
+    }
+    request.watch.reset();
     if (!picture) {
         return QueueError(connection, MHD_HTTP_SERVICE_UNAVAILABLE, "503 No picture: the camera is not capturing");
     }

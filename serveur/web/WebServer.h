@@ -1,13 +1,14 @@
-// The browser view's HTTP server (libmicrohttpd, one thread per
-// connection): the page, the live stream, the snapshot, the pictures of the
-// rotating set and the events list, behind Digest authentication when the
-// camera has a password, over TLS when a certificate is set. Its threads
+// The browser view's HTTP server (libmicrohttpd, one polling thread for
+// every connection): the page, the live stream, the snapshot, the pictures
+// of the rotating set and the events list, behind Digest authentication
+// when the camera has a password, over TLS when a certificate is set. A
+// connection that has to wait (a live viewer between pictures, a snapshot,
+// a wrong password's delay) is parked rather than waited for. Its threads
 // read the live pictures and what the owner tells them, never the camera.
 #pragma once
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -16,6 +17,7 @@
 
 #include "serveur/web/GuessGuard.h"
 #include "serveur/web/LiveFrames.h"
+#include "serveur/web/ParkedConnections.h"
 #include "serveur/web/WebPage.h"
 #include "serveur/web/WebSettings.h"
 
@@ -56,7 +58,8 @@ public:
 
     // Listens as `options` say; false (traced) when it cannot.
     bool Start(const WebServerOptions& options, std::shared_ptr<const WebSite> site);
-    // Ends every connection and joins its thread; waits are cut short.
+    // Ends every connection and joins the server's threads; waits are cut
+    // short.
     void Stop();
     void SetSite(std::shared_ptr<const WebSite> site);
 
@@ -64,20 +67,21 @@ public:
     // The port listened on (the chosen one when the settings say 0).
     [[nodiscard]] int Port() const { return port_; }
     [[nodiscard]] int Viewers() const { return viewers_.load(); }
+    // Connections waiting for a picture or a moment.
+    [[nodiscard]] std::size_t Parked() const { return parking_.Count(); }
     [[nodiscard]] const WebServerOptions& Options() const { return options_; }
 
 private:
-    struct Request;
+    struct Request;  // what one request has come to, across its calls
 
     struct Glue;  // the library's callbacks
-    int Answer(MHD_Connection* connection, const std::string& url, bool head);
-    // Null when the request may go on; else the result of the 401 queued.
-    std::optional<int> Challenge(MHD_Connection* connection);
+    int Answer(MHD_Connection* connection, const std::string& url, bool head, Request& request);
+    // Null when the request may go on; else the result of the 401 queued,
+    // or of parking the connection for a wrong answer's delay.
+    std::optional<int> Challenge(MHD_Connection* connection, bool head, Request& request);
     int AnswerLive(MHD_Connection* connection);
-    int AnswerSnapshot(MHD_Connection* connection);
+    int AnswerSnapshot(MHD_Connection* connection, Request& request);
     int AnswerPicture(MHD_Connection* connection, int number, const WebSite& site);
-    // Waits `delay` unless the server stops meanwhile.
-    void Pause(std::chrono::milliseconds delay);
     std::shared_ptr<const WebSite> Site() const;
 
     LiveFrames& frames_;
@@ -90,10 +94,9 @@ private:
     MHD_Daemon* daemon_ = nullptr;
     int port_ = 0;
     std::atomic<int> viewers_{0};
-    std::atomic<bool> stopping_{false};
+    ParkedConnections parking_;
 
     mutable std::mutex mutex_;
-    std::condition_variable stopped_;
     std::shared_ptr<const WebSite> site_;
 };
 

@@ -55,6 +55,8 @@ public:
 
     [[nodiscard]] bool Running() const { return server_.Running(); }
     [[nodiscard]] int Port() const { return server_.Port(); }
+    // Connections put aside until a picture or a moment comes.
+    [[nodiscard]] std::size_t Waiting() const { return server_.Parked(); }
     [[nodiscard]] const LiveFrames& Frames() const { return frames_; }
     [[nodiscard]] PageState State() const;
 

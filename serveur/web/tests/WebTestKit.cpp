@@ -3,12 +3,14 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 #include "libkestrel/framework/UniqueFd.h"
@@ -96,10 +98,87 @@ CurlChild::~CurlChild()
 std::string CurlChild::Finish(std::chrono::milliseconds limit)
 {
     if (pid_ > 0) {
-        Reap(pid_, limit);
+        exit_ = Reap(pid_, limit);
         pid_ = -1;
     }
     return dir_.Read("body");
+}
+
+bool CurlChild::Running()
+{
+    if (pid_ <= 0) {
+        return false;
+    }
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) != pid_) {
+        return true;
+    }
+    exit_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    pid_ = -1;
+    return false;
+}
+
+RawViewer::RawViewer(int port, const std::string& path, int receiveBuffer)
+    : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+{
+    if (!fd_) {
+        return;
+    }
+    if (receiveBuffer > 0) {
+        ::setsockopt(fd_.Get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    connected_ =
+        ::connect(fd_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::send(fd_.Get(), request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size());
+}
+
+bool RawViewer::ReadFor(std::chrono::milliseconds time)
+{
+    const auto end = std::chrono::steady_clock::now() + time;
+    char buffer[65536];
+    while (fd_ && !closed_) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            break;
+        }
+        pollfd poll{fd_.Get(), POLLIN, 0};
+        if (::poll(&poll, 1, static_cast<int>(left.count())) <= 0) {
+            continue;
+        }
+        const ssize_t n = ::recv(fd_.Get(), buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+            closed_ = true;
+        } else if (n > 0) {
+            bytes_.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    return !closed_;
+}
+
+bool RawViewer::ClosedWithin(std::chrono::milliseconds limit)
+{
+    return WaitUntil([&] { return !ReadFor(20ms); }, limit, 1ms);
+}
+
+bool RawViewer::PartsWithin(std::size_t parts, std::chrono::milliseconds limit)
+{
+    return WaitUntil(
+        [&] {
+            ReadFor(20ms);
+            return Parts().size() >= parts;
+        },
+        limit, 1ms);
+}
+
+std::vector<std::string> RawViewer::Parts() const
+{
+    const std::size_t body = bytes_.find("\r\n\r\n");
+    return body == std::string::npos ? std::vector<std::string>{} : MjpegParts(bytes_.substr(body + 4));
 }
 
 std::vector<std::string> MjpegParts(const std::string& body)

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "libkestrel/framework/UniqueFd.h"
 #include "libkestrel/testkit/TestKit.h"
 #include "serveur/core/Road.h"
 
@@ -41,10 +42,40 @@ public:
     CurlChild& operator=(const CurlChild&) = delete;
     // Waits for its end (or kills it after `limit`); the bytes it received.
     std::string Finish(std::chrono::milliseconds limit = 15s);
+    // True while it runs (an ended one is reaped here).
+    bool Running();
+    // Its exit status once ended: -1 when killed or still running.
+    [[nodiscard]] int Exit() const { return exit_; }
 
 private:
     TempDir dir_{"vorlix_web_curl"};
     pid_t pid_ = -1;
+    int exit_ = -1;
+};
+
+// A browser's request on a plain socket to 127.0.0.1, read as fast or as
+// slowly as the test likes (a live viewer that stalls, or leaves).
+class RawViewer {
+public:
+    // Sends "GET `path`"; a `receiveBuffer` above 0 is set before connecting.
+    RawViewer(int port, const std::string& path, int receiveBuffer = 0);
+    [[nodiscard]] bool Connected() const { return connected_; }
+    // Reads what comes for `time`; false once the server has closed.
+    bool ReadFor(std::chrono::milliseconds time);
+    // Reads on until the server closes, at most `limit`.
+    bool ClosedWithin(std::chrono::milliseconds limit);
+    // Reads on until `parts` pictures came, at most `limit`.
+    bool PartsWithin(std::size_t parts, std::chrono::milliseconds limit);
+    // The complete pictures received so far.
+    [[nodiscard]] std::vector<std::string> Parts() const;
+    [[nodiscard]] const std::string& Bytes() const { return bytes_; }
+    void Leave() { fd_.Reset(); }
+
+private:
+    kestrel::UniqueFd fd_;
+    bool connected_ = false;
+    bool closed_ = false;
+    std::string bytes_;
 };
 
 // The JPEGs of a multipart stream body, each checked against its
