@@ -16,6 +16,7 @@
 #include "libkestrel/trace/QXTrace.h"
 #include "libkestrel/trace/TraceLevels.h"
 #include "serveur/core/PictureNames.h"
+#include "serveur/web/DigestAnswer.h"
 #include "serveur/web/LiveViewer.h"
 #include "serveur/web/WebReplies.h"
 
@@ -31,6 +32,19 @@ constexpr intptr_t kPerAddressExtra = 8;
 constexpr off_t kMaxPictureBytes = off_t{64} * 1024 * 1024;
 constexpr std::chrono::milliseconds kSnapshotWait{3000};
 using Clock = std::chrono::steady_clock;
+
+// The right password on a nonce the library will not take again (already
+// used, or the same nonce given to two browsers in one millisecond).
+bool RightOnSpentNonce(MHD_Connection* connection, bool head, const std::string& realm, const std::string& password)
+{
+    const char* header = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION);
+    if (header == nullptr) {
+        return false;
+    }
+    const std::optional<DigestAnswer> answer = ParseDigestAnswer(header);
+    return answer && answer->username == kUser && answer->realm == realm &&
+           MadeWithPassword(*answer, head ? MHD_HTTP_METHOD_HEAD : MHD_HTTP_METHOD_GET, password);
+}
 
 }  // namespace
 
@@ -239,7 +253,7 @@ void WebServer::Stop()
     TRACE_INFO("Web view stopped");
 }
 
-std::optional<int> WebServer::Challenge(MHD_Connection* connection, bool /*head*/, Request& request)
+std::optional<int> WebServer::Challenge(MHD_Connection* connection, bool head, Request& request)
 {
     const std::string& password = options_.password;
     if (password.empty() || request.allowed) {
@@ -276,8 +290,8 @@ std::optional<int> WebServer::Challenge(MHD_Connection* connection, bool /*head*
         request.allowed = true;
         return std::nullopt;
     }
-    if (verdict == MHD_INVALID_NONCE) {
-        return fail(true);  // an old nonce: the browser answers again by itself
+    if (verdict == MHD_INVALID_NONCE || RightOnSpentNonce(connection, head, realm_, password)) {
+        return fail(true);  // a nonce to renew: the browser answers again by itself
     }
     const std::string peer = PeerAddress(connection);
     const GuessCost cost = guard_.Wrong(peer);
