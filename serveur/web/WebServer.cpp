@@ -70,7 +70,7 @@ struct WebServer::Glue {
         if (*state == nullptr && (get || head)) {
             // The head is in; the answer comes with the next call (again
             // after each time the connection was parked).
-            *state = new Request;
+            *state = std::make_unique<Request>().release();
             return MHD_YES;
         }
         if (*uploadSize != 0) {

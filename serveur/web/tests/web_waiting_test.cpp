@@ -45,6 +45,7 @@ protected:
     std::vector<std::unique_ptr<RawViewer>> Watch(int count)
     {
         std::vector<std::unique_ptr<RawViewer>> viewers;
+        viewers.reserve(static_cast<std::size_t>(count));
         for (int i = 0; i < count; ++i) {
             viewers.push_back(std::make_unique<RawViewer>(view_.Port(), "/live.mjpg"));
             EXPECT_TRUE(viewers.back()->Connected());
@@ -113,6 +114,7 @@ TEST_F(WebWaiting, RightAnswersArrivingTogetherAreNeverTakenForGuesses)
     // Browsers asked at the same moment may be given the same nonce, which
     // only one of them can use: the others are given a fresh one at once.
     std::vector<std::unique_ptr<CurlChild>> browsers;
+    browsers.reserve(16);
     for (int i = 0; i < 16; ++i) {
         browsers.push_back(std::make_unique<CurlChild>(
             std::vector<std::string>{"--digest", "-u", "vorlix:pw", "--max-time", "4", Url("/events.json")}));
@@ -160,6 +162,11 @@ TEST_F(WebWaiting, WhenTheCameraStopsViewersGetTheLastPictureAgainAndStay)
     auto camera = std::make_unique<Feeder>(view_, kW, kH, 25, true);
     RawViewer viewer(view_.Port(), "/live.mjpg");
     ASSERT_TRUE(viewer.PartsWithin(3, 10s));
+    // The stream ends only with the connection: its parts come without
+    // chunk framing, each whole.
+    const std::string head = viewer.Bytes().substr(0, viewer.Bytes().find("\r\n\r\n"));
+    EXPECT_NE(head.find("Connection: close"), std::string::npos) << head;
+    EXPECT_EQ(head.find("chunked"), std::string::npos) << head;
     camera.reset();
     ASSERT_TRUE(viewer.ReadFor(300ms));  // what was on its way
     const std::vector<std::string> before = viewer.Parts();
@@ -182,6 +189,7 @@ TEST_F(WebWaiting, StoppingWithEveryKindOfWaitEndsPromptly)
     ASSERT_TRUE(Start(c));
     auto camera = std::make_unique<Feeder>(view_, kW, kH, 25, true);
     std::vector<std::unique_ptr<CurlChild>> viewers;
+    viewers.reserve(20);
     for (int i = 0; i < 20; ++i) {
         viewers.push_back(std::make_unique<CurlChild>(
             std::vector<std::string>{"--digest", "-u", "vorlix:pw", "--max-time", "30", Url("/live.mjpg")}));
