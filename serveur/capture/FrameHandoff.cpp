@@ -9,7 +9,10 @@ namespace {
 constexpr auto kIdleCheck = std::chrono::milliseconds(100);
 }  // namespace
 
-FrameHandoff::FrameHandoff(FrameSink& sink, WholeDecoder whole) : sink_(sink), decodeWhole_(std::move(whole)) {}
+FrameHandoff::FrameHandoff(FrameSink& sink, WholeDecoder whole, SlotDone done)
+    : sink_(sink), decodeWhole_(std::move(whole)), done_(std::move(done))
+{
+}
 
 std::optional<Frame> FrameHandoff::Whole::FullFrame()
 {
@@ -53,11 +56,12 @@ void FrameHandoff::Stop()
     waiting_ = -1;
 }
 
-void FrameHandoff::Publish(const Frame& frame, int wholeWidth, int wholeHeight)
+void FrameHandoff::Publish(const Frame& frame, int wholeWidth, int wholeHeight, std::span<const std::uint8_t> source)
 {
     Slot& filled = slots_[static_cast<std::size_t>(filling_)];
     filled.frame = frame;
     filled.frame.full = nullptr;
+    filled.source = source;
     filled.wholeWidth = wholeWidth;
     filled.wholeHeight = wholeHeight;
     bool replaced = false;
@@ -96,9 +100,10 @@ void FrameHandoff::Run()
         if (stop_) {
             break;
         }
-        working_ = waiting_;
+        const int taken = waiting_;
+        working_ = taken;
         waiting_ = -1;
-        const Slot& slot = slots_[static_cast<std::size_t>(working_)];
+        const Slot& slot = slots_[static_cast<std::size_t>(taken)];
         lock.unlock();
         Frame frame = slot.frame;
         if (frame.scale > 1 && decodeWhole_) {
@@ -107,6 +112,9 @@ void FrameHandoff::Run()
         }
         sink_.ProcessFrame(frame);
         whole_.Reset(nullptr);
+        if (done_) {
+            done_(taken);  // the slot is still this thread's until working_ is cleared
+        }
         processed_.fetch_add(1);
         lock.lock();
         working_ = -1;

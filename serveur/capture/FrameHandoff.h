@@ -29,7 +29,11 @@ public:
     using WholeDecoder =
         std::function<std::optional<Frame>(std::span<const std::uint8_t> source, std::vector<std::uint8_t>& out)>;
 
-    explicit FrameHandoff(FrameSink& sink, WholeDecoder whole = {});
+    // Told, on the measuring thread, that the frame published in `slot` has
+    // been measured (its source bytes are not read any more).
+    using SlotDone = std::function<void(int slot)>;
+
+    explicit FrameHandoff(FrameSink& sink, WholeDecoder whole = {}, SlotDone done = {});
     ~FrameHandoff();
     FrameHandoff(const FrameHandoff&) = delete;
     FrameHandoff& operator=(const FrameHandoff&) = delete;
@@ -40,13 +44,19 @@ public:
     void Stop();
     [[nodiscard]] bool Running() const { return worker_.joinable(); }
 
+    static constexpr int kSlots = 3;
+
     // Decoder side, one thread: fill the buffer, then publish what it holds.
-    // A frame at a fraction of its picture (frame.scale > 1) keeps the
-    // picture's source bytes, filled into Source(), and its whole size: the
-    // sink gets them as the frame's FullFrameSource.
+    // A frame at a fraction of its picture (frame.scale > 1) comes with the
+    // picture's compressed bytes and its whole size: the sink gets them as
+    // the frame's FullFrameSource. Those bytes must stay readable until the
+    // frame was measured (SlotDone of the slot it was published in,
+    // FillingSlot() before the publish), the slot is filled again, or the
+    // handoff has stopped; the handoff does not copy them.
     std::vector<std::uint8_t>& Buffer() { return slots_[static_cast<std::size_t>(filling_)].bytes; }
-    std::vector<std::uint8_t>& Source() { return slots_[static_cast<std::size_t>(filling_)].source; }
-    void Publish(const Frame& frame, int wholeWidth = 0, int wholeHeight = 0);
+    [[nodiscard]] int FillingSlot() const { return filling_; }
+    void Publish(const Frame& frame, int wholeWidth = 0, int wholeHeight = 0,
+                 std::span<const std::uint8_t> source = {});
 
     [[nodiscard]] std::uint64_t Published() const { return published_.load(); }
     [[nodiscard]] std::uint64_t Replaced() const { return replaced_.load(); }
@@ -55,8 +65,8 @@ public:
 private:
     struct Slot {
         std::vector<std::uint8_t> bytes;
-        Frame frame;  // views `bytes`
-        std::vector<std::uint8_t> source;
+        Frame frame;                           // views `bytes`
+        std::span<const std::uint8_t> source;  // kept by the decoder's side
         int wholeWidth = 0;
         int wholeHeight = 0;
     };
@@ -90,8 +100,9 @@ private:
 
     FrameSink& sink_;
     WholeDecoder decodeWhole_;
+    SlotDone done_;
     Whole whole_{decodeWhole_};
-    std::array<Slot, 3> slots_;
+    std::array<Slot, kSlots> slots_;
     int filling_ = 0;   // decoder's own
     int waiting_ = -1;  // under mutex_
     int working_ = -1;  // under mutex_

@@ -249,16 +249,10 @@ int GstCaptureSystem::StartCapture(FrameSink& sink)
         return -1;
     }
     sink_ = &sink;
-    // The whole picture of a frame measured at a fraction, decoded on the measuring thread.
-    handoff_ =
-        std::make_unique<FrameHandoff>(sink, [decoder = std::make_shared<JpegFrameDecoder>()](
-                                                 std::span<const std::uint8_t> source, std::vector<std::uint8_t>& out) {
-            return decoder->Decode(source, 1, out);
-        });
-    handoff_->Start();
+    feed_.Start(sink, detectionScale_);
     if (gst_element_set_state(pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
         gst_element_set_state(pipeline_, GST_STATE_NULL);
-        handoff_->Stop();
+        feed_.Stop();
         return -1;
     }
     stopping_ = false;
@@ -282,16 +276,9 @@ void GstCaptureSystem::StopCapture()
         gst_element_set_state(pipeline_, GST_STATE_READY);
     }
     // No frame is decoded any more: the measuring thread ends after its frame.
-    if (handoff_ != nullptr) {
-        handoff_->Stop();
-    }
+    feed_.Stop();
     capturing_ = false;
     silent_ = false;
-}
-
-std::uint64_t GstCaptureSystem::ReplacedFrames() const
-{
-    return handoff_ != nullptr ? handoff_->Replaced() : 0;
 }
 
 std::unique_ptr<CaptureSystem> MakeGstCaptureSystem(const std::string& iniFile)

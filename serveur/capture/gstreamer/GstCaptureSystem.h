@@ -2,7 +2,7 @@
 // "VideoURI", the pipeline of VORLIX_VIDEO_SOURCE and the built-in test camera.
 // Frames reach the sink top row first. MJPEG cameras (HTTP, USB in MJPG) are
 // decoded here to I420 on the streaming thread and measured on a thread of
-// their own, newest frame first (FrameHandoff), so both cores work; other
+// their own, newest frame first (JpegFeed), so both cores work; other
 // cameras and network sources reach the sink from the streaming thread in
 // their decoder's own I420 or YUY2 (in place when its rows are tight),
 // pipelines and the test camera as 24-bit RGB.
@@ -20,10 +20,10 @@
 #include <vector>
 
 #include "serveur/capture/CaptureSystem.h"
-#include "serveur/capture/FrameHandoff.h"
+#include "serveur/capture/gstreamer/GstKeptBuffers.h"
 #include "serveur/capture/gstreamer/GstModes.h"
 #include "serveur/capture/gstreamer/GstPipeline.h"
-#include "serveur/capture/mjpeg/JpegFrameDecoder.h"
+#include "serveur/capture/mjpeg/JpegFeed.h"
 
 typedef struct _GstElement GstElement;
 typedef struct _GstDevice GstDevice;
@@ -77,8 +77,8 @@ public:
     [[nodiscard]] int ConnectionCount() const { return connections_; }
     // JPEG pictures refused (cut short, corrupt) and frames replaced by a
     // newer one before they were measured, since the layer was made.
-    [[nodiscard]] std::uint64_t RejectedPictures() const { return rejected_.load(); }
-    [[nodiscard]] std::uint64_t ReplacedFrames() const;
+    [[nodiscard]] std::uint64_t RejectedPictures() const { return feed_.Rejected(); }
+    [[nodiscard]] std::uint64_t ReplacedFrames() const { return feed_.Replaced(); }
     // MJPEG cameras' frames decoded at 1/scale for detection (1, 2 or 4),
     // the whole picture decoded only when one is written. Takes effect at
     // the next StartCapture.
@@ -125,11 +125,10 @@ private:
     std::thread bus_;
     std::mutex wait_;
     std::condition_variable wake_;
-    std::vector<std::uint8_t> rows_;         // tight rows of a padded frame, used by the streaming thread only
-    JpegFrameDecoder jpeg_;                  // streaming thread only
-    std::unique_ptr<FrameHandoff> handoff_;  // made by StartCapture while the pipeline is not playing
-    std::atomic<std::uint64_t> rejected_{0};
-    int detectionScale_ = 1;  // read by the streaming thread while capturing, set while not
+    std::vector<std::uint8_t> rows_;  // tight rows of a padded frame, used by the streaming thread only
+    GstKeptBuffers kept_;             // the buffers of scaled frames; outlives the feed's runs
+    JpegFeed feed_{&kept_};           // started by StartCapture while the pipeline is not playing
+    int detectionScale_ = 1;          // read by the streaming thread while capturing, set while not
 };
 
 // The layer for a camera whose settings file is `iniFile` ("VideoURI" of "Vorlix").

@@ -141,33 +141,20 @@ void GstCaptureSystem::DeliverJpeg(GstSample* sample)
 {
     GstBuffer* buffer = gst_sample_get_buffer(sample);
     GstMapInfo map;
-    if (handoff_ == nullptr || buffer == nullptr || !gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+    if (!feed_.Running() || stopping_ || buffer == nullptr || !gst_buffer_map(buffer, &map, GST_MAP_READ)) {
         return;
     }
-    // Decoded into the handoff's free buffer while the measuring thread works on the previous frame.
-    const std::span<const std::uint8_t> bytes(map.data, map.size);
-    const std::optional<Frame> frame = jpeg_.Decode(bytes, detectionScale_, handoff_->Buffer());
-    if (frame && frame->scale > 1) {
-        // Kept for the whole picture, should this frame be written.
-        handoff_->Source().assign(bytes.begin(), bytes.end());
-    }
+    // A frame measured at a fraction keeps a reference to this buffer, not a copy of it.
+    kept_.Offer(buffer);
+    const bool taken = feed_.Take(std::span<const std::uint8_t>(map.data, map.size));
+    kept_.Offer(nullptr);
     gst_buffer_unmap(buffer, &map);
-    if (!frame) {
-        const std::uint64_t count = rejected_.fetch_add(1) + 1;
-        if (count == 1) {
-            TRACE_WARN("Video source: JPEG picture skipped (%s)", jpeg_.LastError().c_str());
-        } else {
-            TRACE_LEVEL(kestrel::kLevelUser3, "JPEG picture skipped (%s), %llu so far", jpeg_.LastError().c_str(),
-                        static_cast<unsigned long long>(count));
-        }
+    if (!taken) {
         return;
     }
     lastFrameNs_ = NowNs();
     if (silent_.exchange(false)) {
-        TRACE_INFO("Video source delivers frames again (%d x %d)", frame->width, frame->height);
-    }
-    if (!stopping_) {
-        handoff_->Publish(*frame, jpeg_.WholeWidth(), jpeg_.WholeHeight());
+        TRACE_INFO("Video source delivers frames again (%d x %d)", feed_.Width(), feed_.Height());
     }
 }
 

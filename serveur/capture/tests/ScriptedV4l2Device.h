@@ -1,5 +1,6 @@
 // A scripted V4L2 device for the tests: one format, a list of frames or a
-// live stream, a device that vanishes, and the names a probe reads.
+// live stream, a device that vanishes, the names a probe reads, and the
+// formats and frame intervals it offers to switch to.
 #pragma once
 
 #include <linux/videodev2.h>
@@ -24,6 +25,15 @@
 
 namespace vorlix::capture::fakes {
 
+// A format the device offers at one size, with its frame intervals: a list,
+// or a range from the first to the second.
+struct Offer {
+    std::uint32_t pixelformat;
+    unsigned width, height;
+    std::vector<v4l2_fract> intervals;
+    bool range = false;
+};
+
 class ScriptedDevice final : public V4l2Device {
 public:
     ScriptedDevice(std::uint32_t pixelformat, unsigned width, unsigned height, unsigned bytesPerLine,
@@ -37,15 +47,21 @@ public:
     bool live = false;
     // Live frame content by frame number (default: zeros and the number).
     std::function<void(std::vector<std::uint8_t>&, int)> paint;
+    // Live frames of their own length (JPEG pictures), by frame number; before `paint`.
+    std::function<std::vector<std::uint8_t>(int)> picture;
     std::chrono::milliseconds period{5};
     unsigned fps = 0;  // reported by VIDIOC_G_PARM when not 0
     std::string card = "Scripted camera";
-    bool acceptsYuyv = false;  // VIDIOC_S_FMT to YUYV succeeds
+    bool acceptsYuyv = false;               // VIDIOC_S_FMT to YUYV succeeds
+    std::vector<Offer> offers;              // VIDIOC_S_FMT to these succeeds too; their intervals are listed
+    std::vector<std::uint32_t> formatsSet;  // every VIDIOC_S_FMT that succeeded
+    std::vector<v4l2_fract> intervalsSet;   // every VIDIOC_S_PARM
     bool opened = false;
     int opens = 0;
     std::string path;
     int mapped = 0;
     std::atomic<int> produced{0};
+    std::atomic<int> dequeued{0};  // frames of the list handed out
 
     int Open(const std::string& p) override
     {
@@ -59,6 +75,12 @@ public:
         return 0;
     }
     void Close() override { opened = false; }
+    // A frame added to the list while the device streams.
+    void Add(std::vector<std::uint8_t> frame)
+    {
+        const std::lock_guard lock(mutex_);
+        frames.push_back(std::move(frame));
+    }
     int Ioctl(unsigned long request, void* arg) override
     {
         const std::lock_guard lock(mutex_);
@@ -83,16 +105,43 @@ public:
             }
             case VIDIOC_S_FMT: {
                 auto* f = static_cast<v4l2_format*>(arg);
-                if (!acceptsYuyv || f->fmt.pix.pixelformat != V4L2_PIX_FMT_YUYV) {
+                const std::uint32_t wanted = f->fmt.pix.pixelformat;
+                const bool offered = std::any_of(offers.begin(), offers.end(), [&](const Offer& o) {
+                    return o.pixelformat == wanted && o.width == width_ && o.height == height_;
+                });
+                if (!offered && !(acceptsYuyv && wanted == V4L2_PIX_FMT_YUYV)) {
                     errno = EINVAL;
                     return -1;
                 }
-                pixelformat_ = V4L2_PIX_FMT_YUYV;
-                bpl_ = width_ * 2;
+                pixelformat_ = wanted;
+                bpl_ = wanted == V4L2_PIX_FMT_YUYV ? width_ * 2 : 0;
                 f->fmt.pix.width = width_;
                 f->fmt.pix.height = height_;
                 f->fmt.pix.bytesperline = bpl_;
+                formatsSet.push_back(wanted);
                 return 0;
+            }
+            case VIDIOC_ENUM_FRAMEINTERVALS: {
+                auto* e = static_cast<v4l2_frmivalenum*>(arg);
+                for (const Offer& o : offers) {
+                    if (o.pixelformat != e->pixel_format || o.width != e->width || o.height != e->height) {
+                        continue;
+                    }
+                    if (o.range && e->index == 0 && o.intervals.size() == 2) {
+                        e->type = V4L2_FRMIVAL_TYPE_CONTINUOUS;
+                        e->stepwise.min = o.intervals[0];
+                        e->stepwise.max = o.intervals[1];
+                        e->stepwise.step = {1, 1};
+                        return 0;
+                    }
+                    if (!o.range && e->index < o.intervals.size()) {
+                        e->type = V4L2_FRMIVAL_TYPE_DISCRETE;
+                        e->discrete = o.intervals[e->index];
+                        return 0;
+                    }
+                }
+                errno = EINVAL;
+                return -1;
             }
             case VIDIOC_G_PARM: {
                 if (fps == 0) {
@@ -102,6 +151,14 @@ public:
                 auto* p = static_cast<v4l2_streamparm*>(arg);
                 p->parm.capture.timeperframe.numerator = 1;
                 p->parm.capture.timeperframe.denominator = fps;
+                return 0;
+            }
+            case VIDIOC_S_PARM: {
+                const auto* p = static_cast<const v4l2_streamparm*>(arg);
+                intervalsSet.push_back(p->parm.capture.timeperframe);
+                if (p->parm.capture.timeperframe.numerator != 0) {
+                    fps = p->parm.capture.timeperframe.denominator / p->parm.capture.timeperframe.numerator;
+                }
                 return 0;
             }
             case VIDIOC_REQBUFS: {
@@ -134,6 +191,13 @@ public:
                 auto& target = buffers_[b->index];
                 if (live) {
                     const int number = produced.fetch_add(1) + 1;
+                    if (picture) {
+                        const std::vector<std::uint8_t> bytes = picture(number);
+                        const std::size_t n = std::min(bytes.size(), target.size());
+                        std::copy_n(bytes.begin(), n, target.begin());
+                        b->bytesused = static_cast<unsigned>(n);
+                        return 0;
+                    }
                     if (paint) {
                         paint(target, number);
                     } else {
@@ -142,9 +206,11 @@ public:
                     }
                     b->bytesused = static_cast<unsigned>(size_);
                 } else {
-                    std::copy(frames.front().begin(), frames.front().end(), target.begin());
-                    b->bytesused = static_cast<unsigned>(frames.front().size());
+                    const std::size_t n = std::min(frames.front().size(), target.size());
+                    std::copy_n(frames.front().begin(), n, target.begin());
+                    b->bytesused = static_cast<unsigned>(n);
                     frames.pop_front();
+                    ++dequeued;
                 }
                 return 0;
             }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -239,13 +240,16 @@ TEST(FrameHandoff, TheWholePictureOfAScaledFrameIsDecodedOnlyWhenAskedAndOnce)
         return std::optional<Frame>(Frame{out, 2 * kW, 2 * kH, kFourccI420, kTopDown});
     });
     handoff.Start();
+    // The source bytes stay with the publisher, one buffer per slot.
+    std::array<std::vector<std::uint8_t>, FrameHandoff::kSlots> sources;
     for (int n = 1; n <= 6; ++n) {
         std::vector<std::uint8_t>& buffer = handoff.Buffer();
         buffer.assign(kBytes, static_cast<std::uint8_t>(n));
-        handoff.Source().assign(3, static_cast<std::uint8_t>(100 + n));
+        std::vector<std::uint8_t>& source = sources.at(static_cast<std::size_t>(handoff.FillingSlot()));
+        source.assign(3, static_cast<std::uint8_t>(100 + n));
         Frame frame{buffer, kW, kH, kFourccI420, kTopDown};
         frame.scale = n <= 4 ? 2 : 1;  // the last two at full size
-        handoff.Publish(frame, 2 * kW, 2 * kH);
+        handoff.Publish(frame, 2 * kW, 2 * kH, source);
         ASSERT_TRUE(kestrel::test::WaitUntil([&] { return sink.frames.load() == n; }));
     }
     handoff.Stop();
@@ -253,6 +257,34 @@ TEST(FrameHandoff, TheWholePictureOfAScaledFrameIsDecodedOnlyWhenAskedAndOnce)
     EXPECT_EQ(sink.sizes, (std::vector<std::pair<int, int>>(4, {2 * kW, 2 * kH})));
     EXPECT_EQ(decodes, 2) << "frames 2 and 4 asked, each decoded once";
     EXPECT_EQ(sink.wholeFirstBytes, (std::vector<int>{102, 102, 104, 104})) << "each frame's own source";
+}
+
+// The publisher learns when a slot's frame is done with, so what it keeps
+// for that frame can go back at once, and the slot it learns of is the one
+// the frame was published in.
+TEST(FrameHandoff, EachMeasuredFrameIsToldDoneWithTheSlotItWasPublishedIn)
+{
+    GatedSink sink;
+    std::mutex doneMutex;
+    std::vector<int> done;
+    FrameHandoff handoff(sink, {}, [&](int slot) {
+        const std::lock_guard lock(doneMutex);
+        done.push_back(slot);
+    });
+    handoff.Start();
+    std::vector<int> published;
+    for (int n = 1; n <= 8; ++n) {
+        published.push_back(handoff.FillingSlot());
+        PublishFrame(handoff, n);
+        ASSERT_TRUE(kestrel::test::WaitUntil([&] { return handoff.Processed() == static_cast<std::uint64_t>(n); }));
+    }
+    handoff.Stop();
+    const std::lock_guard lock(doneMutex);
+    EXPECT_EQ(done, published);
+    for (const int slot : published) {
+        EXPECT_GE(slot, 0);
+        EXPECT_LT(slot, FrameHandoff::kSlots);
+    }
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include "serveur/capture/gstreamer/GstCaptureSystem.h"
 #include "serveur/capture/tests/JpegPictures.h"
 #include "serveur/capture/tests/MjpegHttpServer.h"
+#include "serveur/capture/tests/WholeSink.h"
 #include "serveur/core/PixelFormat.h"
 #include "serveur/core/WebCam.h"
 
@@ -325,6 +326,78 @@ TEST(MjpegCapture, AtDetectionScaleTwoTheBlockIsSeenInTheSameZonesAndThePictures
         });
         EXPECT_TRUE(found) << "block at " << w.centreX << "," << w.centreY;
     }
+}
+
+// The capture operations' view of a sink that is not a camera object.
+class SinkCamera final : public CaptureCamera {
+public:
+    explicit SinkCamera(FrameSink& sink) : sink_(sink) {}
+    std::string IniFile() const override { return {}; }
+    int Fps() const override { return 0; }
+    void ResizeBuffers(int, int) override {}
+    void ComputeZoneThresholds() override {}
+    FrameSink& Sink() override { return sink_; }
+
+private:
+    FrameSink& sink_;
+};
+
+// The part whose decode at `scale` is `data`, -1 for none.
+int WhichPart(const std::vector<std::vector<std::uint8_t>>& parts, const std::vector<std::uint8_t>& data, int scale)
+{
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        JpegFrameDecoder decoder;
+        std::vector<std::uint8_t> out;
+        const std::optional<Frame> frame = decoder.Decode(parts[i], scale, out);
+        if (frame && std::equal(frame->data.begin(), frame->data.end(), data.begin(), data.end())) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+// The first frame is measured while the camera sends the others, so the
+// buffers they came in are the source's newer ones: the whole picture the
+// frame gets is still its own.
+TEST(MjpegCapture, AtDetectionScaleTwoAFrameWrittenLateGetsItsOwnWholePicture)
+{
+    std::vector<std::vector<std::uint8_t>> parts;
+    for (int n = 0; n < 12; ++n) {
+        parts.push_back(MovingFrame(n));
+    }
+    fakes::WholeSink sink;
+    sink.Hold();
+    SinkCamera camera(sink);
+    // The first part alone until it is being measured, then all the others at once.
+    fakes::MjpegHttpServer source(parts, [&sink](std::size_t part) {
+        return part == 0 || kestrel::test::WaitUntil([&sink] { return sink.Entered() >= 1; }, 10s);
+    });
+    CaptureServer server(camera);
+    auto layer = std::make_unique<GstCaptureSystem>(source.Url(), 50ms);
+    layer->SetDetectionScale(2);
+    GstCaptureSystem* const view = layer.get();
+    ASSERT_TRUE(server.StartSystem(std::move(layer)));
+    ASSERT_TRUE(server.StartCapture(0, 0));
+    EXPECT_TRUE(kestrel::test::WaitUntil([&] { return sink.Entered() == 1 && view->ReplacedFrames() >= 3; }, 10s));
+    sink.Open();
+    EXPECT_TRUE(kestrel::test::WaitUntil([&] { return sink.Count() + view->ReplacedFrames() == parts.size(); }, 10s));
+    server.CloseDevice();
+
+    const std::vector<fakes::WholeSeen> frames = sink.Frames();
+    ASSERT_GE(frames.size(), 2U);
+    int last = -1;
+    for (const fakes::WholeSeen& f : frames) {
+        EXPECT_EQ(f.width, kW / 2);
+        EXPECT_EQ(f.scale, 2);
+        const int n = WhichPart(parts, f.data, 2);
+        ASSERT_GT(n, last) << "each frame is one of the parts, in order";
+        last = n;
+        EXPECT_EQ(f.wholeWidth, kW);
+        EXPECT_EQ(WhichPart(parts, f.whole, 1), n) << "the whole picture of the same part";
+    }
+    EXPECT_EQ(WhichPart(parts, frames.front().data, 2), 0);
+    EXPECT_EQ(last, 11);
+    EXPECT_EQ(view->RejectedPictures(), 0U);
 }
 
 }  // namespace

@@ -117,25 +117,28 @@ TEST_F(V4l2, MissingDeviceAndUnknownFormatFailToConnect)
     V4l2Capture missing(std::make_unique<ScriptedDevice>(V4L2_PIX_FMT_YUYV, 4, 2, 8, 16));
     EXPECT_FALSE(missing.Connect(9));
     EXPECT_EQ(traces_.Count("Cannot open /dev/video9"), 1);
-    auto device = std::make_unique<ScriptedDevice>(V4L2_PIX_FMT_MJPEG, 4, 2, 8, 16);
+    // H.264, and the device offers nothing else.
+    auto device = std::make_unique<ScriptedDevice>(V4L2_PIX_FMT_H264, 4, 2, 8, 16);
     ScriptedDevice* fake = device.get();
-    V4l2Capture mjpeg(std::move(device));
-    EXPECT_FALSE(mjpeg.Connect(0));
+    V4l2Capture h264(std::move(device));
+    EXPECT_FALSE(h264.Connect(0));
     EXPECT_FALSE(fake->opened);
+    EXPECT_EQ(traces_.Count("Unsupported video format 0x34363248"), 1);
     Recorder recorder;
-    EXPECT_FALSE(mjpeg.Start(recorder));
+    EXPECT_FALSE(h264.Start(recorder));
 }
 
-TEST_F(V4l2, CompressedFormatIsSwitchedToYuyvWhereTheDeviceOffersIt)
+TEST_F(V4l2, AFormatTheEngineCannotReadIsSwitchedToYuyvWhereTheDeviceOffersIt)
 {
-    auto device = std::make_unique<ScriptedDevice>(V4L2_PIX_FMT_MJPEG, 4, 2, 0, 16);
+    auto device = std::make_unique<ScriptedDevice>(V4L2_PIX_FMT_H264, 4, 2, 0, 16);
     ScriptedDevice* fake = device.get();
     fake->acceptsYuyv = true;
     fake->frames = {Pattern(16, 4)};
     V4l2Capture capture(std::move(device));
     ASSERT_TRUE(capture.Connect(0));
     EXPECT_EQ(capture.Format(), kFourccYuy2);
-    EXPECT_EQ(traces_.Count("switched from format 0x47504A4D to YUYV"), 1);
+    EXPECT_FALSE(capture.Compressed());
+    EXPECT_EQ(traces_.Count("switched from format 0x34363248 to YUYV"), 1);
     Recorder recorder;
     ASSERT_TRUE(capture.Start(recorder));
     WaitFrames(recorder, 1);

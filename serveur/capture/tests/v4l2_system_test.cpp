@@ -118,11 +118,10 @@ TEST_F(V4l2System, TheOneModeIsTheDeviceOwnFormat)
         unsigned fps;
         std::string line;
     };
-    const std::vector<Case> cases{{V4L2_PIX_FMT_YUYV, 25, "8 x 4 @ 25 fps - YUY2"},
-                                  {V4L2_PIX_FMT_YUV420, 30, "8 x 4 @ 30 fps - I420"},
-                                  {V4L2_PIX_FMT_RGB24, 0, "8 x 4 @ 0 fps - RGB24"},
-                                  {V4L2_PIX_FMT_RGB565, 15, "8 x 4 @ 15 fps - RGB565"},
-                                  {V4L2_PIX_FMT_XBGR32, 5, "8 x 4 @ 5 fps - RGB32"}};
+    const std::vector<Case> cases{
+        {V4L2_PIX_FMT_YUYV, 25, "8 x 4 @ 25 fps - YUY2"},  {V4L2_PIX_FMT_YUV420, 30, "8 x 4 @ 30 fps - I420"},
+        {V4L2_PIX_FMT_RGB24, 0, "8 x 4 @ 0 fps - RGB24"},  {V4L2_PIX_FMT_RGB565, 15, "8 x 4 @ 15 fps - RGB565"},
+        {V4L2_PIX_FMT_XBGR32, 5, "8 x 4 @ 5 fps - RGB32"}, {V4L2_PIX_FMT_MJPEG, 30, "8 x 4 @ 30 fps - MJPG"}};
     for (const Case& c : cases) {
         auto device = std::make_unique<ScriptedDevice>(c.pixelformat, 8, 4, 0, 128);
         device->fps = c.fps;
@@ -290,13 +289,16 @@ TEST_F(V4l2System, MadeFromTheSettingsFile)
     EXPECT_EQ(plain->Options().grab.frequency, 90ms);
     EXPECT_EQ(plain->Options().grab.refreshSeconds, 60);
     EXPECT_EQ(plain->Options().deviceDir, "/dev");
+    EXPECT_EQ(plain->Options().detectionScale, 1);
     ASSERT_TRUE(kestrel::profile::WriteInt(Ini(), "Vorlix", "Frequency", 200));
     ASSERT_TRUE(kestrel::profile::WriteInt(Ini(), "Vorlix", "Refresh Picture", 7));
+    ASSERT_TRUE(kestrel::profile::WriteInt(Ini(), "Vorlix", "Detection scale", 4));
     auto made = MakeV4l2CaptureSystem(Ini());
     auto* set = dynamic_cast<V4l2CaptureSystem*>(made.get());
     ASSERT_NE(set, nullptr);
     EXPECT_EQ(set->Options().grab.frequency, 200ms);
     EXPECT_EQ(set->Options().grab.refreshSeconds, 7);
+    EXPECT_EQ(set->Options().detectionScale, 4);
     EXPECT_EQ(set->Initialise(), 0);
 }
 

@@ -15,6 +15,7 @@
 #include "serveur/capture/CaptureServer.h"
 #include "serveur/capture/WebCamCaptureCamera.h"
 #include "serveur/capture/gstreamer/GstCaptureSystem.h"
+#include "serveur/capture/tests/JpegPictures.h"
 #include "serveur/capture/tests/ScriptedV4l2Device.h"
 #include "serveur/capture/v4l2/V4l2CaptureSystem.h"
 #include "serveur/core/WebCam.h"
@@ -225,6 +226,72 @@ TEST(WebCamCapture, EachV4l2FormatIsDetectedInItsOwnFormat)
             EXPECT_GE(PictureFiles(pictures), 1) << "the moving block is detected, format " << c.code;
         }
     }
+}
+
+// The size of a JPEG file's picture (0 x 0 when it cannot be read).
+std::pair<int, int> PictureSize(const fs::path& file)
+{
+    const std::string bytes = kestrel::test::ReadFile(file.string());
+    tjhandle tj = tjInitDecompress();
+    int w = 0;
+    int h = 0;
+    int sub = 0;
+    int cs = 0;
+    if (tjDecompressHeader3(tj, reinterpret_cast<const unsigned char*>(bytes.data()),
+                            static_cast<unsigned long>(bytes.size()), &w, &h, &sub, &cs) != 0) {
+        w = h = 0;
+    }
+    tjDestroy(tj);
+    return {w, h};
+}
+
+// vorlix_vfw's road with a USB camera in MJPG at "Detection scale" 2: measured
+// as I420 at half size, the detection pictures written whole.
+TEST(WebCamCapture, AV4l2CameraInMjpgIsDetectedAtHalfSizeAndItsPicturesAreWhole)
+{
+    constexpr int kW = 160;
+    constexpr int kH = 120;
+    const kestrel::test::TempDir temp("capture_vfw_mjpg");
+    const fs::path dir = temp.Path();
+    std::ofstream(dir / "video0").put('\n');
+    WebCam cam;
+    cam.LoadConfiguration(0, dir.string());
+    const fs::path pictures = cam.PictureDir();
+    fs::create_directories(pictures);
+    {
+        ActionsRoad actions(cam);
+        cam.SetDetection(true);
+        WebCamCaptureCamera camera(cam);
+        CaptureServer server(camera);
+        auto device = std::make_unique<fakes::ScriptedDevice>(V4L2_PIX_FMT_MJPEG, kW, kH, 0, 64 * 1024);
+        device->live = true;
+        device->period = 10ms;
+        device->picture = [](int n) {
+            return fakes::Compress(fakes::BlockPicture(kW, kH, (n * 4) % (kW - 40), 40, 40), kW, kH, TJSAMP_422);
+        };
+        auto first = std::make_shared<std::unique_ptr<fakes::ScriptedDevice>>(std::move(device));
+        V4l2Options options;
+        options.deviceDir = dir.string();
+        options.grab.frequency = 50ms;
+        options.grab.first = 20ms;
+        options.grab.handover = 20ms;
+        options.detectionScale = 2;
+        ASSERT_TRUE(
+            server.StartSystem(std::make_unique<V4l2CaptureSystem>(options, [first]() -> std::unique_ptr<V4l2Device> {
+                if (*first)
+                    return std::move(*first);
+                return std::make_unique<fakes::ScriptedDevice>(V4L2_PIX_FMT_YUYV, 8, 4, 0, 64);
+            })));
+        ASSERT_TRUE(server.StartConfigured(0, 0));
+        kestrel::test::WaitUntil([&] { return PictureFiles(pictures) >= 1; }, 8s, 10ms);
+        server.CloseDevice();
+    }
+    EXPECT_EQ(cam.Format(), kFourccI420);
+    EXPECT_EQ(cam.Width(), kW / 2) << "measured at half size";
+    EXPECT_EQ(cam.Height(), kH / 2);
+    ASSERT_GE(PictureFiles(pictures), 1) << "the moving block is detected";
+    const fs::path last = pictures / ("vorlix_" + std::to_string(cam.shots.load()) + ".jpg");
+    EXPECT_EQ(PictureSize(last), (std::pair<int, int>{kW, kH})) << "written whole";
 }
 
 }  // namespace

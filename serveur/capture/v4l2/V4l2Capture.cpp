@@ -9,6 +9,7 @@
 #include "libkestrel/error/QXError.h"
 #include "libkestrel/trace/QXTrace.h"
 #include "libkestrel/trace/TraceLevels.h"
+#include "serveur/capture/v4l2/FormatChoice.h"
 #include "serveur/core/PixelFormat.h"
 
 namespace vorlix::capture {
@@ -69,23 +70,20 @@ bool V4l2Capture::ConnectPath(const std::string& path)
         device_->Close();
         return false;
     }
-    if (EngineFormat(fmt.fmt.pix.pixelformat) == 0) {
-        // A camera left in a compressed format (MJPG) mostly also offers YUYV.
-        v4l2_format yuyv = fmt;
-        yuyv.fmt.pix.pixelformat = V4L2_PIX_FMT_YUYV;
-        yuyv.fmt.pix.bytesperline = 0;
-        yuyv.fmt.pix.field = V4L2_FIELD_NONE;
-        if (device_->Ioctl(VIDIOC_S_FMT, &yuyv) == 0 && yuyv.fmt.pix.pixelformat == V4L2_PIX_FMT_YUYV) {
-            TRACE_INFO("%s switched from format 0x%X to YUYV", path.c_str(), fmt.fmt.pix.pixelformat);
-            fmt = yuyv;
-        }
+    if (!ChooseFormat(*device_, path, fmt)) {
+        TRACE_ERROR("Unsupported video format 0x%X (%ux%u)", fmt.fmt.pix.pixelformat, fmt.fmt.pix.width,
+                    fmt.fmt.pix.height);
+        device_->Close();
+        return false;
     }
-    const int format = EngineFormat(fmt.fmt.pix.pixelformat);
+    const bool compressed = IsJpegFormat(fmt.fmt.pix.pixelformat);
+    const int format = compressed ? kFourccI420 : EngineFormat(fmt.fmt.pix.pixelformat);
     const auto width = static_cast<std::size_t>(fmt.fmt.pix.width);
     const auto height = static_cast<std::size_t>(fmt.fmt.pix.height);
     // The first plane's row; I420's chroma planes follow it without padding.
     const std::size_t natural = RowBytes(format, static_cast<int>(fmt.fmt.pix.width));
-    if (format == 0 || width == 0 || height == 0 || (format == kFourccI420 && fmt.fmt.pix.bytesperline > width)) {
+    if (format == 0 || width == 0 || height == 0 ||
+        (!compressed && format == kFourccI420 && fmt.fmt.pix.bytesperline > width)) {
         TRACE_ERROR("Unsupported video format 0x%X (%ux%u)", fmt.fmt.pix.pixelformat, fmt.fmt.pix.width,
                     fmt.fmt.pix.height);
         device_->Close();
@@ -94,6 +92,7 @@ bool V4l2Capture::ConnectPath(const std::string& path)
     width_ = static_cast<int>(width);
     height_ = static_cast<int>(height);
     format_ = format;
+    compressed_ = compressed;
     bytesPerLine_ = fmt.fmt.pix.bytesperline >= natural ? fmt.fmt.pix.bytesperline : natural;
     frameBytes_ = FrameBytes(format, width_, height_);
     fps_ = 0;
@@ -164,6 +163,9 @@ bool V4l2Capture::Start(FrameSink& sink, FrameGate* gate)
     }
     sink_ = &sink;
     gate_ = gate;
+    if (compressed_) {
+        feed_.Start(sink, detectionScale_);
+    }
     stopping_ = false;
     capturing_ = true;
     thread_ = std::thread([this] { Run(); });
@@ -176,6 +178,7 @@ void V4l2Capture::Stop()
     if (thread_.joinable()) {
         thread_.join();
     }
+    feed_.Stop();  // nothing is decoded any more: the measuring thread ends after its frame
     if (!buffers_.empty()) {
         int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         device_->Ioctl(VIDIOC_STREAMOFF, &type);
@@ -184,9 +187,35 @@ void V4l2Capture::Stop()
     capturing_ = false;
 }
 
+void V4l2Capture::Deliver(const Buffer& buffer, std::size_t bytesUsed)
+{
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer.address);
+    if (compressed_) {
+        // Decoded straight from the driver's buffer, which goes back to it
+        // right after; a cut or broken picture is skipped and counted.
+        feed_.Take({bytes, std::min(bytesUsed, buffer.length)});
+        return;
+    }
+    const std::size_t row = RowBytes(format_, width_);
+    const std::size_t needed = bytesPerLine_ == row ? frameBytes_ : bytesPerLine_ * static_cast<std::size_t>(height_);
+    if (buffer.length < needed || bytesUsed < needed) {
+        return;
+    }
+    std::span<const std::uint8_t> data(bytes, frameBytes_);
+    if (bytesPerLine_ != row) {  // drop the driver's row padding
+        tight_.resize(frameBytes_);
+        for (int y = 0; y < height_; ++y) {
+            std::memcpy(tight_.data() + row * static_cast<std::size_t>(y),
+                        bytes + bytesPerLine_ * static_cast<std::size_t>(y), row);
+        }
+        data = tight_;
+    }
+    // V4L2 hands over the top row first.
+    sink_->ProcessFrame(Frame{data, width_, height_, format_, kTopDown});
+}
+
 void V4l2Capture::Run()
 {
-    const std::size_t row = RowBytes(format_, width_);
     while (!stopping_) {
         // Wake for the gate's next timer; the stop flag is looked at every 100 ms at least.
         std::chrono::milliseconds wait(100);
@@ -209,22 +238,9 @@ void V4l2Capture::Run()
             TRACE_ERROR_DETAIL();
             break;
         }
-        const std::size_t needed =
-            bytesPerLine_ == row ? frameBytes_ : bytesPerLine_ * static_cast<std::size_t>(height_);
         const bool wanted = gate_ == nullptr || gate_->Admit(FrameGate::Clock::now());
-        if (wanted && buf.index < buffers_.size() && buffers_[buf.index].length >= needed && buf.bytesused >= needed) {
-            const auto* bytes = static_cast<const std::uint8_t*>(buffers_[buf.index].address);
-            std::span<const std::uint8_t> data(bytes, frameBytes_);
-            if (bytesPerLine_ != row) {  // drop the driver's row padding
-                tight_.resize(frameBytes_);
-                for (int y = 0; y < height_; ++y) {
-                    std::memcpy(tight_.data() + row * static_cast<std::size_t>(y),
-                                bytes + bytesPerLine_ * static_cast<std::size_t>(y), row);
-                }
-                data = tight_;
-            }
-            // V4L2 hands over the top row first.
-            sink_->ProcessFrame(Frame{data, width_, height_, format_, kTopDown});
+        if (wanted && buf.index < buffers_.size()) {
+            Deliver(buffers_[buf.index], buf.bytesused);
         }
         if (device_->Ioctl(VIDIOC_QBUF, &buf) < 0) {
             ErrorSysSet(static_cast<unsigned int>(errno));

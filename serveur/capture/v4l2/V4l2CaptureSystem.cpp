@@ -10,6 +10,7 @@
 
 #include "libkestrel/profile/Profile.h"
 #include "serveur/capture/FormatNames.h"
+#include "serveur/core/DetectionScale.h"
 
 namespace vorlix::capture {
 namespace {
@@ -52,6 +53,7 @@ int FormatNumberOfCode(int code)
 V4l2CaptureSystem::V4l2CaptureSystem(V4l2Options options, DeviceFactory factory)
     : options_(std::move(options)), factory_(std::move(factory)), capture_(factory_())
 {
+    capture_.SetDetectionScale(options_.detectionScale);
 }
 
 V4l2CaptureSystem::~V4l2CaptureSystem()
@@ -149,7 +151,8 @@ int V4l2CaptureSystem::GetModeInfo(int index, ModeInfo& info)
     if (!Connected() || index != 0) {
         return -1;
     }
-    info = ModeInfo{capture_.Width(), capture_.Height(), capture_.Fps(), FormatNumberOfCode(capture_.Format())};
+    const int format = capture_.Compressed() ? FormatNumber("MJPG") : FormatNumberOfCode(capture_.Format());
+    info = ModeInfo{capture_.Width(), capture_.Height(), capture_.Fps(), format};
     return 0;
 }
 
@@ -223,6 +226,7 @@ std::unique_ptr<CaptureSystem> MakeV4l2CaptureSystem(const std::string& iniFile)
     V4l2Options options;
     options.grab.frequency = std::chrono::milliseconds(kestrel::profile::GetInt(iniFile, "Vorlix", "Frequency", 90));
     options.grab.refreshSeconds = kestrel::profile::GetInt(iniFile, "Vorlix", "Refresh Picture", 60);
+    options.detectionScale = ReadDetectionScale(iniFile);
     return std::make_unique<V4l2CaptureSystem>(std::move(options));
 }
 

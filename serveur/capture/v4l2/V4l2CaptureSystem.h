@@ -1,6 +1,7 @@
 // vorlix_vfw's capture layer behind the same operations as vorlix's: the
 // /dev/video* nodes by index, the device's own format as its one mode, frames
-// in that format taken by the grab and preview timers of GrabScheduler.
+// in that format (MJPG decoded to I420) taken by the grab and preview timers
+// of GrabScheduler.
 // This build has no picture properties ("Vorlix Format") and no frame rate.
 #pragma once
 
@@ -21,6 +22,7 @@ struct V4l2Options {
     std::string deviceDir = "/dev";  // where the video<N> nodes are
     GrabSettings grab;
     GrabScheduler::WallClock wallClock;  // whole seconds; default time()
+    int detectionScale = 1;              // "Detection scale": MJPG pictures measured at 1/scale
 };
 
 class V4l2CaptureSystem final : public CaptureSystem {
@@ -62,6 +64,9 @@ public:
     // The grab mode of the running capture (tests and the status line).
     [[nodiscard]] GrabScheduler::Mode Mode() const;
     [[nodiscard]] const V4l2Options& Options() const { return options_; }
+    // JPEG pictures skipped and frames replaced before they were measured.
+    [[nodiscard]] std::uint64_t RejectedPictures() const { return capture_.RejectedPictures(); }
+    [[nodiscard]] std::uint64_t ReplacedFrames() const { return capture_.ReplacedFrames(); }
 
 private:
     struct Node {
@@ -81,8 +86,8 @@ private:
     bool windowShown_ = false;
 };
 
-// The layer for a camera whose settings file is `iniFile` ("Frequency" and
-// "Refresh Picture" of section "Vorlix").
+// The layer for a camera whose settings file is `iniFile` ("Frequency",
+// "Refresh Picture" and "Detection scale" of section "Vorlix").
 std::unique_ptr<CaptureSystem> MakeV4l2CaptureSystem(const std::string& iniFile);
 
 }  // namespace vorlix::capture
