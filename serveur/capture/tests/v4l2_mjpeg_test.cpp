@@ -130,6 +130,45 @@ TEST_F(V4l2Mjpeg, ACutOrEmptyPictureIsSkippedCountedAndTraced)
     EXPECT_EQ(frames.back().data, Decoded(pictures[3], 1));
 }
 
+// The picture without its Huffman tables, as many USB cameras send MJPEG.
+std::vector<std::uint8_t> WithoutHuffmanTables(const std::vector<std::uint8_t>& jpeg)
+{
+    std::vector<std::uint8_t> out(jpeg.begin(), jpeg.begin() + 2);
+    std::size_t at = 2;
+    while (at + 4 <= jpeg.size() && jpeg[at] == 0xFF) {
+        const std::uint8_t marker = jpeg[at + 1];
+        if (marker == 0xDA) {  // the scan runs to the end
+            out.insert(out.end(), jpeg.begin() + static_cast<std::ptrdiff_t>(at), jpeg.end());
+            break;
+        }
+        const std::size_t length = (static_cast<std::size_t>(jpeg[at + 2]) << 8) | jpeg[at + 3];
+        const auto begin = jpeg.begin() + static_cast<std::ptrdiff_t>(at);
+        if (marker != 0xC4) {
+            out.insert(out.end(), begin, begin + static_cast<std::ptrdiff_t>(2 + length));
+        }
+        at += 2 + length;
+    }
+    return out;
+}
+
+TEST_F(V4l2Mjpeg, APictureWithoutHuffmanTablesIsDecodedWithTheStandardOnes)
+{
+    const std::vector<std::uint8_t> whole = Picture(3);
+    const std::vector<std::uint8_t> bare = WithoutHuffmanTables(whole);
+    ASSERT_LT(bare.size(), whole.size());
+    auto device = MjpgCamera({bare});
+    V4l2Capture capture(std::move(device));
+    ASSERT_TRUE(capture.Connect(0));
+    WholeSink sink;
+    ASSERT_TRUE(capture.Start(sink));
+    EXPECT_TRUE(kestrel::test::WaitUntil([&] { return sink.Count() == 1; }));
+    capture.Stop();
+    EXPECT_EQ(capture.RejectedPictures(), 0U);
+    const std::vector<WholeSeen> frames = sink.Frames();
+    ASSERT_EQ(frames.size(), 1U);
+    EXPECT_EQ(frames[0].data, Decoded(whole, 1));
+}
+
 // The driver writes later pictures into the same four buffers while the first
 // frame is measured: the whole picture must still be that frame's.
 TEST_F(V4l2Mjpeg, AtScaleTwoTheFrameIsHalfSizeAndItsPictureIsTheWholeOfTheSameFrame)
