@@ -64,13 +64,15 @@ protected:
     std::string Ini() const { return (dir_ / "Vorlix.ini").string(); }
 
     // A system whose capture device is `device`; names are read through fresh devices.
-    std::unique_ptr<V4l2CaptureSystem> Make(std::unique_ptr<ScriptedDevice> device, GrabSettings grab = {})
+    std::unique_ptr<V4l2CaptureSystem> Make(std::unique_ptr<ScriptedDevice> device, GrabSettings grab = {},
+                                            int detectionScale = 1)
     {
         fake_ = device.get();
         auto first = std::make_shared<std::unique_ptr<ScriptedDevice>>(std::move(device));
         V4l2Options options;
         options.deviceDir = dir_.string();
         options.grab = grab;
+        options.detectionScale = detectionScale;
         options.wallClock = [this] { return wall_.load(); };
         return std::make_unique<V4l2CaptureSystem>(options, [first]() -> std::unique_ptr<V4l2Device> {
             if (*first) {
@@ -169,6 +171,20 @@ TEST_F(V4l2System, TheConfiguredDeviceAndModeAreIgnored)
     EXPECT_EQ(server.DeviceIndex(), 0);
     EXPECT_EQ(server.ModeIndex(), 0);
     EXPECT_TRUE(server.Running());
+}
+
+TEST_F(V4l2System, AnMjpgCameraAtDetectionScaleTwoSizesTheImagesForItsHalfSizeFrames)
+{
+    auto device = std::make_unique<ScriptedDevice>(V4L2_PIX_FMT_MJPEG, 9, 5, 0, 4096);
+    device->fps = 30;
+    Camera camera(Ini());
+    CaptureServer server(camera);
+    ASSERT_TRUE(server.StartSystem(Make(std::move(device), {}, 2)));
+    ASSERT_TRUE(server.StartConfigured(0, 0));
+    EXPECT_EQ(server.ModeList(), std::vector<std::string>{"9 x 5 @ 30 fps - MJPG"}) << "the camera's own mode";
+    EXPECT_EQ(camera.resizedWidth, 5) << "the size the frames are measured at, rounded up";
+    EXPECT_EQ(camera.resizedHeight, 3);
+    server.CloseDevice();
 }
 
 TEST_F(V4l2System, ThisBuildHasNoPictureProperties)

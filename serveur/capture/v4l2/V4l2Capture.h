@@ -48,6 +48,16 @@ public:
     [[nodiscard]] int Format() const { return format_; }
     // The camera sends JPEG pictures.
     [[nodiscard]] bool Compressed() const { return compressed_; }
+    // The size of the frames the sink gets: a camera's JPEG pictures are
+    // measured at 1/scale, rounded up.
+    [[nodiscard]] int FrameWidth() const
+    {
+        return compressed_ ? (width_ + detectionScale_ - 1) / detectionScale_ : width_;
+    }
+    [[nodiscard]] int FrameHeight() const
+    {
+        return compressed_ ? (height_ + detectionScale_ - 1) / detectionScale_ : height_;
+    }
     [[nodiscard]] int Fps() const { return fps_; }  // 0 when the device does not tell
     [[nodiscard]] const std::string& Path() const { return path_; }
 

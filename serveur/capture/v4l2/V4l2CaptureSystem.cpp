@@ -167,8 +167,9 @@ int V4l2CaptureSystem::SetMode(const ModeInfo& info)
 
 void V4l2CaptureSystem::GetImageSize(int& width, int& height)
 {
-    width = Connected() ? capture_.Width() : 0;
-    height = Connected() ? capture_.Height() : 0;
+    // The size the engine measures, so its images are sized once at the start.
+    width = Connected() ? capture_.FrameWidth() : 0;
+    height = Connected() ? capture_.FrameHeight() : 0;
 }
 
 int V4l2CaptureSystem::StartCapture(FrameSink& sink)
