@@ -186,6 +186,9 @@ TEST_F(V4l2Mjpeg, AtScaleTwoTheFrameIsHalfSizeAndItsPictureIsTheWholeOfTheSameFr
     sink.Hold();
     ASSERT_TRUE(capture.Start(sink));
     ASSERT_TRUE(kestrel::test::WaitUntil([&] { return sink.Entered() == 1; }));
+    EXPECT_EQ(traces_.Count("/dev/video0 sends MJPG: pictures decoded to I420, 128 x 96 measured at 64 x 48",
+                            kestrel::kLevelInfo),
+              1);
     for (std::size_t n = 1; n < pictures.size(); ++n) {
         fake->Add(pictures[n]);
     }

@@ -165,6 +165,8 @@ bool V4l2Capture::Start(FrameSink& sink, FrameGate* gate)
     gate_ = gate;
     if (compressed_) {
         feed_.Start(sink, detectionScale_);
+        TRACE_INFO("%s sends MJPG: pictures decoded to I420, %d x %d measured at %d x %d", path_.c_str(), width_,
+                   height_, FrameWidth(), FrameHeight());
     }
     stopping_ = false;
     capturing_ = true;
