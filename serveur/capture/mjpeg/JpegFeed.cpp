@@ -47,6 +47,17 @@ std::uint64_t JpegFeed::Processed() const
     return processedBefore_.load() + (handoff_ != nullptr ? handoff_->Processed() : 0);
 }
 
+void JpegFeed::Skip(const char* why)
+{
+    const std::uint64_t count = rejected_.fetch_add(1) + 1;
+    if (count == 1) {
+        TRACE_WARN("Video source: JPEG picture skipped (%s)", why);
+    } else {
+        TRACE_LEVEL(kestrel::kLevelUser3, "JPEG picture skipped (%s), %llu so far", why,
+                    static_cast<unsigned long long>(count));
+    }
+}
+
 bool JpegFeed::Take(std::span<const std::uint8_t> jpeg)
 {
     if (handoff_ == nullptr) {
@@ -55,13 +66,7 @@ bool JpegFeed::Take(std::span<const std::uint8_t> jpeg)
     // Decoded into the handoff's free buffer while the measuring thread works on the previous frame.
     const std::optional<Frame> frame = decoder_.Decode(jpeg, scale_, handoff_->Buffer());
     if (!frame) {
-        const std::uint64_t count = rejected_.fetch_add(1) + 1;
-        if (count == 1) {
-            TRACE_WARN("Video source: JPEG picture skipped (%s)", decoder_.LastError().c_str());
-        } else {
-            TRACE_LEVEL(kestrel::kLevelUser3, "JPEG picture skipped (%s), %llu so far", decoder_.LastError().c_str(),
-                        static_cast<unsigned long long>(count));
-        }
+        Skip(decoder_.LastError().c_str());
         return false;
     }
     width_ = frame->width;

@@ -40,6 +40,8 @@ public:
     // hands the frame over. `jpeg` is read during the call only (a scaled
     // frame's picture is kept by the keeper). False for a picture skipped.
     bool Take(std::span<const std::uint8_t> jpeg);
+    // A picture the source itself says is broken: skipped, counted and traced as one that does not decode.
+    void Skip(const char* why);
     // The size of the last frame handed over (reading thread).
     [[nodiscard]] int Width() const { return width_; }
     [[nodiscard]] int Height() const { return height_; }

@@ -62,6 +62,7 @@ public:
     int mapped = 0;
     std::atomic<int> produced{0};
     std::atomic<int> dequeued{0};  // frames of the list handed out
+    std::vector<int> damaged;      // frames of the list (1 = the first) marked V4L2_BUF_FLAG_ERROR
 
     int Open(const std::string& p) override
     {
@@ -210,7 +211,9 @@ public:
                     std::copy_n(frames.front().begin(), n, target.begin());
                     b->bytesused = static_cast<unsigned>(n);
                     frames.pop_front();
-                    ++dequeued;
+                    const int number = ++dequeued;
+                    b->flags =
+                        std::find(damaged.begin(), damaged.end(), number) != damaged.end() ? V4L2_BUF_FLAG_ERROR : 0;
                 }
                 return 0;
             }

@@ -108,26 +108,32 @@ TEST_F(V4l2Mjpeg, ACameraInMjpgStaysInItAndEachPictureArrivesAsI420)
     EXPECT_EQ(capture.RejectedPictures(), 0U);
 }
 
-TEST_F(V4l2Mjpeg, ACutOrEmptyPictureIsSkippedCountedAndTraced)
+TEST_F(V4l2Mjpeg, ACutEmptyOrDamagedPictureIsSkippedCountedAndTraced)
 {
-    std::vector<std::vector<std::uint8_t>> pictures{Picture(0), Picture(1), {}, Picture(2)};
+    // The fourth is whole, but the driver says data of it was lost.
+    std::vector<std::vector<std::uint8_t>> pictures{Picture(0), Picture(1), {}, Picture(4), Picture(2)};
     pictures[1].resize(pictures[1].size() * 2 / 3);
     auto device = MjpgCamera(pictures);
     ScriptedDevice* fake = device.get();
+    fake->damaged = {4};
     V4l2Capture capture(std::move(device));
     ASSERT_TRUE(capture.Connect(0));
     WholeSink sink;
     ASSERT_TRUE(capture.Start(sink));
-    EXPECT_TRUE(kestrel::test::WaitUntil([&] { return capture.RejectedPictures() == 2 && fake->dequeued == 4; }));
+    EXPECT_TRUE(kestrel::test::WaitUntil([&] { return capture.RejectedPictures() == 3 && fake->dequeued == 5; }));
     EXPECT_TRUE(kestrel::test::WaitUntil([&] { return sink.Count() + capture.ReplacedFrames() == 2; }));
     EXPECT_TRUE(capture.Capturing()) << "a bad picture does not stop the camera";
     capture.Stop();
-    EXPECT_EQ(capture.RejectedPictures(), 2U);
+    EXPECT_EQ(capture.RejectedPictures(), 3U);
     EXPECT_EQ(traces_.Count("JPEG picture skipped", kestrel::kLevelWarn), 1);
-    EXPECT_EQ(traces_.Count("JPEG picture skipped", kestrel::kLevelUser3), 1);
+    EXPECT_EQ(traces_.Count("JPEG picture skipped", kestrel::kLevelUser3), 2);
+    EXPECT_EQ(traces_.Count("JPEG picture skipped (the driver marked it damaged), 3 so far", kestrel::kLevelUser3), 1);
     const std::vector<WholeSeen> frames = sink.Frames();
     ASSERT_FALSE(frames.empty());
-    EXPECT_EQ(frames.back().data, Decoded(pictures[3], 1));
+    for (const WholeSeen& f : frames) {
+        EXPECT_NE(f.data, Decoded(pictures[3], 1)) << "the damaged picture never reaches the engine";
+    }
+    EXPECT_EQ(frames.back().data, Decoded(pictures[4], 1));
 }
 
 // The picture without its Huffman tables, as many USB cameras send MJPEG.

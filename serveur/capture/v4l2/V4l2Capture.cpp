@@ -189,9 +189,14 @@ void V4l2Capture::Stop()
     capturing_ = false;
 }
 
-void V4l2Capture::Deliver(const Buffer& buffer, std::size_t bytesUsed)
+void V4l2Capture::Deliver(const Buffer& buffer, std::size_t bytesUsed, bool broken)
 {
     const auto* bytes = static_cast<const std::uint8_t*>(buffer.address);
+    if (compressed_ && broken) {
+        // A picture with lost data may still decode, as a picture torn apart: movement that never was.
+        feed_.Skip("the driver marked it damaged");
+        return;
+    }
     if (compressed_) {
         // Decoded straight from the driver's buffer, which goes back to it
         // right after; a cut or broken picture is skipped and counted.
@@ -242,7 +247,7 @@ void V4l2Capture::Run()
         }
         const bool wanted = gate_ == nullptr || gate_->Admit(FrameGate::Clock::now());
         if (wanted && buf.index < buffers_.size()) {
-            Deliver(buffers_[buf.index], buf.bytesused);
+            Deliver(buffers_[buf.index], buf.bytesused, (buf.flags & V4L2_BUF_FLAG_ERROR) != 0);
         }
         if (device_->Ioctl(VIDIOC_QBUF, &buf) < 0) {
             ErrorSysSet(static_cast<unsigned int>(errno));

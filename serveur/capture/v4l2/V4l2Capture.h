@@ -76,8 +76,9 @@ private:
     };
     void Run();
     void Release();
-    // Hands the frame of a dequeued buffer on (a short raw frame is dropped).
-    void Deliver(const Buffer& buffer, std::size_t bytesUsed);
+    // Hands the frame of a dequeued buffer on (a short raw frame is dropped);
+    // `broken`: the driver marked the buffer's data as damaged.
+    void Deliver(const Buffer& buffer, std::size_t bytesUsed, bool broken);
 
     std::unique_ptr<V4l2Device> device_;
     std::string path_;
