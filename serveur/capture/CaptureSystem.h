@@ -65,7 +65,7 @@ public:
     // For layers that pick frames by the main window's state (vorlix_vfw):
     // whether the window is shown, and how to ask the camera for a client refresh.
     virtual void SetWindowShown(bool /*shown*/) {}
-    virtual void SetClientRefresh(std::function<void()> /*refresh*/) {}
+    virtual void SetClientRefresh(const std::function<void()>& /*refresh*/) {}
 };
 
 }  // namespace vorlix::capture

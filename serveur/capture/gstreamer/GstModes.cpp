@@ -103,7 +103,11 @@ std::vector<GstMode> ModesOfCaps(const GstCaps* caps)
             base += std::string(",format=") + f;
         }
         for (const auto& [fps, text] : RatesOf(s)) {
-            modes.push_back(GstMode{{w, h, fps, format}, text.empty() ? base : base + ",framerate=" + text});
+            std::string caps = base;
+            if (!text.empty()) {
+                caps.append(",framerate=").append(text);
+            }
+            modes.push_back(GstMode{{w, h, fps, format}, std::move(caps)});
         }
     }
     return modes;

@@ -463,7 +463,7 @@ TEST_F(GstCapture, SoakOnTheTestCamera)
     ASSERT_TRUE(server.StartCapture(TestPatternIndex(server), 3));
     std::this_thread::sleep_for(5s);
     const long start = ResidentKb();
-    std::this_thread::sleep_for(std::chrono::seconds(std::atol(seconds)));
+    std::this_thread::sleep_for(std::chrono::seconds(std::strtol(seconds, nullptr, 10)));
     const long end = ResidentKb();
     server.CloseDevice();
     std::printf("soak: %d frames, RSS %ld kB after 5 s, %ld kB at the end\n", camera.Count(), start, end);

@@ -131,6 +131,7 @@ void CheckWholePictures(int scale)
     JpegFeed feed(&keeper);
     feed.Start(sink, scale);
     std::vector<std::vector<std::uint8_t>> pictures;
+    pictures.reserve(8);
     for (int n = 0; n < 8; ++n) {
         pictures.push_back(Picture(n));
     }

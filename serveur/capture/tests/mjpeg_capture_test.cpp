@@ -362,6 +362,7 @@ int WhichPart(const std::vector<std::vector<std::uint8_t>>& parts, const std::ve
 TEST(MjpegCapture, AtDetectionScaleTwoAFrameWrittenLateGetsItsOwnWholePicture)
 {
     std::vector<std::vector<std::uint8_t>> parts;
+    parts.reserve(12);
     for (int n = 0; n < 12; ++n) {
         parts.push_back(MovingFrame(n));
     }

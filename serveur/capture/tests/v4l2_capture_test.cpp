@@ -38,11 +38,11 @@ struct FormatCase {
 TEST_F(V4l2, EachFormatReachesTheEngineWithItsCodeSizeAndRowOrder)
 {
     const std::vector<FormatCase> cases{
-        {V4L2_PIX_FMT_YUYV, kFourccYuy2, 8, 4, 16, 8 * 4 * 2},
-        {V4L2_PIX_FMT_YUV420, kFourccI420, 8, 4, 8, 8 * 4 * 3 / 2},
-        {V4L2_PIX_FMT_RGB24, kFormatRgb24, 6, 3, 18, 6 * 3 * 3},
-        {V4L2_PIX_FMT_RGB565, kFormatRgb16, 8, 4, 16, 8 * 4 * 2},
-        {V4L2_PIX_FMT_XBGR32, kFormatRgb32, 4, 2, 16, 4 * 2 * 4},
+        {V4L2_PIX_FMT_YUYV, kFourccYuy2, 8, 4, 16, 8U * 4 * 2},
+        {V4L2_PIX_FMT_YUV420, kFourccI420, 8, 4, 8, 8U * 4 * 3 / 2},
+        {V4L2_PIX_FMT_RGB24, kFormatRgb24, 6, 3, 18, 6U * 3 * 3},
+        {V4L2_PIX_FMT_RGB565, kFormatRgb16, 8, 4, 16, 8U * 4 * 2},
+        {V4L2_PIX_FMT_XBGR32, kFormatRgb32, 4, 2, 16, 4U * 2 * 4},
     };
     for (const auto& c : cases) {
         auto device = std::make_unique<ScriptedDevice>(c.pixelformat, c.width, c.height, c.bytesPerLine, c.frameBytes);
@@ -86,7 +86,8 @@ TEST_F(V4l2, PaddedRowsAreDeliveredTight)
     ASSERT_EQ(recorder.frames.size(), 1U);
     std::vector<std::uint8_t> tight;
     for (int y = 0; y < 3; ++y) {
-        tight.insert(tight.end(), padded.begin() + y * 16, padded.begin() + y * 16 + 15);
+        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(y) * 16;
+        tight.insert(tight.end(), padded.begin() + row, padded.begin() + row + 15);
     }
     EXPECT_EQ(recorder.frames[0].data, tight);
 }

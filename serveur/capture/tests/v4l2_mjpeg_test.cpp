@@ -29,7 +29,7 @@ using namespace fakes;
 
 constexpr unsigned kW = 128;
 constexpr unsigned kH = 96;
-constexpr std::size_t kBufferBytes = 64 * 1024;
+constexpr std::size_t kBufferBytes = std::size_t{64} * 1024;
 
 // Picture n: the block at x = 4 + 7n.
 std::vector<std::uint8_t> Picture(int n)
@@ -73,6 +73,7 @@ protected:
 TEST_F(V4l2Mjpeg, ACameraInMjpgStaysInItAndEachPictureArrivesAsI420)
 {
     std::vector<std::vector<std::uint8_t>> pictures;
+    pictures.reserve(10);
     for (int n = 0; n < 10; ++n) {
         pictures.push_back(Picture(n));  // more than the four buffers: each goes back to the driver
     }
@@ -180,6 +181,7 @@ TEST_F(V4l2Mjpeg, APictureWithoutHuffmanTablesIsDecodedWithTheStandardOnes)
 TEST_F(V4l2Mjpeg, AtScaleTwoTheFrameIsHalfSizeAndItsPictureIsTheWholeOfTheSameFrame)
 {
     std::vector<std::vector<std::uint8_t>> pictures;
+    pictures.reserve(9);
     for (int n = 0; n < 9; ++n) {
         pictures.push_back(Picture(n));
     }

@@ -164,7 +164,7 @@ void PaintScene(std::vector<std::uint8_t>& frame, int number, int code, int widt
     for (int y = height / 4; y < height * 3 / 4; ++y) {
         for (int x = left; x < left + 40; ++x) {
             for (int b = 0; b < bpp; ++b) {
-                frame[static_cast<std::size_t>((y * width + x) * bpp + b)] = 0xF0;
+                frame[(static_cast<std::size_t>(y) * width + x) * bpp + b] = 0xF0;
             }
         }
     }
@@ -181,11 +181,12 @@ TEST(WebCamCapture, EachV4l2FormatIsDetectedInItsOwnFormat)
         int code;
         std::size_t bytes;
     };
-    const std::vector<Case> cases{{V4L2_PIX_FMT_YUYV, kFourccYuy2, kW * kH * 2},
-                                  {V4L2_PIX_FMT_YUV420, kFourccI420, kW * kH * 3 / 2},
-                                  {V4L2_PIX_FMT_RGB24, kFormatRgb24, kW * kH * 3},
-                                  {V4L2_PIX_FMT_RGB565, kFormatRgb16, kW * kH * 2},
-                                  {V4L2_PIX_FMT_XBGR32, kFormatRgb32, kW * kH * 4}};
+    constexpr std::size_t kPixels = static_cast<std::size_t>(kW) * kH;
+    const std::vector<Case> cases{{V4L2_PIX_FMT_YUYV, kFourccYuy2, kPixels * 2},
+                                  {V4L2_PIX_FMT_YUV420, kFourccI420, kPixels * 3 / 2},
+                                  {V4L2_PIX_FMT_RGB24, kFormatRgb24, kPixels * 3},
+                                  {V4L2_PIX_FMT_RGB565, kFormatRgb16, kPixels * 2},
+                                  {V4L2_PIX_FMT_XBGR32, kFormatRgb32, kPixels * 4}};
     for (const Case& c : cases) {
         const kestrel::test::TempDir temp("capture_vfw");
         const fs::path dir = temp.Path();

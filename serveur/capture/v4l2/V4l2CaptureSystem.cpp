@@ -26,7 +26,7 @@ int NodeNumber(const std::string& name)
             return -1;
         }
     }
-    return std::atoi(name.c_str() + 5);
+    return static_cast<int>(std::strtol(name.c_str() + 5, nullptr, 10));  // at most four digits
 }
 
 // The mode-list name of an engine format code.
@@ -94,7 +94,8 @@ void V4l2CaptureSystem::RefreshDeviceList()
                 const auto* card = reinterpret_cast<const char*>(caps.card);
                 const std::string name(card, strnlen(card, sizeof caps.card));
                 if (!name.empty()) {
-                    node.name = name + " (" + path + ")";
+                    node.name = name;
+                    node.name.append(" (").append(path).append(")");
                 }
             }
             probe->Close();

@@ -59,7 +59,7 @@ public:
 
     [[nodiscard]] bool HasDeviceSettings() const override { return false; }
     void SetWindowShown(bool shown) override;
-    void SetClientRefresh(std::function<void()> refresh) override { refresh_ = std::move(refresh); }
+    void SetClientRefresh(const std::function<void()>& refresh) override { refresh_ = refresh; }
 
     // The grab mode of the running capture (tests and the status line).
     [[nodiscard]] GrabScheduler::Mode Mode() const;
