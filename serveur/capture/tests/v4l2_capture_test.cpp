@@ -38,11 +38,11 @@ struct FormatCase {
 TEST_F(V4l2, EachFormatReachesTheEngineWithItsCodeSizeAndRowOrder)
 {
     const std::vector<FormatCase> cases{
-        {V4L2_PIX_FMT_YUYV, kFourccYuy2, 8, 4, 16, 8U * 4 * 2},
-        {V4L2_PIX_FMT_YUV420, kFourccI420, 8, 4, 8, 8U * 4 * 3 / 2},
-        {V4L2_PIX_FMT_RGB24, kFormatRgb24, 6, 3, 18, 6U * 3 * 3},
-        {V4L2_PIX_FMT_RGB565, kFormatRgb16, 8, 4, 16, 8U * 4 * 2},
-        {V4L2_PIX_FMT_XBGR32, kFormatRgb32, 4, 2, 16, 4U * 2 * 4},
+        {V4L2_PIX_FMT_YUYV, kFourccYuy2, 8, 4, 16, std::size_t{8} * 4 * 2},
+        {V4L2_PIX_FMT_YUV420, kFourccI420, 8, 4, 8, std::size_t{8} * 4 * 3 / 2},
+        {V4L2_PIX_FMT_RGB24, kFormatRgb24, 6, 3, 18, std::size_t{6} * 3 * 3},
+        {V4L2_PIX_FMT_RGB565, kFormatRgb16, 8, 4, 16, std::size_t{8} * 4 * 2},
+        {V4L2_PIX_FMT_XBGR32, kFormatRgb32, 4, 2, 16, std::size_t{4} * 2 * 4},
     };
     for (const auto& c : cases) {
         auto device = std::make_unique<ScriptedDevice>(c.pixelformat, c.width, c.height, c.bytesPerLine, c.frameBytes);
