@@ -10,6 +10,7 @@
 #include "libkestrel/profile/Profile.h"
 #include "serveur/app/CommandLine.h"
 #include "serveur/app/ServerPaths.h"
+#include "serveur/core/SettingsSections.h"
 #include "serveur/scrambler/PasswordScrambler.h"
 
 namespace vorlix::app {
@@ -147,7 +148,7 @@ bool StorePassword(const std::string& settingsFile, const std::string& password,
 {
     namespace prof = kestrel::profile;
     if (password.empty()) {
-        if (!prof::WriteString(settingsFile, "Vorlix", kKey, "")) {
+        if (!prof::WriteString(settingsFile, section::kMain, kKey, "")) {
             why = std::string("cannot write ") + settingsFile + ": " + std::strerror(errno);
             return false;
         }
@@ -169,13 +170,13 @@ bool StorePassword(const std::string& settingsFile, const std::string& password,
         why = "the password cannot be scrambled";
         return false;
     }
-    if (!prof::WriteString(settingsFile, "Vorlix", kKey, scrambled)) {
+    if (!prof::WriteString(settingsFile, section::kMain, kKey, scrambled)) {
         why = std::string("cannot write ") + settingsFile + ": " + std::strerror(errno);
         return false;
     }
     // Read back as the server will: a value the settings file cannot hold is no password.
     std::string back;
-    const std::string stored = prof::GetString(settingsFile, "Vorlix", kKey, "");
+    const std::string stored = prof::GetString(settingsFile, section::kMain, kKey, "");
     if (!UnscramblePassword(stored, kKey, back) || back != password) {
         why = "the password does not read back from " + settingsFile;
         return false;

@@ -3,9 +3,11 @@
 
 #include <string>
 
+#include "serveur/core/SettingsSections.h"
+
 namespace vorlix::audio {
 
-inline constexpr const char* kAudioSection = "Vorlix Audio Management";
+inline constexpr const char* kAudioSection = section::kAudio;
 // Read for an absent "device out" when the section exists: names no device.
 inline constexpr int kNoDevice = 98657;
 

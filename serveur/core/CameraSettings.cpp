@@ -2,6 +2,7 @@
 
 #include "libkestrel/profile/Profile.h"
 #include "serveur/core/SettingRanges.h"
+#include "serveur/core/SettingsSections.h"
 
 namespace vorlix {
 
@@ -11,7 +12,7 @@ std::map<std::string, int> ReadFormatProperties(const std::string& settingsFile)
 {
     std::map<std::string, int> out;
     for (const char* name : kFormatProperties) {
-        const int v = prof::GetInt(settingsFile, "Vorlix Format", name, kSentinel);
+        const int v = prof::GetInt(settingsFile, section::kFormat, name, kSentinel);
         if (v != kSentinel) {
             out[name] = v;
         }
@@ -22,7 +23,7 @@ std::map<std::string, int> ReadFormatProperties(const std::string& settingsFile)
 void WriteFormatProperties(const std::string& settingsFile, const std::map<std::string, int>& values)
 {
     for (const auto& [name, v] : values) {
-        prof::WriteInt(settingsFile, "Vorlix Format", name, v);
+        prof::WriteInt(settingsFile, section::kFormat, name, v);
     }
 }
 
@@ -42,7 +43,7 @@ std::optional<int> OptionalInt(const std::string& file, const char* section, con
 FtpSettings ReadFtpSettings(const std::string& f)
 {
     FtpSettings s;
-    const char* sec = "Vorlix FTP";
+    const char* sec = section::kFtp;
     s.management = prof::GetInt(f, sec, "management", 0);
     s.server = prof::GetString(f, sec, "Server", "");
     s.remoteDir = prof::GetString(f, sec, "RemoteDir", "");

@@ -7,6 +7,7 @@
 #include "libkestrel/trace/QXTrace.h"
 #include "libkestrel/trace/TraceLevels.h"
 #include "serveur/core/SettingRanges.h"
+#include "serveur/core/SettingsSections.h"
 
 namespace vorlix {
 
@@ -17,7 +18,7 @@ int DetectionScaleOf(int value)
 
 int ReadDetectionScale(const std::string& file)
 {
-    const int value = ReadRangedInt(file, "Vorlix", "Detection scale");
+    const int value = ReadRangedInt(file, section::kMain, "Detection scale");
     const int scale = DetectionScaleOf(value);
     if (scale != value) {
         TRACE_WARN("Setting \"Detection scale\" of [Vorlix] = \"%d\" is neither 1, 2 nor 4: 1 used", value);

@@ -10,16 +10,17 @@
 #include "libkestrel/profile/Profile.h"
 #include "libkestrel/trace/TraceLevels.h"
 #include "serveur/core/ScheduleWord.h"
+#include "serveur/core/SettingsSections.h"
 
 namespace vorlix {
 
 namespace {
 
-constexpr const char* kMain = "Vorlix";
-constexpr const char* kAudio = "Vorlix Audio Management";
-constexpr const char* kExecute = "Vorlix Execute";
-constexpr const char* kFtp = "Vorlix FTP";
-constexpr const char* kSound = "Vorlix Sound Management";
+using section::kAudio;
+using section::kExecute;
+using section::kFtp;
+using section::kMain;
+using section::kSound;
 constexpr int kDay = 86400;
 
 // clang-format off

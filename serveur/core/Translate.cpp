@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "libkestrel/profile/Profile.h"
+#include "serveur/core/SettingsSections.h"
 
 namespace vorlix {
 
@@ -24,7 +25,7 @@ std::string LanguageFromLocale()
 
 std::string LanguageFromSettings(const std::string& settingsFile)
 {
-    std::string lang = kestrel::profile::GetString(settingsFile, "Vorlix", "LANG", "", 31);
+    std::string lang = kestrel::profile::GetString(settingsFile, section::kMain, "LANG", "", 31);
     if (lang.empty())
         return LanguageFromLocale();
     static const char* const kLocales[][2] = {{"fr", "fr_FR.UTF-8"},

@@ -9,6 +9,7 @@
 #include "libkestrel/trace/QXTrace.h"
 #include "libkestrel/trace/TraceLevels.h"
 #include "serveur/core/SettingRanges.h"
+#include "serveur/core/SettingsSections.h"
 #include "serveur/core/WebCam.h"
 #include "serveur/scrambler/PasswordScrambler.h"
 
@@ -17,10 +18,10 @@ namespace vorlix {
 namespace prof = kestrel::profile;
 
 namespace {
-constexpr const char* kMain = "Vorlix";
-constexpr const char* kSound = "Vorlix Sound Management";
-constexpr const char* kAudio = "Vorlix Audio Management";
-constexpr const char* kExecute = "Vorlix Execute";
+using section::kAudio;
+using section::kExecute;
+using section::kMain;
+using section::kSound;
 
 std::string CurrentDirectory()
 {
@@ -186,7 +187,7 @@ void WebCam::ReadConfiguration(bool takeShotCounter)
     s.fps = Ranged(f, kMain, "fps");
     s.frequency = Ranged(f, kMain, "Frequency");
     s.schedule = ReadSchedule(f);
-    s.clientPriority = OptionalInt(f, "Vorlix Client", "Priority");
+    s.clientPriority = OptionalInt(f, section::kClient, "Priority");
     if (takeShotCounter) {
         shots.store(s.currentShots);
     }

@@ -11,6 +11,7 @@
 #include "libkestrel/trace/TraceLevels.h"
 #include "serveur/core/DetectionScale.h"
 #include "serveur/core/FrameToRgb.h"
+#include "serveur/core/SettingsSections.h"
 #include "serveur/core/WebCam.h"
 #include "serveur/core/ZoneMath.h"
 
@@ -198,13 +199,13 @@ void WebCam::WriteZoneCorners(int count)
     for (int i = 0; i < count; ++i) {
         const auto& z = snap.slots[static_cast<std::size_t>(i)];
         const std::string n = std::to_string(i);
-        prof::WriteInt(f, "Vorlix", "x0_" + n, z.x0);
-        prof::WriteInt(f, "Vorlix", "y0_" + n, z.y0);
-        prof::WriteInt(f, "Vorlix", "x1_" + n, z.x1);
-        prof::WriteInt(f, "Vorlix", "y1_" + n, z.y1);
+        prof::WriteInt(f, section::kMain, "x0_" + n, z.x0);
+        prof::WriteInt(f, section::kMain, "y0_" + n, z.y0);
+        prof::WriteInt(f, section::kMain, "x1_" + n, z.x1);
+        prof::WriteInt(f, section::kMain, "y1_" + n, z.y1);
     }
-    prof::WriteInt(f, "Vorlix", "width", Width());
-    prof::WriteInt(f, "Vorlix", "height", Height());
+    prof::WriteInt(f, section::kMain, "width", Width());
+    prof::WriteInt(f, section::kMain, "height", Height());
 }
 
 void WebCam::StoreFrameSize()

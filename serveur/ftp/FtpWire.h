@@ -9,10 +9,12 @@
 #include <string_view>
 #include <vector>
 
+#include "serveur/core/SettingsSections.h"
+
 namespace vorlix::ftp {
 
 // The settings section of the uploader.
-inline constexpr const char* kSection = "Vorlix FTP";
+inline constexpr const char* kSection = section::kFtp;
 // The key text that scrambles the stored password.
 inline constexpr const char* kPasswordKey = "Password";
 // The only service number that means FTP.

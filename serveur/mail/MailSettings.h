@@ -5,9 +5,11 @@
 #include <string>
 #include <string_view>
 
+#include "serveur/core/SettingsSections.h"
+
 namespace vorlix {
 
-inline constexpr std::string_view kMailSection = "Vorlix MAIL";
+inline constexpr std::string_view kMailSection = section::kMail;
 // Key text of the scrambled "Password" of the section.
 inline constexpr std::string_view kMailPasswordKey = "Password";
 // Sender address when "From" is absent: the product's own.

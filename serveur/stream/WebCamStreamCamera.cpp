@@ -1,6 +1,7 @@
 #include "serveur/stream/WebCamStreamCamera.h"
 
 #include "libkestrel/profile/Profile.h"
+#include "serveur/core/SettingsSections.h"
 #include "serveur/core/ThreadPriority.h"
 #include "serveur/scrambler/PasswordScrambler.h"
 
@@ -16,8 +17,8 @@ StreamSettings WebCamStreamCamera::Settings() const
     // Not kept by the camera object: read from its settings file. A password
     // key that is present but cannot be unscrambled must not mean "none".
     const std::string& file = cam_.SettingsFile();
-    settings.maxClients = kestrel::profile::GetInt(file, "Vorlix", "Max clients", settings.maxClients);
-    const std::string scrambled = kestrel::profile::GetString(file, "Vorlix", "Authentification client", "");
+    settings.maxClients = kestrel::profile::GetInt(file, section::kMain, "Max clients", settings.maxClients);
+    const std::string scrambled = kestrel::profile::GetString(file, section::kMain, "Authentification client", "");
     std::string plain;
     settings.passwordUnreadable =
         !scrambled.empty() && !UnscramblePassword(scrambled, "Authentification client", plain);
@@ -33,7 +34,7 @@ void WebCamStreamCamera::AddEventText(const std::string& text)
 
 void WebCamStreamCamera::ApplyStreamThreadPriority()
 {
-    SetThreadPriorityFromIni(cam_.SettingsFile(), "Vorlix Client");
+    SetThreadPriorityFromIni(cam_.SettingsFile(), section::kClient);
 }
 
 WebCamStreamServer::WebCamStreamServer(WebCam& cam, WebCamStreamCamera::EventSink sink)

@@ -19,6 +19,7 @@
 #include "libkestrel/trace/TraceLevels.h"
 #include "serveur/app/ServerApp.h"
 #include "serveur/capture/CaptureServer.h"
+#include "serveur/core/SettingsSections.h"
 #include "serveur/gui/QtOwned.h"
 #include "serveur/gui/config/DeviceDialog.h"
 
@@ -112,7 +113,7 @@ QWidget* ConfigDialog::BuildPage(const app::PageInfo& page)
             edit->setMaxLength(static_cast<int>(app::kMaxFieldText));
             if (f.kind == FieldKind::kPassword) {
                 edit->setEchoMode(QLineEdit::Password);
-                if (f.section == std::string_view("Vorlix")) {
+                if (f.section == std::string_view(section::kMain)) {
                     edit->setPlaceholderText(Tr("Enter a password to control access client"));
                 }
             }
@@ -213,7 +214,7 @@ void ConfigDialog::OpenDeviceDialog(bool source)
 
 void ConfigDialog::TestAddress()
 {
-    const std::size_t field = app::FieldIndex("Vorlix", "VideoURI", FieldKind::kText);
+    const std::size_t field = app::FieldIndex(section::kMain, "VideoURI", FieldKind::kText);
     const auto* edit = qobject_cast<QLineEdit*>(controls_[field]);
     const std::string address = app::NormaliseVideoUri(edit->text().toStdString(), opened_.context.workDir);
     if (!app_.ProbeSource()) {
