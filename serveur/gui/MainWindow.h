@@ -99,6 +99,7 @@ private:
     void TakeEvents();
     void OpenEvents();
     void OpenAbout();
+    void OpenConfiguration();
     void OpenZones();
     void EndZones();
     void CloseCameraDialogs();
