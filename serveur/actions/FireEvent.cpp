@@ -6,12 +6,13 @@
 #include "serveur/actions/EventNames.h"
 #include "serveur/actions/ExecuteLine.h"
 #include "serveur/actions/History.h"
+#include "serveur/core/SettingsSections.h"
 
 namespace vorlix {
 
 namespace {
-constexpr const char* kSoundSection = "Vorlix Sound Management";
-constexpr const char* kGeneralSection = "Vorlix";
+using section::kMain;
+using section::kSound;
 constexpr const char* kToDefine = "todefine";
 
 int PictureNumber(const EventContext& context)
@@ -129,19 +130,19 @@ void EventFiring::PlaySound(const EventContext& context, const EventNames& names
 {
     namespace profile = kestrel::profile;
     const std::string& file = context.settingsFile;
-    std::string sound = profile::GetString(file, kSoundSection, names.label, "", 255);
+    std::string sound = profile::GetString(file, kSound, names.label, "", 255);
     if (sound.empty() && names.oldKey.has_value()) {
         // a sound of an earlier version, moved to its new place once
-        const std::string old = profile::GetString(file, kGeneralSection, *names.oldKey, "", 255);
+        const std::string old = profile::GetString(file, kMain, *names.oldKey, "", 255);
         if (!old.empty()) {
-            profile::WriteString(file, kSoundSection, names.label, old);
-            profile::DeleteKey(file, kGeneralSection, *names.oldKey);
+            profile::WriteString(file, kSound, names.label, old);
+            profile::DeleteKey(file, kMain, *names.oldKey);
             sound = old;
         }
     }
     if (sound.empty()) {
         TRACE_WARN("Sound to define (%s)", names.label.c_str());
-        profile::WriteString(file, kSoundSection, names.label, kToDefine);
+        profile::WriteString(file, kSound, names.label, kToDefine);
         return;
     }
     if (sound == kToDefine) {

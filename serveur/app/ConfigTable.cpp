@@ -107,9 +107,9 @@ const ConfigField kFields[] = {
     {P::kMail, 1202, "Mail login", kMail, "Login", K::kText},
     {P::kMail, 1203, "Mail password", kMail, "Password", K::kPassword},
 
-    {P::kExecute, 1122, "Authorize Application", kExec, "management", K::kCheck},
-    {P::kExecute, 1124, "Application", kExec, "application", K::kText},
-    {P::kExecute, 1126, "Arguments", kExec, "arguments", K::kText},
+    {P::kExecute, 1122, "Authorize Application", kExecute, "management", K::kCheck},
+    {P::kExecute, 1124, "Application", kExecute, "application", K::kText},
+    {P::kExecute, 1126, "Arguments", kExecute, "arguments", K::kText},
 
     {P::kTrace, 1053, "trace level", kMain, "Trace level", K::kNumber},
     {P::kTrace, 1037, "Trace center of the detection", kMain, "follow detection", K::kCheck},

@@ -9,20 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "serveur/web/WebSettings.h"
+#include "serveur/core/SettingsSections.h"
 
 namespace vorlix::app {
-
-// The sections of the settings file the dialog reads and writes.
-namespace section {
-inline constexpr const char* kMain = "Vorlix";
-inline constexpr const char* kSound = "Vorlix Sound Management";
-inline constexpr const char* kAudio = "Vorlix Audio Management";
-inline constexpr const char* kFtp = "Vorlix FTP";
-inline constexpr const char* kMail = "Vorlix MAIL";
-inline constexpr const char* kExec = "Vorlix Execute";
-inline constexpr const char* kWeb = web::kWebSection;
-}  // namespace section
 
 // The pages in tab order.
 enum class ConfigPage : int {

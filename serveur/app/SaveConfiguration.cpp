@@ -222,9 +222,9 @@ SaveResult SaveConfiguration(const std::string& settingsFile, const ConfigForm& 
     w.MailPassword();
     w.Box(kMail, "management");
     // 14. Execute.
-    w.Box(kExec, "management");
-    w.Copy(kExec, "application");
-    w.Copy(kExec, "arguments");
+    w.Box(kExecute, "management");
+    w.Copy(kExecute, "application");
+    w.Copy(kExecute, "arguments");
     // 15. Zones, then the window where it stands now.
     if (target != nullptr) {
         target->SaveZones();

@@ -18,6 +18,7 @@
 #include "serveur/capture/CaptureServer.h"
 #include "serveur/capture/WebCamCaptureCamera.h"
 #include "serveur/core/Road.h"
+#include "serveur/core/SettingsSections.h"
 #include "serveur/core/Translate.h"
 #include "serveur/core/WebCam.h"
 #include "serveur/ftp/FtpRoadStop.h"
@@ -131,8 +132,8 @@ public:
         cam_.SaveZones();
         capture::CaptureSystem* system = capture_.System();
         if (system != nullptr && system->HasDeviceSettings() && capture_.DeviceIndex() >= 0) {
-            kestrel::profile::WriteInt(cam_.SettingsFile(), "Vorlix", "VideoDevice", capture_.DeviceIndex());
-            kestrel::profile::WriteInt(cam_.SettingsFile(), "Vorlix", "VideoFormat", capture_.ModeIndex());
+            kestrel::profile::WriteInt(cam_.SettingsFile(), section::kMain, "VideoDevice", capture_.DeviceIndex());
+            kestrel::profile::WriteInt(cam_.SettingsFile(), section::kMain, "VideoFormat", capture_.ModeIndex());
         }
     }
     void ForgetLastSound() override { actions_.Firing().ForgetLastSound(); }
@@ -243,7 +244,10 @@ private:
         return {cam_.CaptureRunning(), cam_.DetectionOn(), stream_.Server().CountStreamClients()};
     }
 
-    std::string VideoUri() const { return kestrel::profile::GetString(cam_.SettingsFile(), "Vorlix", "VideoURI", ""); }
+    std::string VideoUri() const
+    {
+        return kestrel::profile::GetString(cam_.SettingsFile(), section::kMain, "VideoURI", "");
+    }
 
     // The capture layer reads "VideoURI" when it is made: a new address
     // needs a new one, capturing again if it was.
