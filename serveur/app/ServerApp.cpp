@@ -3,7 +3,6 @@
 #include <sys/resource.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -13,13 +12,13 @@
 #include "serveur/app/MenuCommands.h"
 #include "serveur/app/ScheduleCheck.h"
 #include "serveur/app/TraceSetup.h"
+#include "serveur/core/SettingsSections.h"
 
 namespace vorlix::app {
 
 namespace {
 
 constexpr int kAbsent = 98657;
-constexpr const char* kSection = "Vorlix";
 
 // "Priority" classes 1..6 as nice values.
 std::optional<int> NiceForPriorityClass(int priority)
@@ -73,7 +72,7 @@ void ServerApp::Message(std::string_view text, std::string_view caption)
 
 void ServerApp::ApplyPriority()
 {
-    const int priority = kestrel::profile::GetInt(paths_.settingsFile, kSection, "Priority", kAbsent);
+    const int priority = kestrel::profile::GetInt(paths_.settingsFile, section::kMain, "Priority", kAbsent);
     if (priority == kAbsent) {
         return;
     }
@@ -112,7 +111,7 @@ std::optional<int> ServerApp::Start()
     }
 
     if (services_.traceModeCreated) {
-        ApplyTraceLevel(kestrel::profile::GetInt(paths_.settingsFile, kSection, "Trace level", 0));
+        ApplyTraceLevel(kestrel::profile::GetInt(paths_.settingsFile, section::kMain, "Trace level", 0));
     }
 
     if (!camera_->StreamRunning() && camera_->ClientAccess()) {
@@ -177,10 +176,10 @@ void ServerApp::OpenDevice()
     Enable({kCmdOpen}, false);
     if (services_.window != nullptr) {
         const std::string& f = paths_.settingsFile;
-        services_.window->PlaceWindow(kestrel::profile::GetInt(f, kSection, "window left", 388),
-                                      kestrel::profile::GetInt(f, kSection, "window top", 251),
-                                      kestrel::profile::GetInt(f, kSection, "window right", 739),
-                                      kestrel::profile::GetInt(f, kSection, "window bottom", 570));
+        services_.window->PlaceWindow(kestrel::profile::GetInt(f, section::kMain, "window left", 388),
+                                      kestrel::profile::GetInt(f, section::kMain, "window top", 251),
+                                      kestrel::profile::GetInt(f, section::kMain, "window right", 739),
+                                      kestrel::profile::GetInt(f, section::kMain, "window bottom", 570));
     }
     if (camera_->AutoStartDetection()) {
         Enable({kCmdStop, kCmdZones}, true);
@@ -210,7 +209,8 @@ void ServerApp::CloseDevice()
     const int maxJpg = camera_->MaxJpg();
     const int shots = camera_->ShotCounter();
     // A "Max jpg" of 0 would divide by zero; the counter is then kept as it is.
-    kestrel::profile::WriteInt(paths_.settingsFile, kSection, "Current shots", maxJpg > 0 ? shots % maxJpg : shots);
+    kestrel::profile::WriteInt(paths_.settingsFile, section::kMain, "Current shots",
+                               maxJpg > 0 ? shots % maxJpg : shots);
     detectionStopped_ = true;
     camera_->SetDetection(false);
     try {
@@ -274,7 +274,7 @@ void ServerApp::ReloadConfiguration()
     }
     camera_->ReloadConfiguration();
     if (services_.traceModeCreated) {
-        ApplyTraceLevel(kestrel::profile::GetInt(paths_.settingsFile, kSection, "Trace level", 0));
+        ApplyTraceLevel(kestrel::profile::GetInt(paths_.settingsFile, section::kMain, "Trace level", 0));
     }
     UpdateTray();
     ArmSchedule(kReconfiguredDelayMs);
@@ -324,177 +324,6 @@ void ServerApp::Exit()
         } catch (...) {
             TRACE_WARN("Destroying the camera object failed");
         }
-    }
-}
-
-TrayStatus ServerApp::Tray() const
-{
-    TrayState state;
-    if (camera_) {
-        state.cameraExists = true;
-        state.clients = camera_->CountStreamClients();
-        state.streamRunning = camera_->StreamRunning();
-        state.captureRunning = camera_->CaptureRunning();
-        state.sourceSilent = camera_->CaptureSilent();
-        state.detectionOn = camera_->DetectionOn();
-        state.pictureTrouble = camera_->PictureTrouble();
-    }
-    return MakeTrayStatus(state, line_.camera, [this](std::string_view t) { return Tr(t); });
-}
-
-void ServerApp::UpdateTray()
-{
-    TrayStatus status = Tray();
-    if (status.text == lastTrayText_ && status.icon == lastTrayIcon_) {
-        return;
-    }
-    std::string oneLine = status.text;
-    for (char& c : oneLine) {
-        if (c == '\n') {
-            c = ' ';
-        }
-    }
-    TRACE_INFO("Tray: %s (icon %d)", oneLine.c_str(), status.icon);
-    if (line_.headless) {
-        std::fprintf(stderr, "vorlix[%d]: %s\n", line_.camera, oneLine.c_str());
-        std::fflush(stderr);
-    }
-    if (services_.window != nullptr) {
-        services_.window->TrayChanged(status);
-    }
-    lastTrayText_ = std::move(status.text);
-    lastTrayIcon_ = status.icon;
-}
-
-void ServerApp::Enable(std::initializer_list<int> ids, bool enabled)
-{
-    for (const int id : ids) {
-        menu_[id] = enabled;
-    }
-}
-
-void ServerApp::MenuChanged()
-{
-    if (services_.window != nullptr) {
-        services_.window->MenuStatesChanged();
-    }
-}
-
-bool ServerApp::MenuEnabled(int id) const
-{
-    const auto it = menu_.find(id);
-    return it != menu_.end() && it->second;
-}
-
-void ServerApp::Activity(int position, std::uint32_t colour)
-{
-    if (services_.window != nullptr) {
-        services_.window->SetActivity(position, colour);
-    }
-}
-
-void ServerApp::EditConfiguration()
-{
-    TRACE_LEVEL(kestrel::kLevelUser4, "ID_FICHIER_EDITIONCONFIGURATION");
-    const std::string editor = kestrel::profile::GetString(paths_.settingsFile, kSection, "Editor", "notepad");
-    if (!services_.startEditor) {
-        return;
-    }
-    if (services_.startEditor(editor, paths_.settingsFile).empty()) {
-        Message("No editor could be started for the settings file", "Edition Configuration");
-    }
-}
-
-CommandEffect ServerApp::RunCommand(int id)
-{
-    switch (id) {
-        case kCmdOpen:
-            OpenDevice();
-            return CommandEffect::kDone;
-        case kCmdClose:
-            CloseDevice();
-            return CommandEffect::kDone;
-        case kCmdSaveImage:
-            SaveImage();
-            return CommandEffect::kDone;
-        case kCmdEditConfiguration:
-            EditConfiguration();
-            return CommandEffect::kDone;
-        case kCmdExit:
-        case kCmdTrayExit:
-            Exit();
-            return CommandEffect::kDone;
-        case kCmdTrayDisplay:
-            WindowShown();
-            return CommandEffect::kDone;
-        case kCmdStop:
-            DetectionStop();
-            return CommandEffect::kDone;
-        case kCmdStart:
-            DetectionStart();
-            return CommandEffect::kDone;
-        case kCmdReference:
-            CreateReferenceImage();
-            return CommandEffect::kDone;
-        case kCmdConfiguration:
-            // Traced when the dialog is confirmed (ReloadConfiguration).
-            return CommandEffect::kOpenConfiguration;
-        default:
-            break;
-    }
-    const MenuCommandInfo* info = FindMenuCommand(id);
-    if (info == nullptr) {
-        TRACE_LEVEL(kestrel::kLevelUser4, "WM_COMMAND wParam=%lx lParam=%lX", static_cast<unsigned long>(id), 0UL);
-        return CommandEffect::kUnknown;
-    }
-    TRACE_LEVEL(kestrel::kLevelUser4, "%s", info->traceName);
-    switch (id) {
-        case kCmdZones:
-            return CommandEffect::kOpenZones;
-        case kCmdHistory:
-            return CommandEffect::kOpenHistory;
-        case kCmdEvents:
-            // The events list needs the camera object.
-            return camera_ ? CommandEffect::kOpenEvents : CommandEffect::kDone;
-        case kCmdAbout:
-            return CommandEffect::kOpenAbout;
-        default:
-            return CommandEffect::kUnknown;
-    }
-}
-
-void ServerApp::AttachEvents(bool attached)
-{
-    if (camera_) {
-        camera_->AttachEventsList(attached ? services_.events : nullptr);
-    }
-}
-
-void ServerApp::WindowHidden()
-{
-    kestrel::profile::WriteInt(paths_.settingsFile, kSection, "Display", 0);
-}
-
-void ServerApp::WindowShown()
-{
-    TRACE_LEVEL(kestrel::kLevelUser4, "ID_TRAYICON_EXIT_DISPLAY");
-    kestrel::profile::WriteInt(paths_.settingsFile, kSection, "Display", 1);
-}
-
-bool ServerApp::DisplayWanted() const
-{
-    return kestrel::profile::GetInt(paths_.settingsFile, kSection, "Display", 1) == 1;
-}
-
-bool ServerApp::ResizeVideo() const
-{
-    return kestrel::profile::GetInt(paths_.settingsFile, kSection, "ResizeVideo", 0) == 1;
-}
-
-void ServerApp::PictureAreaSized(int width, int height)
-{
-    if (camera_) {
-        camera_->SetPictureArea(width, height);
     }
 }
 
