@@ -9,6 +9,8 @@
 
 #include <jpeglib.h>
 
+#include "libkestrel/framework/UniqueFile.h"
+
 namespace vorlix::app {
 
 namespace {
@@ -25,10 +27,6 @@ struct JpegErrors {
 
 // Corrupt-data warnings stay off the terminal.
 void Quiet(j_common_ptr /*info*/) {}
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 // Kept apart from C++ objects with destructors: a long jump out of a libjpeg
 // error must not skip any.
@@ -90,7 +88,7 @@ HistoryPicture ReadHistoryPicture(const std::string& path)
             picture.time.pop_back();
         }
     }
-    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    const kestrel::UniqueFile file(std::fopen(path.c_str(), "rb"));
     if (!file) {
         return picture;
     }

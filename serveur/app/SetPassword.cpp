@@ -129,7 +129,7 @@ std::optional<std::string> ReadNewPassword(int in, std::FILE* prompts, std::stri
     EchoOff quiet(in);
     std::fputs("New stream password: ", prompts);
     std::fflush(prompts);
-    const std::optional<std::string> first = ReadLine(in, tooLong);
+    std::optional<std::string> first = ReadLine(in, tooLong);
     if (!first || tooLong) {
         why = first ? "the password is too long" : "no password typed";
         return std::nullopt;

@@ -150,8 +150,9 @@ void ApplyTraceLevel(int t)
     std::array<bool, kLevels> log{};
     for (int k = 4; k >= 1; --k) {
         if (t > k) {
-            trace[static_cast<std::size_t>(kestrel::kLevelUser + k)] = true;
-            log[static_cast<std::size_t>(kestrel::kLevelUser + k)] = true;
+            const std::size_t level = static_cast<std::size_t>(kestrel::kLevelUser) + static_cast<std::size_t>(k);
+            trace[level] = true;
+            log[level] = true;
         }
     }
     if (t >= 1) {

@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "libkestrel/error/QXError.h"
+#include "libkestrel/framework/UniqueFile.h"
 
 namespace vorlix::ftp {
 
@@ -24,10 +25,7 @@ struct CurlSlistDeleter {
 };
 using SlistPtr = std::unique_ptr<curl_slist, CurlSlistDeleter>;
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }  // NOLINT(cppcoreguidelines-owning-memory)
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+using FilePtr = kestrel::UniqueFile;
 
 // The server turned the request down with a reply: the connection is fine.
 bool RefusedByServer(int code)

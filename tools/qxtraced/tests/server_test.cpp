@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "libkestrel/framework/UniqueFd.h"
+#include "libkestrel/framework/UniqueFile.h"
 #include "libkestrel/testkit/TestKit.h"
 #include "libwicket/ProtoRecord.h"
 #include "libwicket/RecordItems.h"
@@ -89,11 +90,8 @@ public:
 
 private:
     TempDir dir_{"qxtraced_server"};
-    struct FileCloser {
-        void operator()(std::FILE* file) const { std::fclose(file); }  // NOLINT(cppcoreguidelines-owning-memory)
-    };
-    std::unique_ptr<std::FILE, FileCloser> lines_;
-    std::unique_ptr<std::FILE, FileCloser> notices_;
+    kestrel::UniqueFile lines_;
+    kestrel::UniqueFile notices_;
     std::unique_ptr<qxtraced::TraceServer> server_;
     bool listening_ = false;
     Pipe console_;
