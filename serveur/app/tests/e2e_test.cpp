@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -33,9 +34,9 @@ int FreePort()
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    EXPECT_EQ(bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
     socklen_t len = sizeof addr;
-    getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&addr), &len);
+    EXPECT_EQ(getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&addr), &len), 0);
     return ntohs(addr.sin_port);
 }
 
@@ -92,7 +93,7 @@ std::string ReadOneJpegPart(int port, std::chrono::milliseconds limit)
         const auto len = got.find("Content-Length: ");
         const auto body = got.find("\r\n\r\n", len == std::string::npos ? 0 : len);
         if (len != std::string::npos && body != std::string::npos) {
-            const long size = std::atol(got.c_str() + len + 16);
+            const long size = std::strtol(got.c_str() + len + 16, nullptr, 10);
             if (size > 0 && got.size() >= body + 4 + static_cast<std::size_t>(size)) {
                 break;
             }

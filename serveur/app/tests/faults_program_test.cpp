@@ -72,10 +72,10 @@ kestrel::UniqueFd HoldPort(int& port)
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_ANY);
-    ::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    ::listen(fd.Get(), 1);
+    EXPECT_EQ(::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(::listen(fd.Get(), 1), 0);
     socklen_t length = sizeof address;
-    ::getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&address), &length);
+    EXPECT_EQ(::getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
     port = ntohs(address.sin_port);
     return fd;
 }

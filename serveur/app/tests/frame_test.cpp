@@ -126,7 +126,7 @@ TEST(ScheduleTest, DecodesPackedValuesAndAnswersByDayAndTime)
 
 TEST(TrayTextTest, FollowsClientsCaptureAndDetection)
 {
-    auto tray = [](TrayState s, int n = 0) {
+    auto tray = [](const TrayState& s, int n = 0) {
         return MakeTrayStatus(s, n, [](std::string_view t) { return std::string(t); });
     };
     EXPECT_EQ(tray({false, 0, false, false, false, {}, {}}).text, "close");

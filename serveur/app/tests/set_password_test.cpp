@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "libkestrel/framework/UniqueFile.h"
 #include "libkestrel/profile/Profile.h"
 #include "libkestrel/testkit/TestKit.h"
 #include "serveur/app/SetPassword.h"
@@ -55,9 +56,9 @@ TEST(SetPassword, PipedLineIsWrittenScrambledForTheChosenCamera)
          {std::string("secret"), std::string("with blanks = and ; signs \"#[]~"), std::string(252, 'x')}) {
         PipedInput in(password + "\r\n");
         ASSERT_TRUE(in.Ok());
-        std::FILE* sink = std::tmpfile();
-        EXPECT_EQ(RunSetPassword(3, dir.Path(), in.Fd(), sink, sink), 0) << password;
-        std::fclose(sink);
+        kestrel::UniqueFile sink(std::tmpfile());
+        EXPECT_EQ(RunSetPassword(3, dir.Path(), in.Fd(), sink.get(), sink.get()), 0) << password;
+        sink.reset();
         const std::string ini = dir.File("Vorlix_3.ini");
         EXPECT_NE(prof::GetString(ini, "Vorlix", "Authentification client", ""), password);  // not in the clear
         EXPECT_EQ(StoredPassword(ini), password);
@@ -73,9 +74,9 @@ TEST(SetPassword, EmptyLineRemovesThePasswordAndOtherKeysStay)
     std::string why;
     ASSERT_TRUE(StorePassword(ini, "old", why)) << why;
     PipedInput in("\n");
-    std::FILE* sink = std::tmpfile();
-    EXPECT_EQ(RunSetPassword(0, dir.Path(), in.Fd(), sink, sink), 0);
-    std::fclose(sink);
+    kestrel::UniqueFile sink(std::tmpfile());
+    EXPECT_EQ(RunSetPassword(0, dir.Path(), in.Fd(), sink.get(), sink.get()), 0);
+    sink.reset();
     EXPECT_EQ(prof::GetString(ini, "Vorlix", "Authentification client", "?"), "");
     EXPECT_EQ(prof::GetInt(ini, "Vorlix", "Port Web client", 0), 7000);
 }
@@ -88,9 +89,9 @@ TEST(SetPassword, RefusalsLeaveTheStoredPasswordAlone)
     ASSERT_TRUE(StorePassword(ini, "kept", why)) << why;
     const auto run = [&](const std::string& input, int camera = 1) {
         PipedInput in(input);
-        std::FILE* sink = std::tmpfile();
-        const int code = RunSetPassword(camera, dir.Path(), in.Fd(), sink, sink);
-        std::fclose(sink);
+        kestrel::UniqueFile sink(std::tmpfile());
+        const int code = RunSetPassword(camera, dir.Path(), in.Fd(), sink.get(), sink.get());
+        sink.reset();
         return code;
     };
     EXPECT_EQ(run(""), 1);                            // nothing on standard input

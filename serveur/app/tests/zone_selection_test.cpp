@@ -192,7 +192,7 @@ Shown PaintGrey(WindowDisplay& display, const ZoneSnapshot& zones)
 
 std::uint8_t Red(const DisplayPicture& p, int x, int y)
 {
-    return p.rgb[static_cast<std::size_t>((y * p.width + x) * 3)];
+    return p.rgb[(static_cast<std::size_t>(y) * static_cast<std::size_t>(p.width) + static_cast<std::size_t>(x)) * 3];
 }
 
 TEST(ZoneDisplay, ZonesAreFramedTheWholePictureIsNot)
