@@ -30,7 +30,7 @@ int CameraFromArgument(const char* word)
     if (word == nullptr) {
         return 0;
     }
-    const int n = std::atoi(word);
+    const int n = static_cast<int>(std::strtol(word, nullptr, 10));
     return n > 0 ? n : 0;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstring>
 #include <numeric>
 
@@ -21,9 +22,12 @@ using plain::MinCounted;
 using plain::PatternScalar;
 using plain::StandardScalar;
 
+// Bytes in one AVX2 vector, as a pointer offset.
+constexpr std::ptrdiff_t kVectorBytes = 32;
+
 // Pixel index inside a block of 64 pixels for each of its samples, per bpp.
 constexpr int kBlockPixels = 64;
-using WeightTable = std::array<std::uint8_t, kBlockPixels * 4>;
+using WeightTable = std::array<std::uint8_t, static_cast<std::size_t>(kBlockPixels) * 4>;
 constexpr WeightTable MakeWeights(int bpp)
 {
     WeightTable w{};
@@ -55,7 +59,7 @@ const StridePattern& PatternFor(int step, int bpp)
         p.bpp = bpp;
         p.length = std::lcm(period, 32);
         // 32 more bytes repeat the start: any 32-byte window from inside the period is contiguous.
-        p.bytes.assign(static_cast<std::size_t>(p.length + 32), 0);
+        p.bytes.assign(static_cast<std::size_t>(p.length) + 32, 0);
         for (int i = 0; i < p.length + 32; i += period) {
             std::fill_n(p.bytes.begin() + i, std::min(bpp, p.length + 32 - i), std::uint8_t{0xFF});
         }
@@ -181,7 +185,7 @@ __attribute__((target("avx2"))) __m256i AddWeighted(__m256i within, __m256i (&la
     const __m256i zero = _mm256_setzero_si256();
     __m256i sum32 = zero;
     for (int k = 0; k < Vectors; ++k) {
-        const __m256i w = _mm256_load_si256(reinterpret_cast<const __m256i*>(weights + 32 * k));
+        const __m256i w = _mm256_load_si256(reinterpret_cast<const __m256i*>(weights + kVectorBytes * k));
         sum32 = _mm256_add_epi32(sum32, _mm256_madd_epi16(_mm256_maddubs_epi16(lanes[k], w), ones16));
         lanes[k] = zero;
     }
@@ -218,12 +222,13 @@ __attribute__((target("avx2"))) ZoneTally StandardZoneAvx2(const ZoneRun& z, int
 #pragma GCC unroll 8
             for (int k = 0; k < kVectors; ++k) {
                 if (k < vectors) {
-                    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ref + j + 32 * k));
-                    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cur + j + 32 * k));
+                    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ref + j + kVectorBytes * k));
+                    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cur + j + kVectorBytes * k));
                     const __m256i d = _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
                     const __m256i m = _mm256_cmpeq_epi8(_mm256_max_epu8(d, vt), d);
                     if constexpr (WriteMask) {
-                        _mm256_storeu_si256(reinterpret_cast<__m256i*>(mask + j + 32 * k), _mm256_andnot_si256(b, m));
+                        _mm256_storeu_si256(reinterpret_cast<__m256i*>(mask + j + kVectorBytes * k),
+                                            _mm256_andnot_si256(b, m));
                     }
                     counts = _mm256_sub_epi8(counts, m);
                     lanes[k] = _mm256_sub_epi8(lanes[k], m);

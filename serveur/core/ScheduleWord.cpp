@@ -41,8 +41,9 @@ int ParseScheduleTime(std::string_view text)
 {
     const std::string s(text);
     const auto colon = s.find(':');
-    const int hours = std::atoi(s.substr(0, colon).c_str());
-    const int mins = colon == std::string::npos ? 0 : std::atoi(s.substr(colon + 1).c_str());
+    const int hours = static_cast<int>(std::strtol(s.substr(0, colon).c_str(), nullptr, 10));
+    const int mins =
+        colon == std::string::npos ? 0 : static_cast<int>(std::strtol(s.substr(colon + 1).c_str(), nullptr, 10));
     return std::clamp(hours * 60 + mins, 0, 1440);
 }
 
