@@ -20,6 +20,13 @@ namespace vorlix {
 
 namespace {
 
+// libjpeg's memory destination allocates its buffer with malloc: it goes back with free.
+void FreeJpegBuffer(unsigned char* buffer)
+{
+    // NOLINTNEXTLINE(cppcoreguidelines-no-malloc,cppcoreguidelines-owning-memory)
+    std::free(buffer);
+}
+
 struct ErrorManager {
     jpeg_error_mgr base;
     std::jmp_buf jump;
@@ -208,7 +215,7 @@ bool WriteEncoded(const std::string& path, std::size_t expected, int* error, con
     const int writeError = encoded ? errno : EIO;
     if (buffer != output.data()) {
         // libjpeg outgrew the buffer and made its own
-        std::free(buffer);
+        FreeJpegBuffer(buffer);
         output.resize(size + size / 4);
     }
     if (!written) {
@@ -260,7 +267,7 @@ bool EncodeJpeg(std::span<const std::uint8_t> rgb, int width, int height, int qu
     if (done) {
         out.assign(buffer, buffer + size);
     }
-    std::free(buffer);
+    FreeJpegBuffer(buffer);
     return done;
 }
 
