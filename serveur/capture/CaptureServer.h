@@ -12,10 +12,11 @@
 
 #include "serveur/capture/CaptureCamera.h"
 #include "serveur/capture/CaptureSystem.h"
+#include "serveur/core/SettingsSections.h"
 
 namespace vorlix::capture {
 
-inline constexpr const char* kFormatSection = "Vorlix Format";
+inline constexpr const char* kFormatSection = section::kFormat;
 
 class CaptureServer {
 public:

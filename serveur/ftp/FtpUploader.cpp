@@ -201,12 +201,14 @@ void FtpUploader::FtpUploadPass()
         }
         return;
     }
-    std::string pictureDir;
-    {
-        const std::lock_guard guard(dirLock_);
-        pictureDir = pictureDir_;
-    }
     while (!abort_.load()) {
+        // Read per picture: a reload may move the pictures during a pass, and
+        // the pictures asked for after it are in the new directory.
+        std::string pictureDir;
+        {
+            const std::lock_guard guard(dirLock_);
+            pictureDir = pictureDir_;
+        }
         const int maxJpg = maxJpg_.load();
         const PendingRange pending = Pending(lastUploaded_.load(), shots_.load(), maxJpg);
         if (pending.Empty()) {

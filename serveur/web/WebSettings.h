@@ -3,10 +3,11 @@
 #pragma once
 
 #include <string>
+#include "serveur/core/SettingsSections.h"
 
 namespace vorlix::web {
 
-inline constexpr const char* kWebSection = "Vorlix Web";
+inline constexpr const char* kWebSection = section::kWeb;
 inline constexpr int kDefaultWebPort = 8080;  // plus the camera number
 inline constexpr int kDefaultFps = 5;
 inline constexpr int kMaxFps = 30;

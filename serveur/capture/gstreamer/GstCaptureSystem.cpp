@@ -20,6 +20,7 @@
 #include "serveur/capture/gstreamer/GstPipeline.h"
 #include "serveur/core/DetectionScale.h"
 #include "serveur/core/PixelFormat.h"
+#include "serveur/core/SettingsSections.h"
 
 namespace vorlix::capture {
 namespace {
@@ -286,8 +287,9 @@ std::unique_ptr<CaptureSystem> MakeGstCaptureSystem(const std::string& iniFile)
     const char* decoder = std::getenv(kJpegDecoderVariable);
     const JpegDecoding decoding =
         decoder != nullptr && std::string_view(decoder) == "gstreamer" ? JpegDecoding::Gstreamer : JpegDecoding::Own;
-    auto system = std::make_unique<GstCaptureSystem>(kestrel::profile::GetString(iniFile, "Vorlix", "VideoURI", ""),
-                                                     std::chrono::seconds(10), std::chrono::seconds(10), decoding);
+    auto system =
+        std::make_unique<GstCaptureSystem>(kestrel::profile::GetString(iniFile, section::kMain, "VideoURI", ""),
+                                           std::chrono::seconds(10), std::chrono::seconds(10), decoding);
     system->SetDetectionScale(ReadDetectionScale(iniFile));
     return system;
 }

@@ -11,6 +11,7 @@
 #include "libkestrel/profile/Profile.h"
 #include "serveur/capture/FormatNames.h"
 #include "serveur/core/DetectionScale.h"
+#include "serveur/core/SettingsSections.h"
 
 namespace vorlix::capture {
 namespace {
@@ -226,8 +227,9 @@ GrabScheduler::Mode V4l2CaptureSystem::Mode() const
 std::unique_ptr<CaptureSystem> MakeV4l2CaptureSystem(const std::string& iniFile)
 {
     V4l2Options options;
-    options.grab.frequency = std::chrono::milliseconds(kestrel::profile::GetInt(iniFile, "Vorlix", "Frequency", 90));
-    options.grab.refreshSeconds = kestrel::profile::GetInt(iniFile, "Vorlix", "Refresh Picture", 60);
+    options.grab.frequency =
+        std::chrono::milliseconds(kestrel::profile::GetInt(iniFile, section::kMain, "Frequency", 90));
+    options.grab.refreshSeconds = kestrel::profile::GetInt(iniFile, section::kMain, "Refresh Picture", 60);
     options.detectionScale = ReadDetectionScale(iniFile);
     return std::make_unique<V4l2CaptureSystem>(std::move(options));
 }
