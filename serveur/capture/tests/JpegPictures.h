@@ -4,7 +4,12 @@
 #include <turbojpeg.h>
 
 #include <cstdint>
+#include <filesystem>
+#include <string>
+#include <utility>
 #include <vector>
+
+#include "libkestrel/testkit/TestKit.h"
 
 namespace vorlix::capture::fakes {
 
@@ -40,6 +45,23 @@ inline std::vector<std::uint8_t> Compress(const std::vector<std::uint8_t>& rgb, 
     tjFree(out);
     tjDestroy(tj);
     return jpeg;
+}
+
+// The size of a JPEG file's picture (0 x 0 when it cannot be read).
+inline std::pair<int, int> PictureSize(const std::filesystem::path& file)
+{
+    const std::string bytes = kestrel::test::ReadFile(file.string());
+    tjhandle tj = tjInitDecompress();
+    int w = 0;
+    int h = 0;
+    int sub = 0;
+    int cs = 0;
+    if (tjDecompressHeader3(tj, reinterpret_cast<const unsigned char*>(bytes.data()),
+                            static_cast<unsigned long>(bytes.size()), &w, &h, &sub, &cs) != 0) {
+        w = h = 0;
+    }
+    tjDestroy(tj);
+    return {w, h};
 }
 
 }  // namespace vorlix::capture::fakes

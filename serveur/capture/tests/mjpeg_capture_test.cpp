@@ -191,22 +191,7 @@ struct CameraRun {
     int pictureHeight = 0;
 };
 
-// The size of a JPEG file's picture (0 x 0 when it cannot be read).
-std::pair<int, int> PictureSize(const fs::path& file)
-{
-    const std::string bytes = kestrel::test::ReadFile(file.string());
-    tjhandle tj = tjInitDecompress();
-    int w = 0;
-    int h = 0;
-    int sub = 0;
-    int cs = 0;
-    if (tjDecompressHeader3(tj, reinterpret_cast<const unsigned char*>(bytes.data()),
-                            static_cast<unsigned long>(bytes.size()), &w, &h, &sub, &cs) != 0) {
-        w = h = 0;
-    }
-    tjDestroy(tj);
-    return {w, h};
-}
+using fakes::PictureSize;
 
 CameraRun DetectionsOf(JpegDecoding decoding, int scale = 1)
 {

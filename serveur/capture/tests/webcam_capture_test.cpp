@@ -229,22 +229,7 @@ TEST(WebCamCapture, EachV4l2FormatIsDetectedInItsOwnFormat)
     }
 }
 
-// The size of a JPEG file's picture (0 x 0 when it cannot be read).
-std::pair<int, int> PictureSize(const fs::path& file)
-{
-    const std::string bytes = kestrel::test::ReadFile(file.string());
-    tjhandle tj = tjInitDecompress();
-    int w = 0;
-    int h = 0;
-    int sub = 0;
-    int cs = 0;
-    if (tjDecompressHeader3(tj, reinterpret_cast<const unsigned char*>(bytes.data()),
-                            static_cast<unsigned long>(bytes.size()), &w, &h, &sub, &cs) != 0) {
-        w = h = 0;
-    }
-    tjDestroy(tj);
-    return {w, h};
-}
+using fakes::PictureSize;
 
 // vorlix_vfw's road with a USB camera in MJPG at "Detection scale" 2: measured
 // as I420 at half size, the detection pictures written whole.
