@@ -14,12 +14,14 @@
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "libkestrel/trace/QXTrace.h"
+#include "serveur/capture/v4l2/V4l2CaptureSystem.h"
 #include "serveur/capture/v4l2/V4l2Device.h"
 #include "serveur/core/Frame.h"
 
@@ -287,6 +289,20 @@ inline std::vector<std::uint8_t> Pattern(std::size_t n, int seed)
         v[i] = static_cast<std::uint8_t>(i * 7 + static_cast<std::size_t>(seed) * 31);
     }
     return v;
+}
+
+// A V4L2 layer whose first device is `first`; every later one (the probes
+// reading names) is a small YUYV device.
+inline std::unique_ptr<V4l2CaptureSystem> ScriptedSystem(const V4l2Options& options,
+                                                         std::unique_ptr<ScriptedDevice> first)
+{
+    auto kept = std::make_shared<std::unique_ptr<ScriptedDevice>>(std::move(first));
+    return std::make_unique<V4l2CaptureSystem>(options, [kept]() -> std::unique_ptr<V4l2Device> {
+        if (*kept) {
+            return std::move(*kept);
+        }
+        return std::make_unique<ScriptedDevice>(V4L2_PIX_FMT_YUYV, 8, 4, 16, 64);
+    });
 }
 
 }  // namespace vorlix::capture::fakes

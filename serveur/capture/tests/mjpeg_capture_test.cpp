@@ -17,10 +17,10 @@
 
 #include "libkestrel/profile/Profile.h"
 #include "libkestrel/testkit/TestKit.h"
-#include "serveur/actions/VorlixActions.h"
 #include "serveur/capture/CaptureServer.h"
 #include "serveur/capture/WebCamCaptureCamera.h"
 #include "serveur/capture/gstreamer/GstCaptureSystem.h"
+#include "serveur/capture/tests/CameraKit.h"
 #include "serveur/capture/tests/JpegPictures.h"
 #include "serveur/capture/tests/MjpegHttpServer.h"
 #include "serveur/capture/tests/WholeSink.h"
@@ -160,25 +160,8 @@ public:
     std::vector<Seen> events;
 };
 
-// The camera adapter with a frame count in front of ProcessFrame.
-class CountedCamera final : public CaptureCamera, public FrameSink {
-public:
-    explicit CountedCamera(WebCam& cam) : inner_(cam) {}
-    std::string IniFile() const override { return inner_.IniFile(); }
-    int Fps() const override { return inner_.Fps(); }
-    void ResizeBuffers(int width, int height) override { inner_.ResizeBuffers(width, height); }
-    void ComputeZoneThresholds() override { inner_.ComputeZoneThresholds(); }
-    FrameSink& Sink() override { return *this; }
-    void ProcessFrame(const Frame& frame) override
-    {
-        inner_.Sink().ProcessFrame(frame);
-        ++frames;
-    }
-    std::atomic<int> frames{0};
-
-private:
-    WebCamCaptureCamera inner_;
-};
+using fakes::ActionsRoad;
+using fakes::CountedCamera;
 
 // The block crossing two zones (left and right halves) and back, seen by a
 // camera object with its actions; a fixed clock keeps the reference image
@@ -218,17 +201,10 @@ CameraRun DetectionsOf(JpegDecoding decoding, int scale = 1)
     EXPECT_EQ(cam.SettingsFile(), ini);
     fs::create_directories(cam.PictureDir());
     EventLog log;
-    VorlixActions actions;
-    actions.LoadVocabulary([&cam](const std::string& text) { return cam.Translate(text); });
-    DetectionRoad road;
-    road.SetClassifier(&actions.Naming());
-    road.SetPictureWriter(&actions.Pictures());
-    road.Add(actions.Pictures());
-    road.Add(log);
-    cam.SetRoad(&road);
-    cam.SetDetection(true);
     CountedCamera counted(cam);
     {
+        const ActionsRoad road(cam, &log);
+        cam.SetDetection(true);
         // Every frame is measured before the next is sent: both runs see the same frames.
         fakes::MjpegHttpServer camera(std::move(parts), [&](std::size_t i) {
             return kestrel::test::WaitUntil([&] { return static_cast<std::size_t>(counted.frames.load()) >= i; });
@@ -244,7 +220,6 @@ CameraRun DetectionsOf(JpegDecoding decoding, int scale = 1)
         server.CloseDevice();
         cam.SetCaptureRunning(false);
     }
-    cam.SetRoad(nullptr);
     CameraRun run;
     run.pictures = cam.shots.load();
     run.measuredWidth = cam.Width();

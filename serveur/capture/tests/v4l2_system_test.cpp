@@ -68,18 +68,12 @@ protected:
                                             int detectionScale = 1)
     {
         fake_ = device.get();
-        auto first = std::make_shared<std::unique_ptr<ScriptedDevice>>(std::move(device));
         V4l2Options options;
         options.deviceDir = dir_.string();
         options.grab = grab;
         options.detectionScale = detectionScale;
         options.wallClock = [this] { return wall_.load(); };
-        return std::make_unique<V4l2CaptureSystem>(options, [first]() -> std::unique_ptr<V4l2Device> {
-            if (*first) {
-                return std::move(*first);
-            }
-            return std::make_unique<ScriptedDevice>(V4L2_PIX_FMT_YUYV, 8, 4, 16, 64);
-        });
+        return ScriptedSystem(options, std::move(device));
     }
     static std::unique_ptr<ScriptedDevice> Yuyv(bool live = false)
     {

@@ -11,13 +11,14 @@
 #include <thread>
 
 #include "libkestrel/testkit/TestKit.h"
-#include "serveur/actions/VorlixActions.h"
 #include "serveur/capture/CaptureServer.h"
 #include "serveur/capture/WebCamCaptureCamera.h"
 #include "serveur/capture/gstreamer/GstCaptureSystem.h"
+#include "serveur/capture/tests/CameraKit.h"
 #include "serveur/capture/tests/JpegPictures.h"
 #include "serveur/capture/tests/ScriptedV4l2Device.h"
 #include "serveur/capture/v4l2/V4l2CaptureSystem.h"
+#include "serveur/core/PixelFormat.h"
 #include "serveur/core/WebCam.h"
 
 namespace fs = std::filesystem;
@@ -25,31 +26,6 @@ using namespace std::chrono_literals;
 
 namespace vorlix::capture {
 namespace {
-
-// The camera adapter with a frame count in front of ProcessFrame.
-class CountedCamera final : public CaptureCamera, public FrameSink {
-public:
-    explicit CountedCamera(WebCam& cam) : inner_(cam) {}
-    std::string IniFile() const override { return inner_.IniFile(); }
-    int Fps() const override { return inner_.Fps(); }
-    void ResizeBuffers(int width, int height) override { inner_.ResizeBuffers(width, height); }
-    void ComputeZoneThresholds() override { inner_.ComputeZoneThresholds(); }
-    FrameSink& Sink() override { return *this; }
-    void RequestClientRefresh() override { inner_.RequestClientRefresh(); }
-    void ProcessFrame(const Frame& frame) override
-    {
-        ++frames;
-        if (frame.width != 640 || frame.height != 480 || frame.format != kFormatRgb24 || frame.topDown != kTopDown) {
-            ++wrong;
-        }
-        inner_.Sink().ProcessFrame(frame);
-    }
-    std::atomic<int> frames{0};
-    std::atomic<int> wrong{0};
-
-private:
-    WebCamCaptureCamera inner_;
-};
 
 // The detection pictures as the stream server is told of them.
 class Notifications final : public DetectionConsumer {
@@ -63,28 +39,9 @@ public:
     std::atomic<int> pictures{0};
 };
 
-// The camera's detection actions on a road of its own, as the server wires them.
-struct ActionsRoad {
-    explicit ActionsRoad(WebCam& cam, DetectionConsumer* extra = nullptr) : cam_(cam)
-    {
-        actions.LoadVocabulary([&cam](const std::string& text) { return cam.Translate(text); });
-        road.SetClassifier(&actions.Naming());
-        road.SetPictureWriter(&actions.Pictures());
-        road.Add(actions.Pictures());
-        if (extra != nullptr) {
-            road.Add(*extra);
-        }
-        road.Add(actions.Events());
-        cam.SetRoad(&road);
-    }
-    ~ActionsRoad() { cam_.SetRoad(nullptr); }
-    ActionsRoad(const ActionsRoad&) = delete;
-    ActionsRoad& operator=(const ActionsRoad&) = delete;
-
-    WebCam& cam_;
-    VorlixActions actions;
-    DetectionRoad road;
-};
+using fakes::ActionsRoad;
+using fakes::CountedCamera;
+using fakes::PictureSize;
 
 int PictureFiles(const fs::path& dir)
 {
@@ -110,7 +67,10 @@ TEST(WebCamCapture, TestPatternAt640x480DeliversAtTheModeRateAndTheBallIsDetecte
         Notifications notes;
         ActionsRoad actions(cam, &notes);
         cam.SetDetection(true);
-        CountedCamera camera(cam);
+        CountedCamera camera(cam, [](const Frame& frame) {
+            return frame.width == 640 && frame.height == 480 && frame.format == kFormatRgb24 &&
+                   frame.topDown == kTopDown;
+        });
         CaptureServer server(camera);
         ASSERT_TRUE(server.StartSystem(MakeGstCaptureSystem(cam.SettingsFile())));
         const std::vector<std::string> devices = server.DeviceList();
@@ -151,10 +111,7 @@ TEST(WebCamCapture, TestPatternAt640x480DeliversAtTheModeRateAndTheBallIsDetecte
 void PaintScene(std::vector<std::uint8_t>& frame, int number, int code, int width, int height)
 {
     const bool planar = code == kFourccI420;
-    const int bpp = code == kFourccYuy2 || code == kFormatRgb16 ? 2
-                    : code == kFormatRgb24                      ? 3
-                    : code == kFormatRgb32                      ? 4
-                                                                : 1;
+    const int bpp = planar ? 1 : BytesPerPixel(code);
     const std::size_t luma = static_cast<std::size_t>(width) * height * (planar ? 1 : bpp);
     std::fill(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(luma), std::uint8_t{0x10});
     if (planar) {
@@ -168,6 +125,17 @@ void PaintScene(std::vector<std::uint8_t>& frame, int number, int code, int widt
             }
         }
     }
+}
+
+// A grab every 50 ms from the device nodes in `dir`.
+V4l2Options QuickGrab(const fs::path& dir)
+{
+    V4l2Options options;
+    options.deviceDir = dir.string();
+    options.grab.frequency = 50ms;
+    options.grab.first = 20ms;
+    options.grab.handover = 20ms;
+    return options;
 }
 
 // vorlix_vfw's road: scripted V4L2 devices in each format, grabbed at the
@@ -205,18 +173,7 @@ TEST(WebCamCapture, EachV4l2FormatIsDetectedInItsOwnFormat)
             device->live = true;
             device->period = 10ms;
             device->paint = [code = c.code](std::vector<std::uint8_t>& f, int n) { PaintScene(f, n, code, kW, kH); };
-            auto first = std::make_shared<std::unique_ptr<fakes::ScriptedDevice>>(std::move(device));
-            V4l2Options options;
-            options.deviceDir = dir.string();
-            options.grab.frequency = 50ms;
-            options.grab.first = 20ms;
-            options.grab.handover = 20ms;
-            ASSERT_TRUE(server.StartSystem(
-                std::make_unique<V4l2CaptureSystem>(options, [first]() -> std::unique_ptr<V4l2Device> {
-                    if (*first)
-                        return std::move(*first);
-                    return std::make_unique<fakes::ScriptedDevice>(V4L2_PIX_FMT_YUYV, 8, 4, 0, 64);
-                })));
+            ASSERT_TRUE(server.StartSystem(fakes::ScriptedSystem(QuickGrab(dir), std::move(device))));
             ASSERT_TRUE(server.StartConfigured(0, 0)) << c.code;
             kestrel::test::WaitUntil([&] { return PictureFiles(pictures) >= 1; }, 8s, 10ms);
             server.CloseDevice();
@@ -228,8 +185,6 @@ TEST(WebCamCapture, EachV4l2FormatIsDetectedInItsOwnFormat)
         }
     }
 }
-
-using fakes::PictureSize;
 
 // vorlix_vfw's road with a USB camera in MJPG at "Detection scale" 2: measured
 // as I420 at half size, the detection pictures written whole.
@@ -255,19 +210,9 @@ TEST(WebCamCapture, AV4l2CameraInMjpgIsDetectedAtHalfSizeAndItsPicturesAreWhole)
         device->picture = [](int n) {
             return fakes::Compress(fakes::BlockPicture(kW, kH, (n * 4) % (kW - 40), 40, 40), kW, kH, TJSAMP_422);
         };
-        auto first = std::make_shared<std::unique_ptr<fakes::ScriptedDevice>>(std::move(device));
-        V4l2Options options;
-        options.deviceDir = dir.string();
-        options.grab.frequency = 50ms;
-        options.grab.first = 20ms;
-        options.grab.handover = 20ms;
+        V4l2Options options = QuickGrab(dir);
         options.detectionScale = 2;
-        ASSERT_TRUE(
-            server.StartSystem(std::make_unique<V4l2CaptureSystem>(options, [first]() -> std::unique_ptr<V4l2Device> {
-                if (*first)
-                    return std::move(*first);
-                return std::make_unique<fakes::ScriptedDevice>(V4L2_PIX_FMT_YUYV, 8, 4, 0, 64);
-            })));
+        ASSERT_TRUE(server.StartSystem(fakes::ScriptedSystem(options, std::move(device))));
         ASSERT_TRUE(server.StartConfigured(0, 0));
         kestrel::test::WaitUntil([&] { return PictureFiles(pictures) >= 1; }, 8s, 10ms);
         server.CloseDevice();
