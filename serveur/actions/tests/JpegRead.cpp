@@ -5,6 +5,8 @@
 
 #include <jpeglib.h>
 
+#include "libkestrel/framework/UniqueFile.h"
+
 namespace vorlix::test {
 
 namespace {
@@ -58,12 +60,11 @@ bool Decode(std::FILE* file, DecodedJpeg& out)
 DecodedJpeg ReadJpeg(const std::string& path)
 {
     DecodedJpeg out;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    const kestrel::UniqueFile file(std::fopen(path.c_str(), "rb"));
     if (file == nullptr) {
         return out;
     }
-    out.ok = Decode(file, out);
-    std::fclose(file);
+    out.ok = Decode(file.get(), out);
     return out;
 }
 

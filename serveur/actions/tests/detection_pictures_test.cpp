@@ -140,7 +140,7 @@ struct ColourFrame {
         i420.resize(luma + 2 * chroma);
         for (int y = 0; y < kH; ++y) {
             for (int x = 0; x < kW; ++x) {
-                i420[static_cast<std::size_t>(y * kW + x)] = static_cast<std::uint8_t>(40 + (x + 2 * y) % 160);
+                i420[static_cast<std::size_t>(y) * kW + x] = static_cast<std::uint8_t>(40 + (x + 2 * y) % 160);
             }
         }
         for (std::size_t c = 0; c < chroma; ++c) {

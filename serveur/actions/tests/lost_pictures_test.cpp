@@ -116,7 +116,7 @@ protected:
         std::vector<std::uint8_t> pixels(static_cast<std::size_t>(kW * kH * 3), 60);
         for (int y = 30; y < 90 && blockX >= 0; ++y) {
             for (int x = blockX; x < blockX + 50 && x < kW; ++x) {
-                const auto at = static_cast<std::size_t>((y * kW + x) * 3);
+                const auto at = (static_cast<std::size_t>(y) * kW + x) * 3;
                 pixels[at] = 250;
                 pixels[at + 1] = static_cast<std::uint8_t>((x * 7 + y * 13) & 0xFF);  // detail, so it compresses badly
             }

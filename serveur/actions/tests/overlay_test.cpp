@@ -242,7 +242,7 @@ TEST(DetectionOverlay, TheSavedDetectionPictureCarriesTheOverlay)
     constexpr int w = 160;
     constexpr int h = 120;
     kestrel::test::TempDir temp{"overlay_jpeg"};
-    const std::string dir = temp.Path();
+    const std::string& dir = temp.Path();
     std::filesystem::create_directory(dir + "/files");
     std::time_t now = 5000;
     WebCam cam([&now] { return now; });
@@ -269,7 +269,7 @@ TEST(DetectionOverlay, TheSavedDetectionPictureCarriesTheOverlay)
     for (int y = 50; y < 70; ++y) {
         for (int x = 60; x < 100; ++x) {
             for (int c = 0; c < 3; ++c) {
-                moved[static_cast<std::size_t>((y * w + x) * 3 + c)] = 200;
+                moved[(static_cast<std::size_t>(y) * w + x) * 3 + c] = 200;
             }
         }
     }
@@ -283,7 +283,7 @@ TEST(DetectionOverlay, TheSavedDetectionPictureCarriesTheOverlay)
     ASSERT_TRUE(jpeg.ok);
     ASSERT_EQ(jpeg.width, w);
     const auto px = [&jpeg](int x, int y) {
-        return static_cast<int>(jpeg.rgb[static_cast<std::size_t>((y * w + x) * 3)]);
+        return static_cast<int>(jpeg.rgb[(static_cast<std::size_t>(y) * w + x) * 3]);
     };
     EXPECT_NEAR(px(20, 30), 215, 20);  // the zone's left border, inverted from 40
     EXPECT_NEAR(px(80, 20), 215, 20);  // its top border

@@ -232,7 +232,7 @@ TEST_F(JpegFiles, FailedWriteLeavesThePreviousPictureIntact)
 
     // A file-size limit below the new picture's size makes the write fail
     // half-way, as a full disk would.
-    std::vector<std::uint8_t> noisy(400 * 300 * 3);
+    std::vector<std::uint8_t> noisy(std::size_t{400} * 300 * 3);
     for (std::size_t i = 0; i < noisy.size(); ++i) {
         noisy[i] = static_cast<std::uint8_t>(std::rand());
     }

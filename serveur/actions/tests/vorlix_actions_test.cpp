@@ -3,7 +3,6 @@
 // pictures at the engine's paths and the event listed with its picture.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,8 +13,6 @@
 #include "serveur/core/Frame.h"
 #include "serveur/core/PictureNames.h"
 #include "serveur/core/ZoneMath.h"
-
-namespace fs = std::filesystem;
 
 namespace vorlix {
 namespace {
@@ -30,8 +27,8 @@ class VorlixActionsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        frame_.assign(320 * 240 * 3, 70);
-        annotated_.assign(320 * 240 * 4, 0);
+        frame_.assign(std::size_t{320} * 240 * 3, 70);
+        annotated_.assign(std::size_t{320} * 240 * 4, 0);
         actions_.Firing().SetEventsWindow(&list_);
         actions_.LoadVocabulary([](const std::string& text) { return text; });
     }

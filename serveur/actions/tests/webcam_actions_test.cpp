@@ -96,7 +96,7 @@ protected:
         if (blockX >= 0) {
             for (int y = 30; y < 90; ++y) {
                 for (int x = blockX; x < blockX + 60 && x < kW; ++x) {
-                    const auto at = static_cast<std::size_t>((y * kW + x) * 3);
+                    const auto at = (static_cast<std::size_t>(y) * kW + x) * 3;
                     pixels[at] = 250;
                     pixels[at + 1] = 20;
                     pixels[at + 2] = 20;
@@ -146,7 +146,7 @@ TEST_F(WebCamActionsTest, FirstFrameWritesTheRefreshPictureAndAMovingBlockADetec
     EXPECT_EQ(picture.comments[0].rfind("Vorlix ==> ", 0), 0U) << picture.comments[0];
     EXPECT_NE(picture.comments[0].find("Quality : 30%"), std::string::npos) << picture.comments[0];
     // the block is red in the picture, the background stays grey
-    const auto px = [&](int x, int y) { return &picture.rgb[static_cast<std::size_t>((y * kW + x) * 3)]; };
+    const auto px = [&](int x, int y) { return &picture.rgb[(static_cast<std::size_t>(y) * kW + x) * 3]; };
     EXPECT_GT(px(70, 60)[0], 200);
     EXPECT_LT(px(70, 60)[1], 80);
     EXPECT_NEAR(px(150, 110)[0], 60, 8);

@@ -24,7 +24,7 @@ void PaintBlock(std::vector<std::uint8_t>& frame, int width, int bpp, int x0, in
     for (int y = y0; y < y1; ++y) {
         for (int x = x0; x < x1; ++x) {
             for (int c = 0; c < bpp; ++c) {
-                frame[static_cast<std::size_t>((y * width + x) * bpp + c)] = value;
+                frame[(static_cast<std::size_t>(y) * width + x) * bpp + c] = value;
             }
         }
     }

@@ -88,7 +88,7 @@ TEST(ZoneMeasures, FortyChangedPixelsOfATenByTenZoneInEveryFormat)
         std::vector<std::uint8_t> moved = still;
         PaintBlock(moved, w, fc.bpp, 10, 21, 20, 25, 151);  // 4 rows of 10 pixels, each byte +51
         PaintBlock(moved, w, fc.bpp, 30, 0, 40, 10, 0);     // outside the zone
-        const std::size_t outside = static_cast<std::size_t>((5 * w + 35) * fc.bpp);
+        const std::size_t outside = (std::size_t{5} * w + 35) * fc.bpp;
         rig.cam.ChangeMask()[outside] = 0x55;
         rig.cam.SetCurrentFrame(moved);
         EXPECT_EQ(rig.cam.alg_diff_standard(0), fc.standard);
@@ -99,8 +99,8 @@ TEST(ZoneMeasures, FortyChangedPixelsOfATenByTenZoneInEveryFormat)
         EXPECT_EQ(rig.cam.State(0).lastStandard.load(), fc.standard);
 
         const auto mask = rig.cam.ChangeMask();
-        const std::size_t changed = static_cast<std::size_t>((21 * w + 10) * fc.bpp);
-        const std::size_t same = static_cast<std::size_t>((20 * w + 10) * fc.bpp);
+        const std::size_t changed = (std::size_t{21} * w + 10) * fc.bpp;
+        const std::size_t same = (std::size_t{20} * w + 10) * fc.bpp;
         EXPECT_EQ(mask[changed], static_cast<std::uint8_t>(~151));
         EXPECT_EQ(mask[same], 0);
         EXPECT_EQ(mask[outside], 0x55);  // outside the zone: untouched
@@ -342,7 +342,7 @@ TEST(Buffers, ImagesThatCannotBeHadStopProcessingWithAnError)
 {
     Rig rig;
     TraceCapture traces;
-    rig.cam.SetImageMemoryLimit(4 * 64 * 48 * 4);
+    rig.cam.SetImageMemoryLimit(std::size_t{4} * 64 * 48 * 4);
     const std::vector<std::uint8_t> fits = FlatFrame(64, 48, 1);
     rig.Feed(fits, 64, 48);
     EXPECT_FALSE(rig.cam.ProcessingStopped());

@@ -38,7 +38,7 @@ std::uint64_t NaiveFast(const std::vector<std::uint8_t>& prev, const std::vector
     std::uint64_t n = 0;
     for (int x = 0; x < pixels; x += step) {
         for (int c = 0; c < bpp; ++c) {
-            const auto o = static_cast<std::size_t>(x * bpp + c);
+            const auto o = static_cast<std::size_t>(x) * bpp + c;
             n += std::abs(prev[o] - cur[o]) > noise ? 1 : 0;
         }
     }
@@ -91,7 +91,7 @@ TEST(ZoneKernels, WholeZonesWithAStrideGiveThePlainSums)
     const int width = 300, height = 7;
     for (const KernelIsa isa : AvailableKernelIsas()) {
         for (int bpp = 1; bpp <= 4; ++bpp) {
-            const std::size_t stride = static_cast<std::size_t>(width * bpp);
+            const std::size_t stride = static_cast<std::size_t>(width) * bpp;
             std::vector<std::uint8_t> ref(stride * height), cur(ref.size());
             for (std::size_t i = 0; i < ref.size(); ++i) {
                 ref[i] = static_cast<std::uint8_t>(byte(rng));

@@ -123,12 +123,12 @@ TEST(FrameToRgb, YuvFramesGiveTheBt601FormulaForEveryPixel)
         }
         std::vector<std::uint8_t> out;
         ASSERT_TRUE(ConvertFrameToRgb(i420, w, h, kFourccI420, kTopDown, out));
-        const std::uint8_t* u = i420.data() + w * h;
+        const std::uint8_t* u = i420.data() + static_cast<std::ptrdiff_t>(w) * h;
         const std::uint8_t* v = u + cw * ch;
         for (int y = 0; y < h; ++y) {
             for (int x = 0; x < w; ++x) {
                 const std::size_t c = (y / 2) * cw + x / 2;
-                const auto want = formula(i420[static_cast<std::size_t>(y * w + x)], u[c], v[c]);
+                const auto want = formula(i420[static_cast<std::size_t>(y) * w + x], u[c], v[c]);
                 const std::size_t at = static_cast<std::size_t>(y * w + x) * 3;
                 ASSERT_EQ((std::array<std::uint8_t, 3>{out[at], out[at + 1], out[at + 2]}), want)
                     << w << "x" << h << " at " << x << "," << y;
@@ -140,7 +140,7 @@ TEST(FrameToRgb, YuvFramesGiveTheBt601FormulaForEveryPixel)
                 b = static_cast<std::uint8_t>(random());
             }
             ASSERT_TRUE(ConvertFrameToRgb(yuy2, w, h, kFourccYuy2, kTopDown, out));
-            for (std::size_t p = 0; p < static_cast<std::size_t>(w * h); ++p) {
+            for (std::size_t p = 0; p < static_cast<std::size_t>(w) * h; ++p) {
                 const std::uint8_t* pair = yuy2.data() + (p & ~std::size_t{1}) * 2;
                 const auto want = formula(pair[(p & 1U) * 2], pair[1], pair[3]);
                 ASSERT_EQ((std::array<std::uint8_t, 3>{out[p * 3], out[p * 3 + 1], out[p * 3 + 2]}), want) << p;
@@ -338,7 +338,7 @@ TEST_F(Road, ASingleZoneDetectionCarriesItsMeasuresTheEnlargedZoneAndItsPicture)
     PaintBlock(moved, kW, 3, 50, 40, 60, 50, 200);  // inside zone 2 only
     // A change mask mark outside the enlarged zone shows that its measure
     // leaves the mask alone.
-    const std::size_t outside = (5 * kW + 60) * 3;
+    const std::size_t outside = (std::size_t{5} * kW + 60) * 3;
     cam_.ChangeMask()[outside] = 0x55;
     Feed(moved);
 

@@ -27,7 +27,7 @@ std::vector<std::uint8_t> Background(int light = 0)
     for (int y = 0; y < kH; ++y) {
         for (int x = 0; x < kW; ++x) {
             for (int c = 0; c < 3; ++c) {
-                f[static_cast<std::size_t>((y * kW + x) * 3 + c)] =
+                f[(static_cast<std::size_t>(y) * kW + x) * 3 + c] =
                     static_cast<std::uint8_t>(20 + (x * 7 + y * 3 + c * 11) % 100 + light);
             }
         }
@@ -178,13 +178,13 @@ struct GreyScene {
 GreyScene Grey(int blockX, int light)
 {
     GreyScene s;
-    s.rgb.resize(static_cast<std::size_t>(kW * kH * 3));
-    s.i420.assign(static_cast<std::size_t>(kW * kH + 2 * (kW / 2) * (kH / 2)), 128);
+    s.rgb.resize(static_cast<std::size_t>(kW) * kH * 3);
+    s.i420.assign(static_cast<std::size_t>(kW) * kH + 2 * static_cast<std::size_t>(kW / 2) * (kH / 2), 128);
     for (int y = 0; y < kH; ++y) {
         for (int x = 0; x < kW; ++x) {
             const bool block = blockX >= 0 && x >= blockX && x < blockX + 20 && y >= 50 && y < 70;
             const auto v = static_cast<std::uint8_t>(block ? 230 : 20 + (x * 7 + y * 3) % 100 + light);
-            const auto at = static_cast<std::size_t>(y * kW + x);
+            const auto at = static_cast<std::size_t>(y) * kW + x;
             s.rgb[at * 3] = s.rgb[at * 3 + 1] = s.rgb[at * 3 + 2] = v;
             s.i420[at] = v;
         }
