@@ -214,7 +214,7 @@ TEST(ZoneDrawing, ThePictureIsShownInItsOwnSizeOrStretched)
     auto picture = std::make_shared<DisplayPicture>();
     picture->width = 40;
     picture->height = 30;
-    picture->rgb.assign(40 * 30 * 3, 0);
+    picture->rgb.assign(std::size_t{40} * 30 * 3, 0);
     for (std::size_t i = 0; i < picture->rgb.size(); i += 3) {
         picture->rgb[i] = 250;
     }

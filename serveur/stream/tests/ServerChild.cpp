@@ -36,6 +36,7 @@ ServerChild::ServerChild(const std::string& program, const std::string& workDir,
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> cargv;
+    cargv.reserve(argv.size() + 1);
     for (std::string& a : argv) {
         cargv.push_back(a.data());
     }

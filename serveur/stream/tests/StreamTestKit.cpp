@@ -12,6 +12,7 @@
 
 #include <jpeglib.h>
 
+#include <charconv>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -161,7 +162,8 @@ std::string MakeJpeg(int width, int height, int seed)
     }
     jpeg_finish_compress(&info);
     std::string bytes(reinterpret_cast<const char*>(out), size);
-    std::free(out);  // NOLINT(cppcoreguidelines-no-malloc): libjpeg's buffer
+    // libjpeg's own buffer, given to us to free.
+    std::free(out);  // NOLINT(cppcoreguidelines-no-malloc,cppcoreguidelines-owning-memory)
     jpeg_destroy_compress(&info);
     return bytes;
 }
@@ -306,7 +308,11 @@ std::optional<Viewer::Frame> Viewer::ReadFrame(std::chrono::milliseconds limit)
     Frame frame;
     frame.header = *header;
     frame.history = header->find("Vorlix: History\r\n") != std::string::npos;
-    const long length = std::atol(HeaderField(*header, "Content-Length").c_str());
+    const std::string field = HeaderField(*header, "Content-Length");
+    long length = -1;
+    if (std::from_chars(field.data(), field.data() + field.size(), length).ec != std::errc{} || length < 0) {
+        return std::nullopt;
+    }
     const auto left =
         limit - std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     frame.body = Read(static_cast<std::size_t>(length), left);
@@ -355,6 +361,7 @@ int RunProgram(const std::vector<std::string>& argv, const std::string& outPath,
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const std::string& a : argv) {
         args.push_back(const_cast<char*>(a.c_str()));
     }
@@ -381,7 +388,9 @@ bool HaveProgram(const std::string& program)
     std::stringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
     std::string dir;
     while (std::getline(dirs, dir, ':')) {
-        if (::access((dir + "/" + program).c_str(), X_OK) == 0) {
+        dir += '/';
+        dir += program;
+        if (::access(dir.c_str(), X_OK) == 0) {
             return true;
         }
     }

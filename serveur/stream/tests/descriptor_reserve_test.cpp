@@ -34,7 +34,7 @@ public:
             highest = std::max(highest, std::stoi(entry.path().filename().string()));
         }
         rlimit lowered = saved_;
-        lowered.rlim_cur = static_cast<rlim_t>(highest + 16);
+        lowered.rlim_cur = static_cast<rlim_t>(highest) + 16;
         ::setrlimit(RLIMIT_NOFILE, &lowered);
         for (;;) {
             kestrel::UniqueFd taken(::dup(0));

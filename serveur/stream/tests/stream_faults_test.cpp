@@ -94,7 +94,7 @@ TEST_F(StreamFaults, AStalledViewerHoldsBackNobodyElse)
     Viewer stalled(port_, 4096);  // never reads
     ASSERT_TRUE(reader.ReadHead());
     ASSERT_TRUE(WaitUntil([&] { return server_->CountStreamClients() == 2; }));
-    const std::string big(12 * 1024 * 1024, 'A');
+    const std::string big(std::size_t{12} * 1024 * 1024, 'A');
     WriteFile(dir_.File("a.jpg"), big);
     server_->NotifyNewImage(dir_.File("a.jpg").c_str());
     auto frame = reader.ReadFrame(5s);
@@ -117,7 +117,7 @@ TEST_F(StreamFaults, AViewerBusyWithAnOlderPictureSkipsToTheNewest)
     Viewer viewer(port_, 4096);
     ASSERT_TRUE(viewer.ReadHead());
     ASSERT_TRUE(WaitUntil([&] { return server_->CountStreamClients() == 1; }));
-    const std::string big(4 * 1024 * 1024, 'A');
+    const std::string big(std::size_t{4} * 1024 * 1024, 'A');
     WriteFile(dir_.File("a.jpg"), big);
     server_->NotifyNewImage(dir_.File("a.jpg").c_str());
     ASSERT_TRUE(viewer.AnythingWithin(2s));  // A has begun and waits for the viewer
@@ -145,7 +145,7 @@ TEST_F(StreamFaults, AViewerThatTakesBytesButNotAWholeFrameInTimeIsDropped)
     auto slow = std::make_unique<Viewer>(port_, 4096);
     ASSERT_TRUE(slow->ReadHead());
     ASSERT_TRUE(WaitUntil([&] { return server_->CountStreamClients() == 1; }));
-    WriteFile(dir_.File("a.jpg"), std::string(4 * 1024 * 1024, 'A'));
+    WriteFile(dir_.File("a.jpg"), std::string(std::size_t{4} * 1024 * 1024, 'A'));
     // Takes a little every 100 ms: the transfer never stalls, but a frame of
     // 4 MB would need minutes.
     std::thread trickle([&] {

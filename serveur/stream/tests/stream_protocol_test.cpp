@@ -292,7 +292,8 @@ TEST_F(StreamProtocol, OrderlyClosedViewerDoesNotKeepTheThreadBusy)
     rusage after{};
     ::getrusage(RUSAGE_SELF, &after);
     const auto ms = [](const rusage& u) {
-        return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000.0 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0;
+        return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000.0 +
+               static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0;
     };
     // Polling the closed socket again and again would burn the whole half second.
     EXPECT_LT(ms(after) - ms(before), 250.0);

@@ -52,7 +52,7 @@ protected:
         std::vector<std::uint8_t> pixels(static_cast<std::size_t>(kW * kH * 3), 60);
         for (int y = 30; y < 90 && blockX >= 0; ++y) {
             for (int x = blockX; x < blockX + 60 && x < kW; ++x) {
-                pixels[static_cast<std::size_t>((y * kW + x) * 3)] = 250;
+                pixels[(static_cast<std::size_t>(y) * kW + x) * 3] = 250;
             }
         }
         Frame frame;
