@@ -14,6 +14,7 @@
 #include "libkestrel/framework/QXException.h"
 #include "libkestrel/framework/QXString.h"
 #include "libkestrel/trace/QXTrace.h"
+#include "libkestrel/trace/TraceLevels.h"
 #include "libsorrel/CAutoMutex.h"
 #include "libsorrel/LineEscape.h"
 #include "libsorrel/SorrelTrace.h"
@@ -151,7 +152,7 @@ void CTraceMode::OnError(const kestrel::CFrameworkException* exception, const ch
                QXBasename(file != nullptr ? file : ""), line, "\r\n", message, "\r\n");
     if (slot_ == kErrorSlot) {
         try {
-            DoTrace(0, report.c_str());
+            DoTrace(kestrel::kLevelUnclassified, report.c_str());
         } catch (...) {
             std::fprintf(stderr, "%s\n", report.c_str());
             WriteErrorFile(report);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "libkestrel/error/QXError.h"
+#include "libkestrel/trace/TraceLevels.h"
 #include "libsorrel/CTraceMode.h"
 #include "libsorrel/QXRemoteTraceMode.h"
 #include "libsorrel/TraceSlots.h"
@@ -241,7 +242,7 @@ void SorError(const char* format, ...)
     }
     va_list args;
     va_start(args, format);
-    mode->Trace(0, format, args, false);
+    mode->Trace(kestrel::kLevelUnclassified, format, args, false);
     va_end(args);
 }
 

@@ -36,8 +36,8 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes)
 void TraceFailure()
 {
     const unsigned int code = ErrorLast();
-    TRACE_LEVEL(0, "error during access jpg file (%d)", static_cast<int>(code));
-    TRACE_LEVEL(0, "      (%d,%s)", static_cast<int>(code), ErrorDescription(code));
+    TRACE_LEVEL(kestrel::kLevelUnclassified, "error during access jpg file (%d)", static_cast<int>(code));
+    TRACE_LEVEL(kestrel::kLevelUnclassified, "      (%d,%s)", static_cast<int>(code), ErrorDescription(code));
 }
 
 }  // namespace
@@ -61,11 +61,11 @@ std::optional<std::string> PicturePipeline::Render(std::span<const std::uint8_t>
     const DecodeResult decoded = DecodeJpeg(jpeg, effects.blackAndWhite, scratch_);
     if (!decoded.ok) {
         if (decoded.tooLarge) {
-            TRACE_LEVEL(0, "picture too large (%d x %d), at most %d x %d", decoded.width, decoded.height,
-                        kMaxPictureSide, kMaxPictureSide);
+            TRACE_LEVEL(kestrel::kLevelUnclassified, "picture too large (%d x %d), at most %d x %d", decoded.width,
+                        decoded.height, kMaxPictureSide, kMaxPictureSide);
             errno = EFBIG;
         } else {
-            TRACE_LEVEL(0, "jpeg: %s", decoded.error.c_str());
+            TRACE_LEVEL(kestrel::kLevelUnclassified, "jpeg: %s", decoded.error.c_str());
             errno = EBADMSG;
         }
         TraceFailure();
@@ -84,7 +84,7 @@ std::string ImageSaver::NextPath() const
 bool ImageSaver::Save(const DisplayBuffer& picture, const std::string& commentFormat)
 {
     if (picture.Empty()) {
-        TRACE_LEVEL(0, "no picture to save");
+        TRACE_LEVEL(kestrel::kLevelUnclassified, "no picture to save");
         return false;
     }
     const std::string path = NextPath();

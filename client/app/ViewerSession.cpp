@@ -136,12 +136,14 @@ void ViewerSession::Dispatch(ViewerUi& ui)
 void ViewerSession::AnswerPassword(ViewerUi& ui)
 {
     if (!password_.empty() && !passwordTried_) {
-        TRACE_LEVEL(0, "password request (%d): saved password sent", static_cast<int>(reader_.Challenge()));
+        TRACE_LEVEL(kestrel::kLevelUnclassified, "password request (%d): saved password sent",
+                    static_cast<int>(reader_.Challenge()));
         reader_.SendPasswordAnswer(socket_.Get(), password_);
         passwordTried_ = true;
         return;
     }
-    TRACE_LEVEL(0, "password request (%d): asking the user", static_cast<int>(reader_.Challenge()));
+    TRACE_LEVEL(kestrel::kLevelUnclassified, "password request (%d): asking the user",
+                static_cast<int>(reader_.Challenge()));
     passwordTried_ = false;
     const std::optional<PasswordEntry> entry = ui.AskPassword();
     if (!entry || !socket_.Valid()) {

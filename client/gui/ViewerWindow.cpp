@@ -51,7 +51,7 @@ ViewerWindow::ViewerWindow(std::string startDir, ViewerOptions options, QWidget*
       saver_(startDir_),
       view_(new PictureView(this))
 {
-    TRACE_LEVEL(0, "TRACE directory=%s", (startDir_ + "/traces/Cl_Vorlix").c_str());
+    TRACE_LEVEL(kestrel::kLevelUnclassified, "TRACE directory=%s", (startDir_ + "/traces/Cl_Vorlix").c_str());
     setObjectName("CL_VORLIX");
     setWindowTitle("cl_vorlix");
     setCentralWidget(view_);
@@ -301,17 +301,17 @@ void ViewerWindow::ApplyFormat(int command)
     layout()->activate();
     const Size client{view_->width(), view_->height()};
     if (const std::optional<Size> growth = FormatGrowth({format.width, format.height}, client)) {
-        TRACE_LEVEL(0, "resize(+%d,+%d)", growth->width, growth->height);
+        TRACE_LEVEL(kestrel::kLevelUnclassified, "resize(+%d,+%d)", growth->width, growth->height);
         resize(width() + growth->width, height() + growth->height);
         layout()->activate();
     } else {
-        TRACE_LEVEL(0, "size(%d,%d)", client.width, client.height);
+        TRACE_LEVEL(kestrel::kLevelUnclassified, "size(%d,%d)", client.width, client.height);
     }
 }
 
 void ViewerWindow::OnClientResized(QSize size)
 {
-    TRACE_LEVEL(0, "size(%d,%d)", size.width(), size.height());
+    TRACE_LEVEL(kestrel::kLevelUnclassified, "size(%d,%d)", size.width(), size.height());
 }
 
 void ViewerWindow::OpenHistory()

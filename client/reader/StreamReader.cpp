@@ -55,7 +55,7 @@ kestrel::UniqueFd StreamReader::ConnectToServer(const std::string& host, int por
     host_ = host;
     int fd = wicket::ServerConnect(host.c_str(), port, false, true);
     if (fd < 0) {
-        TRACE_LEVEL(0, "Connect KO (%s:%d)=%x", host.c_str(), port, ErrorLast());
+        TRACE_LEVEL(kestrel::kLevelUnclassified, "Connect KO (%s:%d)=%x", host.c_str(), port, ErrorLast());
         return kestrel::UniqueFd(fd);
     }
     if (fd == 0) {
@@ -64,14 +64,14 @@ kestrel::UniqueFd StreamReader::ConnectToServer(const std::string& host, int por
         const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
         ::close(fd);
         if (moved < 0) {
-            TRACE_LEVEL(0, "Connect KO (%s:%d)=%x", host.c_str(), port, ErrorLast());
+            TRACE_LEVEL(kestrel::kLevelUnclassified, "Connect KO (%s:%d)=%x", host.c_str(), port, ErrorLast());
             return kestrel::UniqueFd(-1);
         }
         fd = moved;
     }
     ForgetConnection();
     awaitingPassword_ = true;
-    TRACE_LEVEL(0, "Connect Ok(%s:%d)", host.c_str(), port);
+    TRACE_LEVEL(kestrel::kLevelUnclassified, "Connect Ok(%s:%d)", host.c_str(), port);
     return kestrel::UniqueFd(fd);
 }
 
@@ -87,7 +87,7 @@ void StreamReader::SendPasswordAnswer(int socket, std::string_view plain) const
 {
     std::string scrambled;
     if (!ScramblePassword(plain, std::to_string(challenge_), scrambled)) {
-        TRACE_LEVEL(0, "password too long (%d)", static_cast<int>(plain.size()));
+        TRACE_LEVEL(kestrel::kLevelUnclassified, "password too long (%d)", static_cast<int>(plain.size()));
         return;
     }
     SendLine(socket, "Password: " + scrambled + "\r\n");
@@ -151,7 +151,7 @@ int StreamReader::ReadHeader(int socket, std::vector<std::uint8_t>& frame, std::
         case WindowScan::Kind::kNothing:
             // The frame trailer alone is expected between frames.
             if (window.size() != kTrailer.size()) {
-                TRACE_LEVEL(0, "no Content-Length ??? (%d)", static_cast<int>(window.size()));
+                TRACE_LEVEL(kestrel::kLevelUnclassified, "no Content-Length ??? (%d)", static_cast<int>(window.size()));
             }
             // A window full of bytes that cannot start a header is dropped
             // whole, so the next read has room to find one.
@@ -161,7 +161,8 @@ int StreamReader::ReadHeader(int socket, std::vector<std::uint8_t>& frame, std::
             return kReadNothing;
         case WindowScan::Kind::kCut:
             if (scan.next == 0 && window.size() >= kHeaderReadMax) {
-                TRACE_LEVEL(0, "frame header longer than %d bytes", static_cast<int>(kHeaderReadMax));
+                TRACE_LEVEL(kestrel::kLevelUnclassified, "frame header longer than %d bytes",
+                            static_cast<int>(kHeaderReadMax));
             } else {
                 carry_ = window.substr(scan.next);
             }
@@ -174,7 +175,8 @@ int StreamReader::ReadHeader(int socket, std::vector<std::uint8_t>& frame, std::
     const long long length = scan.contentLength;
     const std::size_t inWindow = window.size() - scan.next;
     if (length > 0 && static_cast<unsigned long long>(length) > capacity) {
-        TRACE_LEVEL(0, "Content-Length too large (%d)", static_cast<int>(std::min<long long>(length, INT_MAX)));
+        TRACE_LEVEL(kestrel::kLevelUnclassified, "Content-Length too large (%d)",
+                    static_cast<int>(std::min<long long>(length, INT_MAX)));
         // Thrown away as it arrives, so the next header is found at once.
         if (static_cast<unsigned long long>(length) <= inWindow) {
             carry_ = window.substr(scan.next + static_cast<std::size_t>(length));
@@ -185,11 +187,11 @@ int StreamReader::ReadHeader(int socket, std::vector<std::uint8_t>& frame, std::
         return kReadNothing;
     }
     if (length <= 0) {
-        TRACE_LEVEL(0, "Content-Length invalid (%lld)", length);
+        TRACE_LEVEL(kestrel::kLevelUnclassified, "Content-Length invalid (%lld)", length);
         carry_ = window.substr(scan.next);
         return kReadNothing;
     }
-    TRACE_LEVEL(0, "Content-Length found (%d)", static_cast<int>(length));
+    TRACE_LEVEL(kestrel::kLevelUnclassified, "Content-Length found (%d)", static_cast<int>(length));
     return StartBody(scan, window, socket, frame, end);
 }
 
@@ -239,8 +241,8 @@ int StreamReader::ContinueBody(int socket, std::vector<std::uint8_t>& frame, Clo
 int StreamReader::FinishBody(std::vector<std::uint8_t>& frame)
 {
     const int length = static_cast<int>(body_.length);
-    TRACE_LEVEL(0, "lu (icurr=%d, nsize=%d , nsize-j=%d)", static_cast<int>(body_.filled), length,
-                length - static_cast<int>(body_.fromFirstRead));
+    TRACE_LEVEL(kestrel::kLevelUnclassified, "lu (icurr=%d, nsize=%d , nsize-j=%d)", static_cast<int>(body_.filled),
+                length, length - static_cast<int>(body_.fromFirstRead));
     body_.active = false;
     if (!body_.history) {
         frame.swap(staging_);
@@ -310,9 +312,9 @@ bool StreamReader::WaitForBytes(int socket, Clock::time_point end, Clock::time_p
 int StreamReader::Lost(bool traced)
 {
     if (traced) {
-        TRACE_LEVEL(0, "versserveur_read, unable to recv socket");
+        TRACE_LEVEL(kestrel::kLevelUnclassified, "versserveur_read, unable to recv socket");
         const unsigned int code = ErrorLast();
-        TRACE_LEVEL(0, "      (%d,%s)", static_cast<int>(code), ErrorDescription(code));
+        TRACE_LEVEL(kestrel::kLevelUnclassified, "      (%d,%s)", static_cast<int>(code), ErrorDescription(code));
     }
     carry_.clear();
     body_ = Body{};

@@ -38,7 +38,7 @@ std::vector<char*> ArgvOf(std::vector<std::string>& arguments)
 void TraceStartFailure(int error)
 {
     errno = error;
-    TRACE_LEVEL(0, "CreateProcess failed Res=%d :%s(%d)\n", 0, ErrorDescription(ErrorLast()),
+    TRACE_LEVEL(kestrel::kLevelUnclassified, "CreateProcess failed Res=%d :%s(%d)\n", 0, ErrorDescription(ErrorLast()),
                 static_cast<int>(ErrorLast()));
     errno = error;
 }
@@ -213,8 +213,9 @@ std::string DefaultShell()
         return std::string(shell) + " -c";
     }
     const char* fallback = "/bin/sh -c";
-    TRACE_LEVEL(0, "No default shell found. Please set SHELL or APSHELL variable to set your default shell\n");
-    TRACE_LEVEL(0, "Using %s to process commands\n", fallback);
+    TRACE_LEVEL(kestrel::kLevelUnclassified,
+                "No default shell found. Please set SHELL or APSHELL variable to set your default shell\n");
+    TRACE_LEVEL(kestrel::kLevelUnclassified, "Using %s to process commands\n", fallback);
     return fallback;
 }
 
@@ -225,8 +226,8 @@ extern "C" {
 KestrelProcessHandle AsyncExecEx(const char* command, int in, int out, int err, unsigned int flags,
                                  const KestrelUserToken* token)
 {
-    TRACE_LEVEL(0, "Starting command ==> %s\n", command != nullptr ? command : "");
-    TRACE_LEVEL(0, "SECURITY_DESCRIPTOR_REVISION=%d ACL_REVISION=%d\n", 1, 2);
+    TRACE_LEVEL(kestrel::kLevelUnclassified, "Starting command ==> %s\n", command != nullptr ? command : "");
+    TRACE_LEVEL(kestrel::kLevelUnclassified, "SECURITY_DESCRIPTOR_REVISION=%d ACL_REVISION=%d\n", 1, 2);
     return Start(command, in, out, err, flags, token);
 }
 
@@ -242,7 +243,7 @@ int AsyncExec(const char* command)
 
 int SyncExec(const char* command, int* exitCode)
 {
-    TRACE_LEVEL(0, "Starting command ==> %s\n", command != nullptr ? command : "");
+    TRACE_LEVEL(kestrel::kLevelUnclassified, "Starting command ==> %s\n", command != nullptr ? command : "");
     if (exitCode != nullptr) {
         *exitCode = -1;
     }
@@ -253,8 +254,8 @@ int SyncExec(const char* command, int* exitCode)
     }
     int code = -1;
     if (WaitProcess(process, &code) == 0) {
-        TRACE_LEVEL(0, "Warning: cannot get exit code status: %s(%d)\n", ErrorDescription(ErrorLast()),
-                    static_cast<int>(ErrorLast()));
+        TRACE_LEVEL(kestrel::kLevelUnclassified, "Warning: cannot get exit code status: %s(%d)\n",
+                    ErrorDescription(ErrorLast()), static_cast<int>(ErrorLast()));
     }
     if (exitCode != nullptr) {
         *exitCode = code;
