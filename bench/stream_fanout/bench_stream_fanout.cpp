@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "bench/kit/BenchKit.h"
+#include "libkestrel/testkit/Children.h"
 #include "serveur/stream/StreamServer.h"
 #include "serveur/stream/StreamWire.h"
 
@@ -42,7 +43,7 @@ constexpr auto kPeriod = std::chrono::milliseconds(40);
 
 struct BenchCamera final : vorlix::StreamCamera {
     std::string dir;
-    int port = vorlix::bench::FreeLoopbackPort();
+    int port = kestrel::test::FreeLoopbackPort();
     vorlix::StreamSettings Settings() const override { return {port, "", 0}; }
     int Shots() const override { return 0; }
     int MaxJpg() const override { return 500; }

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "libkestrel/error/QXError.h"
+#include "libkestrel/testkit/Children.h"
 #include "libwicket/CBasicSocket.h"
 #include "libwicket/CBasicSocketFile.h"
 #include "libwicket/CNetException.h"
@@ -65,13 +66,6 @@ private:
     bool ok_ = false;
 };
 
-// A port nobody listens on: bound once, then freed.
-int FreePort()
-{
-    Listener probe;
-    return probe.Port();
-}
-
 TEST(ServerConnect, ConnectsOverIpv4AndIpv6AndCarriesBytesBothWays)
 {
     for (const auto& [family, host] : {std::pair{AF_INET, "127.0.0.1"}, std::pair{AF_INET6, "::1"}}) {
@@ -107,7 +101,7 @@ TEST(ServerConnect, ResolvesLocalhostByName)
 TEST(ServerConnect, FailuresAreNegativeWithTheErrorSet)
 {
     errno = 0;
-    EXPECT_LT(wicket::ServerConnect("127.0.0.1", FreePort(), false, true), 0);
+    EXPECT_LT(wicket::ServerConnect("127.0.0.1", kestrel::test::FreeLoopbackPort(), false, true), 0);
     EXPECT_EQ(ErrorLast(), static_cast<unsigned>(ECONNREFUSED));
 
     errno = 0;
@@ -199,7 +193,7 @@ TEST(CBasicSocket, ConnectFailureIsZero)
 {
     wicket::CBasicSocket socket;
     ASSERT_NE(socket.Create(), 0);
-    EXPECT_EQ(socket.Connect("127.0.0.1", FreePort()), 0);
+    EXPECT_EQ(socket.Connect("127.0.0.1", kestrel::test::FreeLoopbackPort()), 0);
     EXPECT_EQ(errno, ECONNREFUSED);
 }
 

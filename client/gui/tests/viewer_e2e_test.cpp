@@ -17,6 +17,7 @@
 #include <jpeglib.h>
 
 #include "libkestrel/profile/Profile.h"
+#include "libkestrel/testkit/Children.h"
 #include "libkestrel/testkit/TestKit.h"
 #include "serveur/app/tests/ServerProcess.h"
 #include "serveur/scrambler/PasswordScrambler.h"
@@ -30,20 +31,6 @@ using namespace std::chrono_literals;
 using kestrel::test::TempDir;
 using kestrel::test::WaitUntil;
 using vorlix::app::testing::ServerProcess;
-
-int FreePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
-    ::close(fd);
-    EXPECT_TRUE(bound);
-    return ntohs(address.sin_port);
-}
 
 bool Listening(int port)
 {
@@ -136,7 +123,7 @@ protected:
 
     TempDir serverDir_{"vorlix_viewer_e2e_server"};
     TempDir viewerDir_{"vorlix_viewer_e2e_viewer"};
-    int port_ = FreePort();
+    int port_ = kestrel::test::FreeLoopbackPort();
     std::unique_ptr<ServerProcess> server_;
 };
 

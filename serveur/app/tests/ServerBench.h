@@ -16,6 +16,7 @@
 
 #include "libkestrel/framework/UniqueFd.h"
 #include "libkestrel/profile/Profile.h"
+#include "libkestrel/testkit/Children.h"
 #include "libkestrel/testkit/TestKit.h"
 #include "serveur/app/tests/ServerProcess.h"
 
@@ -23,25 +24,11 @@ namespace vorlix::app::testing {
 
 using namespace std::chrono_literals;
 
-inline int FreeLoopbackPort()
-{
-    const kestrel::UniqueFd fd(socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        return 0;
-    }
-    return ntohs(addr.sin_port);
-}
-
 class ServerBench {
 public:
     ServerBench()
     {
-        kestrel::profile::WriteInt(ini, "Vorlix", "Port Web client", FreeLoopbackPort());
+        kestrel::profile::WriteInt(ini, "Vorlix", "Port Web client", kestrel::test::FreeLoopbackPort());
         // Level 100 (the events list) and the tagged levels.
         kestrel::profile::WriteInt(ini, "Vorlix", "Trace level", 1);
     }

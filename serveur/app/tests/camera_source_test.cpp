@@ -17,6 +17,7 @@
 
 #include "libkestrel/framework/UniqueFd.h"
 #include "libkestrel/profile/Profile.h"
+#include "libkestrel/testkit/Children.h"
 #include "libkestrel/testkit/TestKit.h"
 #include "serveur/app/tests/ServerProcess.h"
 
@@ -53,12 +54,6 @@ struct SilentServer {
         port = ntohs(addr.sin_port);
     }
 };
-
-int FreePort()
-{
-    const SilentServer probe;
-    return probe.port;
-}
 
 // True when something listens on 127.0.0.1:port (read from the kernel's
 // table, so the one viewer ffmpeg serves is not spent on a probe).
@@ -139,7 +134,7 @@ protected:
     void SetUp() override
     {
         unsetenv("VORLIX_VIDEO_SOURCE");
-        profile::WriteInt(Ini(), "Vorlix", "Port Web client", FreePort());
+        profile::WriteInt(Ini(), "Vorlix", "Port Web client", kestrel::test::FreeLoopbackPort());
     }
     void TearDown() override { unsetenv("VORLIX_VIDEO_SOURCE"); }
     std::string Ini() const { return (dir_ / "Vorlix.ini").string(); }
@@ -177,7 +172,7 @@ TEST_F(CameraSourceTest, FirstStartOnAPictureSequenceDetectsTheBlockThatAppears)
 
 TEST_F(CameraSourceTest, HttpMjpegCameraServedByFfmpegReachesTheEngine)
 {
-    const int port = FreePort();
+    const int port = kestrel::test::FreeLoopbackPort();
     const std::string address = "http://127.0.0.1:" + std::to_string(port) + "/cam.mjpg";
     // ffmpeg announces a plain byte stream, as many cameras do: the parts
     // must be found without the multipart type.

@@ -13,6 +13,7 @@
 
 #include "libkestrel/framework/UniqueFd.h"
 #include "libkestrel/profile/Profile.h"
+#include "libkestrel/testkit/Children.h"
 #include "libkestrel/testkit/TestKit.h"
 #include "serveur/app/tests/ServerProcess.h"
 
@@ -27,18 +28,6 @@ struct TempDir {
     kestrel::test::TempDir dir{"vorlix_e2e"};
     fs::path path{dir.Path()};
 };
-
-int FreePort()
-{
-    const kestrel::UniqueFd fd(socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    socklen_t len = sizeof addr;
-    EXPECT_EQ(getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&addr), &len), 0);
-    return ntohs(addr.sin_port);
-}
 
 int CountPictures(const fs::path& dir)
 {
@@ -108,7 +97,7 @@ TEST(EndToEndTest, FirstStartDetectsServesAndSavesTheShotCounterOnSigterm)
 {
     TempDir dir;
     const fs::path ini = dir.path / "Vorlix.ini";
-    const int port = FreePort();
+    const int port = kestrel::test::FreeLoopbackPort();
     profile::WriteInt(ini.string(), "Vorlix", "Port Web client", port);
 
     ServerProcess server(VORLIX_PROGRAM, dir.path, {"--headless"});
@@ -161,7 +150,7 @@ TEST(EndToEndTest, FiveServersSideBySideKeepTheirOwnFilesAndSettings)
         return (dir.path / (n == 0 ? std::string("Vorlix.ini") : "Vorlix_" + std::to_string(n) + ".ini")).string();
     };
     for (int n = 0; n <= 4; ++n) {
-        ports.push_back(FreePort());
+        ports.push_back(kestrel::test::FreeLoopbackPort());
         profile::WriteInt(iniOf(n), "Vorlix", "Port Web client", ports.back());
         profile::WriteString(iniOf(n), "Vorlix", "Editor", "editor_" + std::to_string(n));
         profile::WriteInt(iniOf(n), "Vorlix", "Quality jpg", 40 + n);

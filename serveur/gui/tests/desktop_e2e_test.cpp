@@ -12,6 +12,7 @@
 
 #include "libkestrel/framework/UniqueFd.h"
 #include "libkestrel/profile/Profile.h"
+#include "libkestrel/testkit/Children.h"
 #include "libkestrel/testkit/TestKit.h"
 #include "serveur/app/tests/ServerProcess.h"
 
@@ -49,30 +50,9 @@ std::string FindProgram(const std::string& name)
 std::string RunTool(const std::vector<std::string>& argv, const fs::path& outFile,
                     std::chrono::milliseconds limit = 10s)
 {
-    std::vector<std::string> args = argv;
-    std::vector<char*> cargs;
-    cargs.reserve(args.size() + 1);
-    for (auto& a : args) {
-        cargs.push_back(a.data());
-    }
-    cargs.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, cargs[0], &actions, nullptr, cargs.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        return {};
-    }
-    int status = 0;
-    if (!kestrel::test::WaitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, limit, 5ms)) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-        return {};
-    }
-    return kestrel::test::ReadFile(outFile.string());
+    return kestrel::test::RunChild(argv, {.out = outFile.string()}, limit) >= 0
+               ? kestrel::test::ReadFile(outFile.string())
+               : std::string();
 }
 
 // A virtual X server on a display number it picks itself.

@@ -20,6 +20,7 @@
 #include <sstream>
 
 #include "libkestrel/profile/Profile.h"
+#include "libkestrel/testkit/Children.h"
 #include "serveur/mail/MailSettings.h"
 
 namespace vorlix::test {
@@ -36,40 +37,13 @@ bool SameText(std::string_view a, std::string_view b)
            });
 }
 
-// Starts `argv[0]` with its output in `log`; the pid, or -1.
+// Starts `argv[0]` with its output and errors in `log`; the pid, or -1.
 pid_t Spawn(const std::vector<std::string>& args, const std::string& log)
 {
-    std::vector<char*> argv;
-    argv.reserve(args.size() + 1);
-    for (const std::string& a : args) {
-        argv.push_back(const_cast<char*>(a.c_str()));
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    pid_t pid = -1;
-    const int result = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return result == 0 ? pid : -1;
+    return kestrel::test::StartChild(args, {.out = log, .errToOut = true});
 }
 
-// Ends a child: SIGTERM, a bounded wait, then SIGKILL.
-void EndChild(pid_t pid)
-{
-    if (pid <= 0) {
-        return;
-    }
-    ::kill(pid, SIGTERM);
-    int status = 0;
-    const bool ended = WaitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 5s, 5ms);
-    if (!ended) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-    }
-}
+using kestrel::test::EndChild;
 
 std::vector<std::string> SortedEntries(const std::string& dir, std::string_view prefix)
 {

@@ -17,30 +17,15 @@
 #include <filesystem>
 #include <sstream>
 
+#include "libkestrel/testkit/Children.h"
 #include "serveur/scrambler/PasswordScrambler.h"
 #include "serveur/stream/StreamServer.h"
 
 namespace vorlix::testkit {
 
-int FreePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    ::close(fd);
-    return port;
-}
-
 TestCamera::TestCamera(std::string pictureDir) : dir_(std::move(pictureDir))
 {
-    settings_.port = FreePort();
+    settings_.port = kestrel::test::FreeLoopbackPort();
 }
 
 StreamSettings TestCamera::Settings() const
@@ -128,7 +113,7 @@ int StartOnFreePort(StreamServer& server, TestCamera& camera)
             return result;
         }
         server.StopStreamServer();
-        camera.SetPort(FreePort());
+        camera.SetPort(kestrel::test::FreeLoopbackPort());
     }
     return result;
 }
@@ -355,31 +340,7 @@ std::string HeaderField(const std::string& header, const std::string& name)
 int RunProgram(const std::vector<std::string>& argv, const std::string& outPath, const std::string& errPath,
                std::chrono::milliseconds limit)
 {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<char*> args;
-    args.reserve(argv.size() + 1);
-    for (const std::string& a : argv) {
-        args.push_back(const_cast<char*>(a.c_str()));
-    }
-    args.push_back(nullptr);
-    pid_t pid = 0;
-    const int started = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (started != 0) {
-        return -1;
-    }
-    int status = 0;
-    const bool ended = WaitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, limit, 20ms);
-    if (!ended) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-        return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return kestrel::test::RunChild(argv, {.out = outPath, .err = errPath}, limit, true);
 }
 
 bool HaveProgram(const std::string& program)

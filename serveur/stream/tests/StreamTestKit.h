@@ -27,9 +27,6 @@ using kestrel::test::TraceCapture;
 using kestrel::test::WaitUntil;
 using kestrel::test::WriteFile;
 
-// A TCP port of 127.0.0.1 that was free a moment ago.
-int FreePort();
-
 class TestCamera final : public StreamCamera {
 public:
     // Listens on a free port (see StartOnFreePort).

@@ -26,6 +26,7 @@
 
 #include "libkestrel/framework/UniqueFd.h"
 #include "libkestrel/profile/Profile.h"
+#include "libkestrel/testkit/Children.h"
 #include "serveur/scrambler/PasswordScrambler.h"
 #include "serveur/stream/tests/ServerChild.h"
 #include "serveur/stream/tests/StreamTestKit.h"
@@ -66,7 +67,7 @@ class StreamProgram : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        port_ = FreePort();
+        port_ = kestrel::test::FreeLoopbackPort();
         ini_ = dir_.File("Vorlix.ini");
         profile::WriteInt(ini_, "Vorlix", "Port Web client", port_);
     }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "libkestrel/profile/Profile.h"
+#include "libkestrel/testkit/Children.h"
 #include "serveur/actions/VorlixActions.h"
 #include "serveur/core/Frame.h"
 #include "serveur/core/WebCam.h"
@@ -30,7 +31,7 @@ protected:
         std::filesystem::create_directory(dir_.File("files"));
         cam_.LoadConfiguration(0, dir_.Path());
         cam_.UpdateSettings([](CameraSettings& s) {
-            s.portWebClient = FreePort();
+            s.portWebClient = kestrel::test::FreeLoopbackPort();
             s.frequencyTransfert = 0;
         });
         cam_.SetDetection(true);

@@ -14,45 +14,19 @@
 #include <cstdlib>
 
 #include "libkestrel/framework/UniqueFd.h"
+#include "libkestrel/testkit/Children.h"
 
 namespace vorlix::web::test {
 
 namespace {
 
+// Starts `argv[0]` with its output in `out` and its errors beside it.
 pid_t Spawn(const std::vector<std::string>& argv, const std::string& out)
 {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    const std::string errors = out + ".err";
-    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<char*> args;
-    args.reserve(argv.size() + 1);
-    for (const std::string& a : argv) {
-        args.push_back(const_cast<char*>(a.c_str()));
-    }
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, args.data(), environ) != 0) {
-        pid = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+    return kestrel::test::StartChild(argv, {.out = out, .err = out + ".err"});
 }
 
-// The exit status of `pid` once it ends within `limit`; -1 when it had to be killed.
-int Reap(pid_t pid, std::chrono::milliseconds limit)
-{
-    int status = 0;
-    bool ended = WaitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, limit, 5ms);
-    if (!ended) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-        return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using kestrel::test::ReapChild;
 
 std::vector<std::string> CurlArgs(const std::string& body, const std::string& headers,
                                   const std::vector<std::string>& args)
@@ -75,7 +49,7 @@ CurlResult Curl(const std::vector<std::string>& args, std::chrono::milliseconds 
     if (pid <= 0) {
         return result;
     }
-    result.exit = Reap(pid, limit);
+    result.exit = ReapChild(pid, limit);
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     result.status = static_cast<int>(std::strtol(dir.Read("code").c_str(), nullptr, 10));
     result.body = dir.Read("body");
@@ -91,14 +65,14 @@ CurlChild::CurlChild(const std::vector<std::string>& args)
 CurlChild::~CurlChild()
 {
     if (pid_ > 0) {
-        Reap(pid_, 0ms);
+        ReapChild(pid_, 0ms);
     }
 }
 
 std::string CurlChild::Finish(std::chrono::milliseconds limit)
 {
     if (pid_ > 0) {
-        exit_ = Reap(pid_, limit);
+        exit_ = ReapChild(pid_, limit);
         pid_ = -1;
     }
     return dir_.Read("body");
@@ -284,27 +258,7 @@ bool MakeCertificate(const std::string& dir, std::string& certificate, std::stri
                                         "-out",
                                         certificate};
     const pid_t pid = Spawn(argv, dir + "/openssl.out");
-    return pid > 0 && Reap(pid, 20s) == 0;
-}
-
-int Run(const std::vector<std::string>& argv, const std::string& out, std::chrono::milliseconds limit)
-{
-    const pid_t pid = Spawn(argv, out);
-    return pid > 0 ? Reap(pid, limit) : -1;
-}
-
-int FreePort()
-{
-    kestrel::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (!fd || ::bind(fd.Get(), reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-        ::getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-        return 0;
-    }
-    return ntohs(address.sin_port);
+    return pid > 0 && ReapChild(pid, 20s) == 0;
 }
 
 }  // namespace vorlix::web::test

@@ -108,11 +108,4 @@ private:
 // in `dir`; false when openssl failed.
 bool MakeCertificate(const std::string& dir, std::string& certificate, std::string& key);
 
-// Runs a program (argv[0] a full path) with its standard output in `out`;
-// its exit status, -1 when it had to be killed after `limit`.
-int Run(const std::vector<std::string>& argv, const std::string& out, std::chrono::milliseconds limit);
-
-// A free TCP port on 127.0.0.1.
-int FreePort();
-
 }  // namespace vorlix::web::test

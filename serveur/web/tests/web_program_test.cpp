@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "libkestrel/profile/Profile.h"
+#include "libkestrel/testkit/Children.h"
 #include "serveur/stream/tests/ServerChild.h"
 #include "serveur/web/tests/WebTestKit.h"
 
@@ -30,9 +31,9 @@ std::string Crop(const std::string& png, const std::string& raw)
 {
     const std::string filter = "crop=" + std::to_string(kLiveW) + ":" + std::to_string(kLiveH) + ":" +
                                std::to_string(kLiveX) + ":" + std::to_string(kLiveY);
-    const int status = Run({"/usr/bin/ffmpeg", "-loglevel", "error", "-y", "-i", png, "-vf", filter, "-f", "rawvideo",
-                            "-pix_fmt", "rgb24", raw},
-                           raw + ".out", 30s);
+    const int status = kestrel::test::RunChild({"/usr/bin/ffmpeg", "-loglevel", "error", "-y", "-i", png, "-vf", filter,
+                                                "-f", "rawvideo", "-pix_fmt", "rgb24", raw},
+                                               {.out = raw + ".out", .err = raw + ".err"}, 30s);
     return status == 0 ? kestrel::test::ReadFile(raw) : std::string();
 }
 
@@ -59,9 +60,9 @@ TEST(WebProgram, ChromiumSeesTheMovingPictureAndTheDetectionPictures)
         GTEST_SKIP() << "chromium or ffmpeg is not installed";
     }
     TempDir dir("vorlix_web_program");
-    const int port = FreePort();
+    const int port = kestrel::test::FreeLoopbackPort();
     const std::string ini = dir.File("Vorlix.ini");
-    profile::WriteInt(ini, "Vorlix", "Port Web client", FreePort());
+    profile::WriteInt(ini, "Vorlix", "Port Web client", kestrel::test::FreeLoopbackPort());
     profile::WriteInt(ini, "Vorlix Web", "management", 1);
     profile::WriteInt(ini, "Vorlix Web", "Port", port);
     profile::WriteString(ini, "Vorlix Web", "Bind", "127.0.0.1");
@@ -119,7 +120,8 @@ TEST(WebProgram, ChromiumSeesTheMovingPictureAndTheDetectionPictures)
         std::vector<std::string> argv = Chromium(profileDir.Path());
         argv.push_back("--screenshot=" + png);
         argv.push_back(base + "/");
-        ASSERT_EQ(test::Run(argv, dir.File("chromium.out"), 60s), 0);
+        ASSERT_EQ(
+            kestrel::test::RunChild(argv, {.out = dir.File("chromium.out"), .err = dir.File("chromium.err")}, 60s), 0);
         crops.push_back(Crop(png, dir.File("crop" + std::to_string(i) + ".raw")));
         ASSERT_EQ(crops.back().size(), static_cast<std::size_t>(kLiveW) * kLiveH * 3);
         if (i == 1) {
@@ -137,7 +139,7 @@ TEST(WebProgram, ChromiumSeesTheMovingPictureAndTheDetectionPictures)
     std::vector<std::string> argv = Chromium(profileDir.Path());
     argv.push_back("--dump-dom");
     argv.push_back(base + "/");
-    ASSERT_EQ(test::Run(argv, dir.File("dom.html"), 60s), 0);
+    ASSERT_EQ(kestrel::test::RunChild(argv, {.out = dir.File("dom.html"), .err = dir.File("dom.err")}, 60s), 0);
     const std::string dom = dir.Read("dom.html");
     EXPECT_NE(dom.find("<img src=\"pictures/"), std::string::npos) << dom.substr(0, 2000);
     EXPECT_NE(dom.find("open to anyone who can reach the port"), std::string::npos);
