@@ -77,21 +77,15 @@ std::vector<std::string> MakePictures()
 // last byte arrived, by the picture number it carries.
 class Viewers {
 public:
-    explicit Viewers(std::vector<int> fds) : fds_(std::move(fds)), states_(fds_.size()) {}
-    ~Viewers()
-    {
-        for (int fd : fds_) {
-            ::close(fd);
-        }
-    }
+    explicit Viewers(std::vector<kestrel::UniqueFd> fds) : fds_(std::move(fds)), states_(fds_.size()) {}
 
     void Run(const std::vector<std::atomic<std::int64_t>>& notified, std::atomic<bool>& stop)
     {
         const std::size_t header = vorlix::LiveFrameHeader(kPictureBytes).size();
         const std::size_t frame = header + kPictureBytes + 2;
         std::vector<pollfd> entries;
-        for (int fd : fds_) {
-            entries.push_back(pollfd{fd, POLLIN, 0});
+        for (const kestrel::UniqueFd& fd : fds_) {
+            entries.push_back(pollfd{fd.Get(), POLLIN, 0});
         }
         std::vector<char> buffer(std::size_t{256} * 1024);
         const double cpuStart = vorlix::bench::ThreadCpuMs();
@@ -103,7 +97,7 @@ public:
                 if ((entries[v].revents & POLLIN) == 0) {
                     continue;
                 }
-                const ssize_t got = ::recv(fds_[v], buffer.data(), buffer.size(), MSG_DONTWAIT);
+                const ssize_t got = ::recv(fds_[v].Get(), buffer.data(), buffer.size(), MSG_DONTWAIT);
                 if (got <= 0) {
                     entries[v].fd = -1;
                     continue;
@@ -150,7 +144,7 @@ private:
         std::size_t pos = 0;
         char number[4] = {};
     };
-    std::vector<int> fds_;
+    std::vector<kestrel::UniqueFd> fds_;
     std::vector<State> states_;
     Clock::time_point drainUntil_{};
 };
@@ -174,7 +168,7 @@ void Report(benchmark::State& state, std::vector<double> latencies, double sendC
 
 // Runs the readers while `send(i)` is called for every picture at 25 per second.
 template <class Send>
-void Drive(benchmark::State& state, std::vector<int> fds, Send send)
+void Drive(benchmark::State& state, std::vector<kestrel::UniqueFd> fds, Send send)
 {
     const int viewers = static_cast<int>(fds.size());
     std::vector<std::atomic<std::int64_t>> notified(kPictures);
@@ -219,7 +213,7 @@ void BM_StreamServer(benchmark::State& state)
             state.SkipWithError(("stream server not started: " + server.OffReason()).c_str());
             break;
         }
-        std::vector<int> fds;
+        std::vector<kestrel::UniqueFd> fds;
         fds.reserve(static_cast<std::size_t>(viewers));
         for (int v = 0; v < viewers; ++v) {
             fds.push_back(vorlix::bench::ConnectLoopback(server.ListeningPort()));
@@ -239,31 +233,25 @@ void BM_PlainLoop(benchmark::State& state)
     const int viewers = static_cast<int>(state.range(0));
     const std::vector<std::string> pictures = MakePictures();
     for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores): the benchmark loop
-        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(listener, 1024) != 0 ||
-            ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        int port = 0;
+        const kestrel::UniqueFd listener = vorlix::bench::ListenLoopback(1024, port);
+        if (!listener) {
             state.SkipWithError("no listening socket");
-            ::close(listener);
             break;
         }
-        std::vector<int> fds;
-        std::vector<int> senders;
+        std::vector<kestrel::UniqueFd> fds;
+        std::vector<kestrel::UniqueFd> senders;
         for (int v = 0; v < viewers; ++v) {
-            fds.push_back(vorlix::bench::ConnectLoopback(ntohs(address.sin_port)));
-            senders.push_back(::accept(listener, nullptr, nullptr));
-            ::send(senders.back(), vorlix::kResponseHead.data(), vorlix::kResponseHead.size(), MSG_NOSIGNAL);
+            fds.push_back(vorlix::bench::ConnectLoopback(port));
+            senders.emplace_back(::accept(listener.Get(), nullptr, nullptr));
+            ::send(senders.back().Get(), vorlix::kResponseHead.data(), vorlix::kResponseHead.size(), MSG_NOSIGNAL);
         }
         const std::string header = vorlix::LiveFrameHeader(kPictureBytes);
         Drive(state, std::move(fds), [&](int i) {
             std::string frame = header + pictures[static_cast<std::size_t>(i)] + "\r\n";
-            for (int fd : senders) {
+            for (const kestrel::UniqueFd& fd : senders) {
                 for (std::size_t sent = 0; sent < frame.size();) {
-                    const ssize_t n = ::send(fd, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL);
+                    const ssize_t n = ::send(fd.Get(), frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL);
                     if (n <= 0) {
                         break;
                     }
@@ -271,10 +259,6 @@ void BM_PlainLoop(benchmark::State& state)
                 }
             }
         });
-        for (int fd : senders) {
-            ::close(fd);
-        }
-        ::close(listener);
     }
 }
 

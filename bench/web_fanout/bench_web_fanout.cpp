@@ -44,7 +44,7 @@ constexpr std::string_view kBoundary = "--vorlixframe";
 
 // Reads every socket until the run ends; counts bytes and stream parts.
 struct Readers {
-    std::vector<int> fds;
+    std::vector<kestrel::UniqueFd> fds;
     std::vector<std::string> tails;
     long long bytes = 0;
     long long parts = 0;
@@ -59,8 +59,8 @@ struct Readers {
         thread = std::thread([this] {
             double start = -1;
             std::vector<pollfd> polls;
-            for (const int fd : fds) {
-                polls.push_back({fd, POLLIN, 0});
+            for (const kestrel::UniqueFd& fd : fds) {
+                polls.push_back({fd.Get(), POLLIN, 0});
             }
             std::vector<char> buffer(std::size_t{256} * 1024);
             const auto end = from + kRun;
@@ -100,9 +100,7 @@ struct Readers {
     void Join()
     {
         thread.join();
-        for (const int fd : fds) {
-            ::close(fd);
-        }
+        fds.clear();
     }
 };
 
@@ -182,14 +180,11 @@ Figures WatchTheWebView(int viewers)
     Readers readers;
     const std::string request = "GET /live.mjpg HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
     for (int i = 0; i < viewers; ++i) {
-        const int fd = vorlix::bench::ConnectLoopback(view.Port());
-        if (fd < 0 || ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) < 0) {
-            for (const int open : readers.fds) {
-                ::close(open);
-            }
+        kestrel::UniqueFd fd = vorlix::bench::ConnectLoopback(view.Port());
+        if (!fd || ::send(fd.Get(), request.data(), request.size(), MSG_NOSIGNAL) < 0) {
             return f;
         }
-        readers.fds.push_back(fd);
+        readers.fds.push_back(std::move(fd));
     }
     readers.Start(measureFrom);
     std::this_thread::sleep_until(measureFrom);
@@ -217,24 +212,19 @@ Figures WatchTheWebView(int viewers)
 Figures PlainSendLoop(int viewers, const std::vector<std::uint8_t>& jpeg)
 {
     Figures f;
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 128) != 0 ||
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        ::close(listener);
+    int port = 0;
+    const kestrel::UniqueFd listener = vorlix::bench::ListenLoopback(128, port);
+    if (!listener) {
         return f;
     }
     const int sendBuffer = vorlix::web::WebServerOptions{}.sendBuffer;  // the server's
     Readers readers;
-    std::vector<int> senders;
+    std::vector<kestrel::UniqueFd> senders;
     for (int i = 0; i < viewers; ++i) {
-        readers.fds.push_back(vorlix::bench::ConnectLoopback(ntohs(address.sin_port)));
-        const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
-        senders.push_back(fd);
+        readers.fds.push_back(vorlix::bench::ConnectLoopback(port));
+        kestrel::UniqueFd fd(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+        ::setsockopt(fd.Get(), SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
+        senders.push_back(std::move(fd));
     }
     const std::string part = vorlix::web::MjpegPartHead(jpeg.size()) + std::string(jpeg.begin(), jpeg.end()) + "\r\n";
     const auto measureFrom = Clock::now() + kWarmUp;
@@ -257,7 +247,7 @@ Figures PlainSendLoop(int viewers, const std::vector<std::uint8_t>& jpeg)
         polled.clear();
         for (std::size_t i = 0; i < senders.size(); ++i) {
             if (offsets[i] < part.size()) {
-                polls.push_back({senders[i], POLLOUT, 0});
+                polls.push_back({senders[i].Get(), POLLOUT, 0});
                 polled.push_back(i);
             }
         }
@@ -283,10 +273,6 @@ Figures PlainSendLoop(int viewers, const std::vector<std::uint8_t>& jpeg)
     }
     readers.Join();
     f.cpuMs = vorlix::bench::ProcessCpuMs() - cpuStart - readers.cpuMs;
-    for (const int fd : senders) {
-        ::close(fd);
-    }
-    ::close(listener);
     f.megabytes = static_cast<double>(readers.bytes) / (1024.0 * 1024.0);
     f.picturesPerViewer = static_cast<double>(readers.parts) / viewers;
     f.ok = true;

@@ -53,26 +53,20 @@ int Milliseconds(std::chrono::steady_clock::duration d)
 kestrel::UniqueFd StreamReader::ConnectToServer(const std::string& host, int port)
 {
     host_ = host;
-    int fd = wicket::ServerConnect(host.c_str(), port, false, true);
-    if (fd < 0) {
-        TRACE_LEVEL(kestrel::kLevelUnclassified, "Connect KO (%s:%d)=%x", host.c_str(), port, ErrorLast());
-        return kestrel::UniqueFd(fd);
-    }
-    if (fd == 0) {
+    kestrel::UniqueFd fd(wicket::ServerConnect(host.c_str(), port, false, true));
+    if (fd && fd.Get() == 0) {
         // Descriptor 0 (standard input was closed) would read as "not
         // connected": move the connection above the standard three.
-        const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
-        ::close(fd);
-        if (moved < 0) {
-            TRACE_LEVEL(kestrel::kLevelUnclassified, "Connect KO (%s:%d)=%x", host.c_str(), port, ErrorLast());
-            return kestrel::UniqueFd(-1);
-        }
-        fd = moved;
+        fd.Reset(::fcntl(fd.Get(), F_DUPFD_CLOEXEC, 3));
+    }
+    if (!fd) {
+        TRACE_LEVEL(kestrel::kLevelUnclassified, "Connect KO (%s:%d)=%x", host.c_str(), port, ErrorLast());
+        return fd;
     }
     ForgetConnection();
     awaitingPassword_ = true;
     TRACE_LEVEL(kestrel::kLevelUnclassified, "Connect Ok(%s:%d)", host.c_str(), port);
-    return kestrel::UniqueFd(fd);
+    return fd;
 }
 
 void StreamReader::ForgetConnection()

@@ -14,6 +14,7 @@
 #include "libkestrel/archive/CDuplexArchive.h"
 #include "libkestrel/archive/COutTextArchive.h"
 #include "libkestrel/archive/CQXArchive.h"
+#include "libkestrel/framework/UniqueFd.h"
 
 namespace {
 
@@ -28,9 +29,8 @@ protected:
     void SetUp() override
     {
         char name[] = "/tmp/archive_test_XXXXXX";
-        const int fd = mkstemp(name);
-        ASSERT_GE(fd, 0);
-        ::close(fd);
+        const kestrel::UniqueFd fd(::mkstemp(name));
+        ASSERT_TRUE(fd);
         path_ = name;
     }
     void TearDown() override { ::unlink(path_.c_str()); }

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "libkestrel/error/QXError.h"
+#include "libkestrel/framework/UniqueFd.h"
 #include "libkestrel/testkit/Children.h"
 #include "libwicket/CBasicSocket.h"
 #include "libwicket/CBasicSocketFile.h"
@@ -32,7 +33,7 @@ class Listener {
 public:
     explicit Listener(int family = AF_INET)
     {
-        fd_ = ::socket(family, SOCK_STREAM, 0);
+        fd_.Reset(::socket(family, SOCK_STREAM, 0));
         sockaddr_storage address{};
         socklen_t length = 0;
         if (family == AF_INET6) {
@@ -46,22 +47,22 @@ public:
             a4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
             length = sizeof *a4;
         }
-        ok_ = fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) == 0 && ::listen(fd_, 8) == 0;
+        ok_ =
+            fd_ && ::bind(fd_.Get(), reinterpret_cast<sockaddr*>(&address), length) == 0 && ::listen(fd_.Get(), 8) == 0;
         length = sizeof address;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+        ::getsockname(fd_.Get(), reinterpret_cast<sockaddr*>(&address), &length);
         port_ = family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port)
                                    : ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
     }
-    ~Listener() { ::close(fd_); }
     Listener(const Listener&) = delete;
     Listener& operator=(const Listener&) = delete;
 
     [[nodiscard]] bool Ok() const { return ok_; }
     [[nodiscard]] int Port() const { return port_; }
-    [[nodiscard]] int Accept() const { return ::accept(fd_, nullptr, nullptr); }
+    [[nodiscard]] kestrel::UniqueFd Accept() const { return kestrel::UniqueFd(::accept(fd_.Get(), nullptr, nullptr)); }
 
 private:
-    int fd_ = -1;
+    kestrel::UniqueFd fd_;
     int port_ = 0;
     bool ok_ = false;
 };
@@ -73,19 +74,17 @@ TEST(ServerConnect, ConnectsOverIpv4AndIpv6AndCarriesBytesBothWays)
         if (!listener.Ok()) {
             GTEST_SKIP() << "no loopback address for family " << family;
         }
-        const int fd = wicket::ServerConnect(host, listener.Port(), false, true);
-        ASSERT_GE(fd, 0) << host << ": " << std::strerror(errno);
-        const int peer = listener.Accept();
-        ASSERT_GE(peer, 0);
-        ASSERT_EQ(::send(fd, "ping", 4, 0), 4);
+        const kestrel::UniqueFd fd(wicket::ServerConnect(host, listener.Port(), false, true));
+        ASSERT_TRUE(fd) << host << ": " << std::strerror(errno);
+        const kestrel::UniqueFd peer = listener.Accept();
+        ASSERT_TRUE(peer);
+        ASSERT_EQ(::send(fd.Get(), "ping", 4, 0), 4);
         std::array<char, 8> got{};
-        ASSERT_EQ(::recv(peer, got.data(), got.size(), 0), 4);
+        ASSERT_EQ(::recv(peer.Get(), got.data(), got.size(), 0), 4);
         EXPECT_EQ(std::string(got.data(), 4), "ping");
-        ASSERT_EQ(::send(peer, "pong", 4, 0), 4);
-        ASSERT_EQ(::recv(fd, got.data(), got.size(), 0), 4);  // blocking: waits for the reply
+        ASSERT_EQ(::send(peer.Get(), "pong", 4, 0), 4);
+        ASSERT_EQ(::recv(fd.Get(), got.data(), got.size(), 0), 4);  // blocking: waits for the reply
         EXPECT_EQ(std::string(got.data(), 4), "pong");
-        ::close(peer);
-        ::close(fd);
     }
 }
 
@@ -93,9 +92,8 @@ TEST(ServerConnect, ResolvesLocalhostByName)
 {
     Listener listener;
     ASSERT_TRUE(listener.Ok());
-    const int fd = wicket::ServerConnect("localhost", listener.Port(), false, true);
-    ASSERT_GE(fd, 0) << std::strerror(errno);
-    ::close(fd);
+    const kestrel::UniqueFd fd(wicket::ServerConnect("localhost", listener.Port(), false, true));
+    ASSERT_TRUE(fd) << std::strerror(errno);
 }
 
 TEST(ServerConnect, FailuresAreNegativeWithTheErrorSet)
@@ -120,28 +118,27 @@ TEST(SockAvailReadMs, ZeroWhenQuietPositiveForDataAndForAClosedPeer)
 {
     Listener listener;
     ASSERT_TRUE(listener.Ok());
-    const int fd = wicket::ServerConnect("127.0.0.1", listener.Port(), false, true);
-    ASSERT_GE(fd, 0);
-    const int peer = listener.Accept();
+    const kestrel::UniqueFd fd(wicket::ServerConnect("127.0.0.1", listener.Port(), false, true));
+    ASSERT_TRUE(fd);
+    kestrel::UniqueFd peer = listener.Accept();
 
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(wicket::SockAvailReadMs(fd, 50), 0);
+    EXPECT_EQ(wicket::SockAvailReadMs(fd.Get(), 50), 0);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(45));
 
     // Data arriving during the wait ends it early.
-    std::thread writer([peer] {
+    std::thread writer([peer = peer.Get()] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         ::send(peer, "x", 1, 0);
     });
-    EXPECT_GT(wicket::SockAvailReadMs(fd, 5000), 0);
+    EXPECT_GT(wicket::SockAvailReadMs(fd.Get(), 5000), 0);
     writer.join();
     char byte = 0;
-    EXPECT_EQ(::recv(fd, &byte, 1, 0), 1);
+    EXPECT_EQ(::recv(fd.Get(), &byte, 1, 0), 1);
 
-    ::close(peer);  // an orderly close: the receive returns 0 without blocking
-    EXPECT_GT(wicket::SockAvailReadMs(fd, 1000), 0);
-    EXPECT_EQ(::recv(fd, &byte, 1, 0), 0);
-    ::close(fd);
+    peer.Reset();  // an orderly close: the receive returns 0 without blocking
+    EXPECT_GT(wicket::SockAvailReadMs(fd.Get(), 1000), 0);
+    EXPECT_EQ(::recv(fd.Get(), &byte, 1, 0), 0);
 
     EXPECT_LT(wicket::SockAvailReadMs(-1, 1), 0);
 }
@@ -149,20 +146,18 @@ TEST(SockAvailReadMs, ZeroWhenQuietPositiveForDataAndForAClosedPeer)
 TEST(SocketMode, SwitchesBetweenBlockingAndNonBlocking)
 {
     Listener listener;
-    const int fd = wicket::ServerConnect("127.0.0.1", listener.Port(), false, true);
-    ASSERT_GE(fd, 0);
-    const int peer = listener.Accept();
-    ASSERT_TRUE(wicket::SetBlocking(fd, false));
+    const kestrel::UniqueFd fd(wicket::ServerConnect("127.0.0.1", listener.Port(), false, true));
+    ASSERT_TRUE(fd);
+    const kestrel::UniqueFd peer = listener.Accept();
+    ASSERT_TRUE(wicket::SetBlocking(fd.Get(), false));
     char byte = 0;
-    EXPECT_EQ(::recv(fd, &byte, 1, 0), -1);
+    EXPECT_EQ(::recv(fd.Get(), &byte, 1, 0), -1);
     EXPECT_TRUE(wicket::IsWouldBlock(errno));
-    ASSERT_TRUE(wicket::SetBlocking(fd, true));
-    ::send(peer, "y", 1, 0);
-    EXPECT_EQ(::recv(fd, &byte, 1, 0), 1);
+    ASSERT_TRUE(wicket::SetBlocking(fd.Get(), true));
+    ::send(peer.Get(), "y", 1, 0);
+    EXPECT_EQ(::recv(fd.Get(), &byte, 1, 0), 1);
     EXPECT_FALSE(wicket::SetBlocking(-1, true));
     EXPECT_FALSE(wicket::IsWouldBlock(ECONNRESET));
-    ::close(peer);
-    ::close(fd);
 }
 
 TEST(CBasicSocket, CreateConnectAndCloseOnDestruction)
@@ -179,9 +174,8 @@ TEST(CBasicSocket, CreateConnectAndCloseOnDestruction)
         const int on = 1;  // callers set their own options on the handle
         EXPECT_EQ(::setsockopt(handle, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on), 0);
         ASSERT_NE(socket.Connect("localhost", listener.Port()), 0) << std::strerror(errno);
-        const int peer = listener.Accept();
-        EXPECT_GE(peer, 0);
-        ::close(peer);
+        const kestrel::UniqueFd peer = listener.Accept();
+        EXPECT_TRUE(peer);
     }
     // The destructor closed the descriptor.
     errno = 0;
@@ -203,11 +197,11 @@ TEST(CBasicSocketFile, ReadsAndWritesGoToTheSocket)
     wicket::CBasicSocket socket;
     ASSERT_NE(socket.Create(), 0);
     ASSERT_NE(socket.Connect("127.0.0.1", listener.Port()), 0);
-    const int peer = listener.Accept();
+    kestrel::UniqueFd peer = listener.Accept();
     wicket::CBasicSocketFile file(socket, 1);
 
     const std::string record(100000, 'r');  // larger than one receive brings
-    std::thread echo([peer, n = record.size()] {
+    std::thread echo([peer = peer.Get(), n = record.size()] {
         std::string buffer(n, '\0');
         std::size_t got = 0;
         while (got < n) {
@@ -234,7 +228,7 @@ TEST(CBasicSocketFile, ReadsAndWritesGoToTheSocket)
     EXPECT_EQ(file.Read(&extra, 1), 0U);  // peer closed
     echo.join();
     EXPECT_THROW(file.Seek(0, kestrel::CFile::begin), kestrel::CFileException);
-    ::close(peer);
+    peer.Reset();
     EXPECT_GE(socket.Handle(), 0);  // the file does not close the socket
 }
 
@@ -244,10 +238,10 @@ TEST(CBasicSocketFile, WriteToAResetPeerThrowsInsteadOfKillingTheProcess)
     wicket::CBasicSocket socket;
     ASSERT_NE(socket.Create(), 0);
     ASSERT_NE(socket.Connect("127.0.0.1", listener.Port()), 0);
-    const int peer = listener.Accept();
+    kestrel::UniqueFd peer = listener.Accept();
     const linger reset{1, 0};
-    ::setsockopt(peer, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-    ::close(peer);
+    ::setsockopt(peer.Get(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    peer.Reset();
     wicket::CBasicSocketFile file(socket, 0);
     const std::string chunk(65536, 'z');
     EXPECT_THROW(

@@ -13,6 +13,7 @@
 #include <jpeglib.h>
 
 #include "client/effects/JpegDecode.h"
+#include "libkestrel/framework/UniqueFd.h"
 #include "serveur/actions/JpegWriter.h"
 
 namespace vorlix::client {
@@ -66,22 +67,22 @@ template <class Body>
 std::string StderrOf(Body body)
 {
     char path[] = "/tmp/viewer_stderr_XXXXXX";
-    const int file = ::mkstemp(path);
+    const kestrel::UniqueFd file(::mkstemp(path));
     std::fflush(stderr);
-    const int saved = ::dup(2);
-    ::dup2(file, 2);
-    body();
-    std::fflush(stderr);
-    ::dup2(saved, 2);
-    ::close(saved);
+    {
+        const kestrel::UniqueFd saved(::dup(2));
+        ::dup2(file.Get(), 2);
+        body();
+        std::fflush(stderr);
+        ::dup2(saved.Get(), 2);
+    }
     std::string text;
-    ::lseek(file, 0, SEEK_SET);
+    ::lseek(file.Get(), 0, SEEK_SET);
     char buffer[256];
     ssize_t count = 0;
-    while ((count = ::read(file, buffer, sizeof buffer)) > 0) {
+    while ((count = ::read(file.Get(), buffer, sizeof buffer)) > 0) {
         text.append(buffer, static_cast<std::size_t>(count));
     }
-    ::close(file);
     ::unlink(path);
     return text;
 }

@@ -16,6 +16,7 @@
 
 #include <jpeglib.h>
 
+#include "libkestrel/framework/UniqueFd.h"
 #include "libkestrel/profile/Profile.h"
 #include "libkestrel/testkit/Children.h"
 #include "libkestrel/testkit/TestKit.h"
@@ -34,14 +35,12 @@ using vorlix::app::testing::ServerProcess;
 
 bool Listening(int port)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const kestrel::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return connected;
+    return fd && ::connect(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
 }
 
 std::string Scrambled(const std::string& plain, const std::string& key)

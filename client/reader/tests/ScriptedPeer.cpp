@@ -13,13 +13,14 @@ namespace vorlix::client::testing {
 
 ScriptedPeer::ScriptedPeer()
 {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    listener_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener_, 4) != 0 || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    if (!listener_ || ::bind(listener_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener_.Get(), 4) != 0 ||
+        ::getsockname(listener_.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         throw std::runtime_error("scripted peer: cannot listen on 127.0.0.1");
     }
     port_ = ntohs(address.sin_port);
@@ -28,25 +29,22 @@ ScriptedPeer::ScriptedPeer()
 ScriptedPeer::~ScriptedPeer()
 {
     CloseConnection();
-    if (listener_ >= 0) {
-        ::close(listener_);
-    }
 }
 
 bool ScriptedPeer::Accept(std::chrono::milliseconds limit)
 {
-    pollfd entry{listener_, POLLIN, 0};
+    pollfd entry{listener_.Get(), POLLIN, 0};
     if (::poll(&entry, 1, static_cast<int>(limit.count())) <= 0) {
         return false;
     }
-    connection_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-    return connection_ >= 0;
+    connection_.Reset(::accept4(listener_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+    return static_cast<bool>(connection_);
 }
 
 void ScriptedPeer::Send(std::string_view bytes)
 {
     WaitSent();
-    const ssize_t sent = ::send(connection_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    const ssize_t sent = ::send(connection_.Get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
     if (sent != static_cast<ssize_t>(bytes.size())) {
         throw std::runtime_error("scripted peer: short send");
     }
@@ -55,7 +53,7 @@ void ScriptedPeer::Send(std::string_view bytes)
 void ScriptedPeer::SendInBackground(std::string bytes)
 {
     WaitSent();
-    sender_ = std::thread([fd = connection_, bytes = std::move(bytes)] {
+    sender_ = std::thread([fd = connection_.Get(), bytes = std::move(bytes)] {
         std::size_t done = 0;
         while (done < bytes.size()) {
             const ssize_t sent = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
@@ -81,13 +79,13 @@ std::string ScriptedPeer::Receive(std::size_t count, std::chrono::milliseconds l
     while (got.size() < count) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        pollfd entry{connection_, POLLIN, 0};
+        pollfd entry{connection_.Get(), POLLIN, 0};
         // One look even when the time is up, so a short limit still reads what is there.
         if (::poll(&entry, 1, static_cast<int>(std::max<long long>(left.count(), 0))) <= 0) {
             break;
         }
         char buffer[1024];
-        const ssize_t received = ::recv(connection_, buffer, std::min(sizeof buffer, count - got.size()), 0);
+        const ssize_t received = ::recv(connection_.Get(), buffer, std::min(sizeof buffer, count - got.size()), 0);
         if (received <= 0) {
             break;
         }
@@ -102,12 +100,12 @@ bool ScriptedPeer::ClosedByViewer(std::chrono::milliseconds limit)
     for (;;) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        pollfd entry{connection_, POLLIN, 0};
+        pollfd entry{connection_.Get(), POLLIN, 0};
         if (left.count() <= 0 || ::poll(&entry, 1, static_cast<int>(left.count())) <= 0) {
             return false;
         }
         char buffer[1024];
-        const ssize_t received = ::recv(connection_, buffer, sizeof buffer, 0);
+        const ssize_t received = ::recv(connection_.Get(), buffer, sizeof buffer, 0);
         if (received <= 0) {
             return true;
         }
@@ -116,15 +114,12 @@ bool ScriptedPeer::ClosedByViewer(std::chrono::milliseconds limit)
 
 void ScriptedPeer::CloseConnection()
 {
-    if (connection_ >= 0) {
+    if (connection_) {
         // Unblocks a background sender before it is joined.
-        ::shutdown(connection_, SHUT_RDWR);
+        ::shutdown(connection_.Get(), SHUT_RDWR);
     }
     WaitSent();
-    if (connection_ >= 0) {
-        ::close(connection_);
-        connection_ = -1;
-    }
+    connection_.Reset();
 }
 
 std::string ResponseHead()

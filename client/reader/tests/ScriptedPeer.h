@@ -7,6 +7,8 @@
 #include <string_view>
 #include <thread>
 
+#include "libkestrel/framework/UniqueFd.h"
+
 namespace vorlix::client::testing {
 
 using namespace std::chrono_literals;
@@ -35,8 +37,8 @@ public:
     void CloseConnection();
 
 private:
-    int listener_ = -1;
-    int connection_ = -1;
+    kestrel::UniqueFd listener_;
+    kestrel::UniqueFd connection_;
     int port_ = 0;
     std::thread sender_;
 };

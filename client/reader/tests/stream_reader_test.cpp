@@ -1,7 +1,9 @@
 // The stream reader against a scripted server on 127.0.0.1: every result
 // code, the password answer, history frames, frames too large, frames that
 // arrive back to back, and headers cut between two reads.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -284,6 +286,33 @@ TEST(StreamReaderConnectTest, RefusedConnectionIsTracedAndEmpty)
     EXPECT_FALSE(socket.Valid());
     EXPECT_EQ(reader.HostName(), "127.0.0.1");
     EXPECT_EQ(trace.Count("Connect KO (127.0.0.1:" + std::to_string(port) + ")=6f", 0), 1) << AllLines(trace);
+}
+
+TEST(StreamReaderConnectTest, WithStandardInputClosedTheConnectionIsNotDescriptorZero)
+{
+    const TraceCapture trace;
+    ScriptedPeer peer;
+    const kestrel::UniqueFd input(::fcntl(0, F_DUPFD_CLOEXEC, 3));
+    ::close(0);  // NOLINT(android-cloexec-dup): put back below
+    StreamReader reader;
+    const kestrel::UniqueFd socket = reader.ConnectToServer("127.0.0.1", peer.Port());
+    if (input) {
+        ::dup2(input.Get(), 0);
+    }
+    ASSERT_TRUE(socket.Valid()) << AllLines(trace);
+    EXPECT_GE(socket.Get(), 3) << "0 reads as not connected";
+    ASSERT_TRUE(peer.Accept());
+    const std::string body = Body(500, 3);
+    peer.Send(ResponseHead() + LiveFrame(body));
+    std::vector<std::uint8_t> frame;
+    int result = kReadNothing;
+    EXPECT_TRUE(kestrel::test::WaitUntil([&] {
+        result = reader.ReadFrame(socket.Get(), frame);
+        return result != kReadNothing;
+    }));
+    EXPECT_EQ(result, 500) << "the moved connection carries the stream";
+    EXPECT_EQ(Text(frame), body);
+    EXPECT_EQ(trace.Count("Connect Ok(127.0.0.1:", 0), 1);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 
+#include "libkestrel/framework/UniqueFd.h"
 #include "libkestrel/profile/Profile.h"
 #include "serveur/app/ConfigTable.h"
 #include "serveur/app/SaveConfiguration.h"
@@ -85,8 +86,9 @@ TEST_F(AddressTest, AFileThatIsNoVideoIsSaidWithoutWaitingOut)
 TEST_F(AddressTest, ACameraThatDoesNotAnswerIsSaidAtTheDeadline)
 {
     // A listening port that never answers: no picture, and no wait past the limit.
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(fd, 0);
+    const kestrel::UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    ASSERT_TRUE(listener);
+    const int fd = listener.Get();
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -98,7 +100,6 @@ TEST_F(AddressTest, ACameraThatDoesNotAnswerIsSaidAtTheDeadline)
     const auto began = std::chrono::steady_clock::now();
     const SourceProbeResult result = ProbeVideoSource(address, 2s);
     const auto took = std::chrono::steady_clock::now() - began;
-    ::close(fd);
     EXPECT_FALSE(result.ok);
     EXPECT_FALSE(result.why.empty());
     EXPECT_NE(result.why.find(address), std::string::npos) << result.why;

@@ -1,11 +1,13 @@
 // "vorlix --set-password": the password read from a pipe, checked, scrambled
 // into the settings file and read back as the server reads it.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <string>
 
+#include "libkestrel/framework/UniqueFd.h"
 #include "libkestrel/framework/UniqueFile.h"
 #include "libkestrel/profile/Profile.h"
 #include "libkestrel/testkit/TestKit.h"
@@ -22,20 +24,19 @@ class PipedInput {
 public:
     explicit PipedInput(const std::string& bytes)
     {
-        if (::pipe(fds_) == 0) {
-            const ssize_t written = ::write(fds_[1], bytes.data(), bytes.size());
+        int fds[2] = {-1, -1};
+        if (::pipe2(fds, O_CLOEXEC) == 0) {
+            read_.Reset(fds[0]);
+            const kestrel::UniqueFd write(fds[1]);  // closed at once: the reader sees the end
+            const ssize_t written = ::write(write.Get(), bytes.data(), bytes.size());
             ok_ = written == static_cast<ssize_t>(bytes.size());
-            ::close(fds_[1]);
         }
     }
-    ~PipedInput() { ::close(fds_[0]); }
-    PipedInput(const PipedInput&) = delete;
-    PipedInput& operator=(const PipedInput&) = delete;
-    [[nodiscard]] int Fd() const { return fds_[0]; }
+    [[nodiscard]] int Fd() const { return read_.Get(); }
     [[nodiscard]] bool Ok() const { return ok_; }
 
 private:
-    int fds_[2] = {-1, -1};
+    kestrel::UniqueFd read_;
     bool ok_ = false;
 };
 

@@ -155,57 +155,49 @@ std::string MakeJpeg(int width, int height, int seed)
 
 Viewer::Viewer(int port, int receiveBuffer, int localPort)
 {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    fd_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (receiveBuffer > 0) {
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        ::setsockopt(fd_.Get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (localPort > 0) {
         address.sin_port = htons(static_cast<std::uint16_t>(localPort));
-        if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        if (::bind(fd_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
             Close();
             return;
         }
     }
     address.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (::connect(fd_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         Close();
     }
-}
-
-Viewer::~Viewer()
-{
-    Close();
 }
 
 int Viewer::LocalPort() const
 {
     sockaddr_in address{};
     socklen_t length = sizeof address;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    ::getsockname(fd_.Get(), reinterpret_cast<sockaddr*>(&address), &length);
     return ntohs(address.sin_port);
 }
 
 void Viewer::Close()
 {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
+    fd_.Reset();
 }
 
 void Viewer::Reset()
 {
     const linger reset{1, 0};
-    ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    ::setsockopt(fd_.Get(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
     Close();
 }
 
 void Viewer::Send(const std::string& bytes)
 {
-    ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    ::send(fd_.Get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
 }
 
 std::string Viewer::Answer(std::int32_t challenge, const std::string& password)
@@ -219,15 +211,15 @@ bool Viewer::Fill(std::chrono::steady_clock::time_point deadline)
 {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (fd_ < 0 || left.count() <= 0) {
+    if (!fd_ || left.count() <= 0) {
         return false;
     }
-    pollfd entry{fd_, POLLIN, 0};
+    pollfd entry{fd_.Get(), POLLIN, 0};
     if (::poll(&entry, 1, static_cast<int>(left.count())) <= 0) {
         return false;
     }
     char chunk[65536];
-    const ssize_t got = ::recv(fd_, chunk, sizeof chunk, 0);
+    const ssize_t got = ::recv(fd_.Get(), chunk, sizeof chunk, 0);
     if (got <= 0) {
         return false;
     }
@@ -268,15 +260,15 @@ bool Viewer::AnythingWithin(std::chrono::milliseconds limit)
 bool Viewer::ClosedWithin(std::chrono::milliseconds limit)
 {
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (fd_ >= 0) {
+    while (fd_) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        pollfd entry{fd_, POLLIN, 0};
+        pollfd entry{fd_.Get(), POLLIN, 0};
         if (left.count() <= 0 || ::poll(&entry, 1, static_cast<int>(left.count())) <= 0) {
             return false;
         }
         char chunk[65536];
-        if (::recv(fd_, chunk, sizeof chunk, 0) <= 0) {
+        if (::recv(fd_.Get(), chunk, sizeof chunk, 0) <= 0) {
             return true;
         }
     }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "libkestrel/framework/UniqueFd.h"
 #include "libkestrel/testkit/TestKit.h"
 #include "serveur/stream/StreamCamera.h"
 
@@ -69,12 +70,11 @@ class Viewer {
 public:
     // `receiveBuffer` > 0 shrinks the socket's receive buffer before connecting.
     explicit Viewer(int port, int receiveBuffer = 0, int localPort = 0);
-    ~Viewer();
     Viewer(const Viewer&) = delete;
     Viewer& operator=(const Viewer&) = delete;
 
-    [[nodiscard]] bool Connected() const { return fd_ >= 0; }
-    [[nodiscard]] int Socket() const { return fd_; }
+    [[nodiscard]] bool Connected() const { return static_cast<bool>(fd_); }
+    [[nodiscard]] int Socket() const { return fd_.Get(); }
     [[nodiscard]] int LocalPort() const;
     void Send(const std::string& bytes);
     // Exactly `count` more bytes, or what came before the time ran out.
@@ -104,7 +104,7 @@ public:
 
 private:
     bool Fill(std::chrono::steady_clock::time_point deadline);
-    int fd_ = -1;
+    kestrel::UniqueFd fd_;
     std::string buffered_;
 };
 
