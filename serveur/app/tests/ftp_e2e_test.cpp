@@ -59,24 +59,26 @@ TEST(FtpInTheProgram, DetectionPicturesArriveByteIdenticalAndATickBoxReloadStops
         << bench.Trace();
     EXPECT_GE(peer.Logins(), 1);
     EXPECT_TRUE(bench.WaitForTrace("Events:       Ftp=vorlix_")) << "the events window shows each upload";
-    // The first start comes before the trace levels are set: count from here.
-    const int starts = bench.CountTrace("Thread client ftp start");
 
+    // The trace drops a line that comes while another thread's line is being
+    // written, so the uploader's start and stop lines are not the proof here:
+    // the uploads are.
     profile::WriteInt(bench.ini, kFtp, "management", 0);
     bench.Reload();
-    ASSERT_TRUE(bench.WaitForTrace("Thread client ftp stop")) << bench.Trace();
+    bench.WaitForTrace("Thread client ftp stop");  // or its deadline, when the line was dropped
     const std::size_t stored = peer.CommandsLike("STOR").size();
     ASSERT_TRUE(bench.WaitForMoreDetections(10)) << bench.Trace();
     EXPECT_EQ(peer.CommandsLike("STOR").size(), stored) << "no upload while FTP is unticked";
 
     profile::WriteInt(bench.ini, kFtp, "management", 1);
     bench.Reload();
-    ASSERT_TRUE(bench.WaitForTrace("Thread client ftp start", starts + 1)) << bench.Trace();
     EXPECT_TRUE(kestrel::test::WaitUntil([&] { return peer.CommandsLike("STOR").size() > stored; }, 15s, 20ms))
-        << "ticked again, new pictures go up";
+        << "ticked again, new pictures go up\n"
+        << bench.Trace();
 
+    // A thread left running at the end would abort the program: a clean exit
+    // says the uploader ended with it.
     EXPECT_EQ(bench.Stop(), 0) << bench.Trace();
-    EXPECT_TRUE(bench.WaitForTrace("Thread client ftp stop", 2, 1s)) << "the uploader ends with the program";
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "libkestrel/profile/Profile.h"
@@ -108,9 +109,15 @@ TEST(Threads, MainThreadChangesWhileFramesAreProcessed)
     cam.ProcessFrame(Frame{still, kW, kH, kFormatRgb24, kTopDown});  // buffers on the capture side first
 
     constexpr int kFrames = 600;
+    // Frames go on until the main thread has had its turns too: on a busy
+    // machine the capture thread could otherwise finish alone.
+    constexpr int kMinRounds = 200;
+    std::atomic<int> rounds{0};
     std::atomic<bool> done{false};
     std::thread capture([&] {
-        for (int i = 0; i < kFrames; ++i) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        for (int i = 0; i < kFrames || (rounds.load() < kMinRounds && std::chrono::steady_clock::now() < deadline);
+             ++i) {
             const auto& f = (i % 3 == 0) ? still : frames[static_cast<std::size_t>(i % 6)];
             cam.ProcessFrame(Frame{f, kW, kH, kFormatRgb24, kTopDown});
             if (i % 50 == 0) {
@@ -148,6 +155,7 @@ TEST(Threads, MainThreadChangesWhileFramesAreProcessed)
         EXPECT_GE(cam.ZoneMeasure(slot), 0);
         EXPECT_TRUE(Consistent(cam.Zone(slot)));
         ++round;
+        rounds.store(round);
         if (round % 64 == 0) {
             std::this_thread::yield();
         }
