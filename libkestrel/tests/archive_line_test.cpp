@@ -6,14 +6,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdarg>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "libkestrel/archive/CLineArchive.h"
 #include "libkestrel/framework/QXException.h"
-#include "libkestrel/trace/QXTrace.h"
+#include "libkestrel/testkit/TestKit.h"
+#include "libkestrel/trace/TraceLevels.h"
 
 namespace {
 
@@ -21,20 +20,6 @@ using kestrel::CArchive;
 using kestrel::CFile;
 using kestrel::CLineArchive;
 using kestrel::CQueue;
-
-std::vector<std::string> g_packets;
-
-void CaptureLine(int level, const char* format, ...)
-{
-    char buffer[4096];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(buffer, sizeof buffer, format, args);  // NOLINT(clang-analyzer-valist.Uninitialized)
-    va_end(args);
-    if (level == 70) {
-        g_packets.emplace_back(buffer);
-    }
-}
 
 // A pipe: the test writes raw bytes into one end, the archive reads the other.
 class LineArchiveTest : public ::testing::Test {
@@ -45,10 +30,9 @@ protected:
         ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
         readEnd_ = std::make_unique<CFile>(fds[0], true);
         writeEnd_ = std::make_unique<CFile>(fds[1], true);
-        g_packets.clear();
-        SetTracelnFunction(&CaptureLine);
     }
-    void TearDown() override { SetTracelnFunction(&QXTraceNull); }
+    // The packet lines traced so far.
+    [[nodiscard]] std::vector<std::string> Packets() const { return trace_.AtLevel(kestrel::kLevelPacket); }
 
     void Feed(const std::string& bytes) { writeEnd_->Write(bytes.data(), bytes.size()); }
     // Everything written into the pipe so far (the write end is closed).
@@ -68,6 +52,7 @@ protected:
 
     std::unique_ptr<CFile> readEnd_;
     std::unique_ptr<CFile> writeEnd_;
+    kestrel::test::TraceCapture trace_;
 };
 
 TEST_F(LineArchiveTest, WritesEscapedTextAndTheTerminator)
@@ -75,8 +60,9 @@ TEST_F(LineArchiveTest, WritesEscapedTextAndTheTerminator)
     {
         CLineArchive ar(writeEnd_.get(), CArchive::store);
         ar << std::string("a&b\rc");
-        EXPECT_EQ(g_packets.size(), 1u);
-        EXPECT_NE(g_packets[0].find("PACK << Sent (not coded): a&b\rc"), std::string::npos);
+        const std::vector<std::string> packets = Packets();
+        ASSERT_EQ(packets.size(), 1u);
+        EXPECT_NE(packets[0].find("PACK << Sent (not coded): a&b\rc"), std::string::npos);
     }
     EXPECT_EQ(Drain(), "a&&b&\rc\r\n");
 }
@@ -114,15 +100,15 @@ TEST_F(LineArchiveTest, TerminatorSplitAcrossTwoReads)
     EXPECT_FALSE(ar.FullPacket());
     EXPECT_EQ(line, "");
     EXPECT_EQ(ar.Backlog(), 6u);  // nothing taken from the queue
-    ASSERT_FALSE(g_packets.empty());
-    EXPECT_NE(g_packets.back().find("PACK >> Packet not complete"), std::string::npos);
+    ASSERT_FALSE(Packets().empty());
+    EXPECT_NE(Packets().back().find("PACK >> Packet not complete"), std::string::npos);
 
     Feed("\nnext");
     ar >> line;
     EXPECT_TRUE(ar.FullPacket());
     EXPECT_EQ(line, "hello");
     EXPECT_EQ(ar.Backlog(), 4u);
-    EXPECT_NE(g_packets.back().find("PACK (5)>> hello"), std::string::npos);
+    EXPECT_NE(Packets().back().find("PACK (5)>> hello"), std::string::npos);
 }
 
 TEST_F(LineArchiveTest, EscapeSplitAcrossTwoReadsKeepsTheEscapedByte)

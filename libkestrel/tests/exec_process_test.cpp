@@ -10,12 +10,9 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -24,44 +21,12 @@
 
 #include "libkestrel/error/QXError.h"
 #include "libkestrel/exec/Exec.h"
-#include "libkestrel/trace/QXTrace.h"
+#include "libkestrel/framework/UniqueFd.h"
+#include "libkestrel/testkit/TestKit.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::mutex g_linesLock;
-std::vector<std::string> g_lines;
-
-void CaptureLine(int /*level*/, const char* format, ...)
-{
-    char buffer[4096];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(buffer, sizeof buffer, format, args);  // NOLINT(clang-analyzer-valist.Uninitialized)
-    va_end(args);
-    const std::lock_guard lock(g_linesLock);
-    g_lines.emplace_back(buffer);
-}
-
-bool Traced(const std::string& part)
-{
-    const std::lock_guard lock(g_linesLock);
-    for (const std::string& line : g_lines) {
-        if (line.find(part) != std::string::npos) {
-            return true;
-        }
-    }
-    return false;
-}
-
-std::string ReadFile(const fs::path& path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // Children of this process that have ended but were not reaped.
 int ZombieChildren()
@@ -73,7 +38,7 @@ int ZombieChildren()
         if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) {
             continue;
         }
-        const std::string stat = ReadFile(entry.path() / "stat");
+        const std::string stat = kestrel::test::ReadFile((entry.path() / "stat").string());
         const auto close = stat.rfind(')');
         if (close == std::string::npos) {
             continue;
@@ -93,46 +58,24 @@ int ZombieChildren()
 template <typename Predicate>
 bool WaitFor(Predicate done, std::chrono::milliseconds limit = std::chrono::milliseconds(5000))
 {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (done()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return done();
+    return kestrel::test::WaitUntil(done, limit, std::chrono::milliseconds(20));
 }
 
 class ExecProcess : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        {
-            const std::lock_guard lock(g_linesLock);
-            g_lines.clear();
-        }
-        SetTracelnFunction(&CaptureLine);
-        char pattern[] = "/tmp/exec_test_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override
-    {
-        SetTracelnFunction(&QXTraceNull);
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
+    void SetUp() override { dir_ = temp_.Path(); }
+    [[nodiscard]] bool Traced(const std::string& part) const { return trace_.Contains(part); }
 
     // Runs `command` with its standard output into a file; the text written.
     std::optional<std::string> Output(const std::string& command, const KestrelUserToken* token = nullptr)
     {
         const fs::path file = dir_ / "stdout.txt";
-        const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd < 0) {
+        kestrel::UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+        if (!fd) {
             return std::nullopt;
         }
-        const KestrelProcessHandle process = AsyncExecEx(command.c_str(), 0, fd, 0, 0, token);
-        close(fd);
+        const KestrelProcessHandle process = AsyncExecEx(command.c_str(), 0, fd.Get(), 0, 0, token);
+        fd.Reset();
         if (process < 0) {
             return std::nullopt;
         }
@@ -140,9 +83,11 @@ protected:
         if (WaitProcess(process, &code) != 1 || code != 0) {
             return std::nullopt;
         }
-        return ReadFile(file);
+        return kestrel::test::ReadFile(file.string());
     }
 
+    kestrel::test::TraceCapture trace_;
+    kestrel::test::TempDir temp_{"exec_test"};
     fs::path dir_;
 };
 
@@ -205,20 +150,23 @@ TEST_F(ExecProcess, ShellTextInALabelIsPlainArgumentText)
 
 TEST_F(ExecProcess, OnlyStandardStreamsReachTheChild)
 {
-    const int opened = open("/dev/null", O_RDONLY);
-    ASSERT_GE(opened, 0);
-    const int leaked = fcntl(opened, F_DUPFD, 50);  // without close-on-exec
-    close(opened);
-    ASSERT_GE(leaked, 50);
+    kestrel::UniqueFd leaked;
+    {
+        const kestrel::UniqueFd opened(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+        ASSERT_TRUE(opened);
+        leaked.Reset(::fcntl(opened.Get(), F_DUPFD, 50));  // without close-on-exec
+    }
+    ASSERT_GE(leaked.Get(), 50);
     const auto output = Output("sh -c \"ls /proc/self/fd\"");
-    close(leaked);
+    const std::string leakedName = std::to_string(leaked.Get());
+    leaked.Reset();
     ASSERT_TRUE(output.has_value());
     // 0, 1, 2 and the descriptor ls opens for reading the directory
     std::istringstream names(*output);
     std::string name;
     int count = 0;
     while (names >> name) {
-        EXPECT_NE(name, std::to_string(leaked));
+        EXPECT_NE(name, leakedName);
         ++count;
     }
     EXPECT_LE(count, 4);
@@ -244,7 +192,7 @@ TEST_F(ExecProcess, SystemUsesTheConfiguredShell)
     const fs::path marker = dir_ / "from shell";
     const std::string command = "echo \"it's\" > '" + marker.string() + "'";
     EXPECT_EQ(SyncSystem(command.c_str()), 1);
-    EXPECT_EQ(ReadFile(marker), "it's\n");
+    EXPECT_EQ(kestrel::test::ReadFile(marker.string()), "it's\n");
     EXPECT_TRUE(Traced("No default shell found. Please set SHELL or APSHELL variable to set your default shell"));
     EXPECT_TRUE(Traced("Using /bin/sh -c to process commands"));
     EXPECT_TRUE(Traced("Starting command ==> /bin/sh -c "));

@@ -2,56 +2,23 @@
 // the traces it writes instead of throwing.
 #include <gtest/gtest.h>
 
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "libkestrel/archive/CQueue.h"
-#include "libkestrel/trace/QXTrace.h"
+#include "libkestrel/testkit/TestKit.h"
 
 namespace {
 
 using kestrel::CQueue;
 
-struct Traced {
-    int level;
-    std::string text;
-};
-std::vector<Traced> g_traced;
-
-void Capture(int level, const char* format, ...)
-{
-    char buffer[8192];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(buffer, sizeof buffer, format, args);  // NOLINT(clang-analyzer-valist.Uninitialized)
-    va_end(args);
-    g_traced.push_back({level, buffer});
-}
-
 class QueueTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        g_traced.clear();
-        SetTraceFunction(&Capture);
-        SetTracelnFunction(&Capture);
-    }
-    void TearDown() override
-    {
-        SetTraceFunction(&QXTraceNull);
-        SetTracelnFunction(&QXTraceNull);
-    }
-    static int CountContaining(const std::string& needle)
-    {
-        int n = 0;
-        for (const auto& t : g_traced) {
-            n += t.text.find(needle) != std::string::npos ? 1 : 0;
-        }
-        return n;
-    }
+    [[nodiscard]] int CountContaining(const std::string& needle) const { return trace_.Count(needle); }
+    [[nodiscard]] std::vector<kestrel::test::TraceCapture::Line> Traced() const { return trace_.Lines(); }
+
+    kestrel::test::TraceCapture trace_;
 };
 
 std::string Pattern(std::size_t n, int seed)
@@ -92,7 +59,7 @@ TEST_F(QueueTest, WriteStopsAtCapacityAndTracesAFullQueue)
     EXPECT_EQ(CountContaining("Queue if full !"), 0);
     EXPECT_EQ(queue.write('x'), 0u);
     ASSERT_EQ(CountContaining("Queue if full !"), 1);
-    EXPECT_EQ(g_traced.back().level, 0);
+    EXPECT_EQ(Traced().back().level, 0);
 }
 
 TEST_F(QueueTest, ResizeRoundsAboveTheGrowthStepAndMovesWrappedBytes)
@@ -160,7 +127,7 @@ TEST_F(QueueTest, UnReadIsLimitedByTheFreeSpace)
     queue.read(nullptr, 4);
     EXPECT_FALSE(queue.unRead(5));
     EXPECT_EQ(CountContaining("Unable to unread"), 1);
-    EXPECT_EQ(g_traced.back().level, 16);
+    EXPECT_EQ(Traced().back().level, 16);
     EXPECT_EQ(queue.count(), 6u);
     EXPECT_TRUE(queue.unRead(4));
     EXPECT_EQ(queue.peek(), Pattern(10, 8));
@@ -186,7 +153,7 @@ TEST_F(QueueTest, UnWriteFailsWhenMoreThanStored)
     queue.write(std::string("XY"));  // wraps
     EXPECT_FALSE(queue.unWrite(6));
     EXPECT_EQ(CountContaining("Unable to unwrite"), 1);
-    EXPECT_EQ(g_traced.back().level, 16);
+    EXPECT_EQ(Traced().back().level, 16);
     EXPECT_TRUE(queue.unWrite(3));
     EXPECT_EQ(queue.peek(), "fg");
     EXPECT_TRUE(queue.unWrite(2));
@@ -201,7 +168,7 @@ TEST_F(QueueTest, EmptyReadIsTracedOnceUntilASuccessfulRead)
     EXPECT_EQ(queue.read(&c, 1), 0u);
     EXPECT_EQ(queue.read(&c, 1), 0u);
     EXPECT_EQ(CountContaining("Queue is empty !"), 1);
-    EXPECT_EQ(g_traced.back().level, 1);
+    EXPECT_EQ(Traced().back().level, 1);
     queue.write('z');
     EXPECT_EQ(queue.read(&c, 1), 1u);
     EXPECT_EQ(c, 'z');
@@ -257,13 +224,13 @@ TEST_F(QueueTest, TraceWarnsAboutAZeroByte)
     CQueue queue;
     queue.write(std::string("ab\0cd", 5));
     queue.Trace(5);
-    ASSERT_EQ(g_traced.size(), 2u);
-    EXPECT_EQ(g_traced[0].text, "ab\n");
-    EXPECT_EQ(g_traced[1].text, "Warning: Truncated trace because of a '\\0' in the middle !\n");
+    ASSERT_EQ(Traced().size(), 2u);
+    EXPECT_EQ(Traced()[0].text, "ab\n");
+    EXPECT_EQ(Traced()[1].text, "Warning: Truncated trace because of a '\\0' in the middle !\n");
     EXPECT_EQ(queue.count(), 5u);
     queue.TraceBytes(5);
-    ASSERT_EQ(g_traced.size(), 3u);
-    EXPECT_NE(g_traced[2].text.find("0000  61 62 00 63 64"), std::string::npos);
+    ASSERT_EQ(Traced().size(), 3u);
+    EXPECT_NE(Traced()[2].text.find("0000  61 62 00 63 64"), std::string::npos);
 }
 
 TEST_F(QueueTest, PrintShowsIndexesAndSpace)
