@@ -125,7 +125,8 @@ TEST(CommandLineProgram, SetPasswordFromStandardInputForCameraTwo)
 {
     TempDir dir;
     kestrel::test::WriteFile((dir.path / "stdin.txt").string(), "open sesame\n");
-    ServerProcess server(VORLIX_PROGRAM, dir.path, {"--set-password", "2"}, (dir.path / "stdin.txt").string());
+    ServerProcess server(VORLIX_PROGRAM, dir.path, {"--set-password", "2"},
+                         {.stdinPath = (dir.path / "stdin.txt").string()});
     ASSERT_TRUE(server.Started());
     EXPECT_EQ(server.WaitExit(5s), 0) << server.Stderr();
     const std::string ini = (dir.path / "Vorlix_2.ini").string();

@@ -3,7 +3,12 @@
 // picture, and SIGTERM still ends it in order; its trace levels reach a
 // running qxtraced.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QImage>
 #include <cstdlib>
@@ -142,7 +147,8 @@ std::optional<WindowPlace> FindWindow(const std::string& tree, const std::string
 TEST(DesktopProgramTest, WithoutADisplayItRunsHeadlessAndSaysSoOnce)
 {
     kestrel::test::TempDir dir("vorlix_nodisplay");
-    ServerProcess server(VORLIX_PROGRAM, dir.Path(), {"1"}, {}, {"-DISPLAY", "-WAYLAND_DISPLAY", "-QT_QPA_PLATFORM"});
+    ServerProcess server(VORLIX_PROGRAM, dir.Path(), {"1"},
+                         {.environment = {"-DISPLAY", "-WAYLAND_DISPLAY", "-QT_QPA_PLATFORM"}});
     ASSERT_TRUE(server.Started());
     // The headless program reports its tray status on standard error.
     ASSERT_TRUE(kestrel::test::WaitUntil([&] { return server.Stderr().find("vorlix[1]: ") != std::string::npos; }, 10s))
@@ -167,8 +173,8 @@ TEST(DesktopProgramTest, UnderXvfbTheWindowShowsTheTestCameraAndEndsInOrder)
     ASSERT_FALSE(display.Name().empty()) << "Xvfb did not start";
     kestrel::test::TempDir dir("vorlix_xvfb");
     const fs::path work = dir.Path();
-    ServerProcess server(VORLIX_PROGRAM, work, {}, {},
-                         {"DISPLAY=" + display.Name(), "-QT_QPA_PLATFORM", "-WAYLAND_DISPLAY", kBars});
+    ServerProcess server(VORLIX_PROGRAM, work, {},
+                         {.environment = {"DISPLAY=" + display.Name(), "-QT_QPA_PLATFORM", "-WAYLAND_DISPLAY", kBars}});
     ASSERT_TRUE(server.Started());
 
     // Mapped, with its title, at the saved rectangle once the device is open.
@@ -245,8 +251,8 @@ TEST_P(TraceLevelsTest, TheDesktopServersLevelsReachQxtraced)
         },
         10s));
     const std::string port = m[1];
-    ServerProcess server(VORLIX_PROGRAM, dir.File("camera"), {}, {},
-                         {"QT_QPA_PLATFORM=offscreen", "QXTRACED_PORT=" + port, kBars});
+    ServerProcess server(VORLIX_PROGRAM, dir.File("camera"), {},
+                         {.environment = {"QT_QPA_PLATFORM=offscreen", "QXTRACED_PORT=" + port, kBars}});
     ASSERT_TRUE(server.Started());
     // The device opens a second after the start; the refresh picture follows
     // its level-102 line.

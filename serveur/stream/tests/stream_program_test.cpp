@@ -26,9 +26,9 @@
 
 #include "libkestrel/framework/UniqueFd.h"
 #include "libkestrel/profile/Profile.h"
+#include "libkestrel/testkit/ChildProcess.h"
 #include "libkestrel/testkit/Children.h"
 #include "serveur/scrambler/PasswordScrambler.h"
-#include "serveur/stream/tests/ServerChild.h"
 #include "serveur/stream/tests/StreamTestKit.h"
 
 namespace vorlix {
@@ -78,7 +78,8 @@ protected:
             args.emplace_back("--verbose");
             profile::WriteInt(ini_, "Vorlix", "Trace level", 1);
         }
-        server_ = std::make_unique<ServerChild>(Program(), dir_.Path(), args, maxDescriptors);
+        server_ = std::make_unique<kestrel::test::ChildProcess>(
+            Program(), dir_.Path(), args, kestrel::test::ChildOptions{.maxDescriptors = maxDescriptors});
         ASSERT_TRUE(server_->Started());
     }
     // Waits until a viewer gets the head and a whole frame.
@@ -101,7 +102,7 @@ protected:
     TempDir dir_{"vorlix_stream_program"};
     std::string ini_;
     int port_ = 0;
-    std::unique_ptr<ServerChild> server_;
+    std::unique_ptr<kestrel::test::ChildProcess> server_;
 };
 
 // Opens `count` connections without waiting for them to be accepted.

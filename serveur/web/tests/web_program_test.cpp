@@ -12,8 +12,8 @@
 #include <memory>
 
 #include "libkestrel/profile/Profile.h"
+#include "libkestrel/testkit/ChildProcess.h"
 #include "libkestrel/testkit/Children.h"
-#include "serveur/stream/tests/ServerChild.h"
 #include "serveur/web/tests/WebTestKit.h"
 
 namespace vorlix::web {
@@ -66,7 +66,7 @@ TEST(WebProgram, ChromiumSeesTheMovingPictureAndTheDetectionPictures)
     profile::WriteInt(ini, "Vorlix Web", "management", 1);
     profile::WriteInt(ini, "Vorlix Web", "Port", port);
     profile::WriteString(ini, "Vorlix Web", "Bind", "127.0.0.1");
-    testkit::ServerChild server(VORLIX_PROGRAM, dir.Path(), {"--headless"});
+    kestrel::test::ChildProcess server(VORLIX_PROGRAM, dir.Path(), {"--headless"});
     ASSERT_TRUE(server.Started());
     const std::string base = "http://127.0.0.1:" + std::to_string(port);
 
