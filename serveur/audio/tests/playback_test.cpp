@@ -2,15 +2,15 @@
 // test devices (AlsaTestEnv.h): what reaches the playback device, and when it
 // is cut.
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "libkestrel/testkit/Children.h"
 #include "libkestrel/testkit/TestKit.h"
 #include "libkestrel/trace/TraceLevels.h"
 #include "serveur/audio/AudioFormat.h"
@@ -54,18 +54,7 @@ bool Sox(const std::vector<std::string>& args)
 {
     std::vector<std::string> words{"sox"};
     words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    argv.reserve(words.size() + 1);
-    for (std::string& word : words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, "sox", nullptr, nullptr, argv.data(), environ) != 0) {
-        return false;
-    }
-    int status = 0;
-    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return kestrel::test::RunChild(words, {}, std::chrono::seconds(30), true) == 0;
 }
 
 long FileSize(const std::string& path)

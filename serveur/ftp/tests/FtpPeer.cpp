@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "libkestrel/profile/Profile.h"
+#include "libkestrel/testkit/Children.h"
 #include "serveur/ftp/FtpWire.h"
 #include "serveur/scrambler/PasswordScrambler.h"
 
@@ -25,21 +26,8 @@ namespace {
 pid_t SpawnPython(std::vector<std::string> argv, const std::string& errPath)
 {
     argv.insert(argv.begin(), "/usr/bin/python3");
-    std::vector<char*> args;
-    args.reserve(argv.size() + 1);
-    for (std::string& a : argv) {
-        args.push_back(a.data());
-    }
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    pid_t pid = -1;
-    const int failed = ::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (failed != 0) {
+    const pid_t pid = kestrel::test::StartChild(argv, {.err = errPath, .appendErr = true});
+    if (pid < 0) {
         throw std::runtime_error("cannot start /usr/bin/python3");
     }
     return pid;
@@ -73,12 +61,7 @@ std::vector<std::string> LogLines(const std::string& text, const std::string& pr
 
 void StopProcess(pid_t& pid)
 {
-    if (pid <= 0) {
-        return;
-    }
-    ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    kestrel::test::EndChild(pid, 0ms);  // killed at once: a peer has nothing to save
     pid = -1;
 }
 
