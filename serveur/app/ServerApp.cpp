@@ -206,11 +206,6 @@ void ServerApp::CloseDevice()
     Enable({kCmdOpen}, true);
     Enable({kCmdClose, kCmdSaveImage, kCmdReference, kCmdStop, kCmdStart, kCmdZones}, false);
     MenuChanged();
-    const int maxJpg = camera_->MaxJpg();
-    const int shots = camera_->ShotCounter();
-    // A "Max jpg" of 0 would divide by zero; the counter is then kept as it is.
-    kestrel::profile::WriteInt(paths_.settingsFile, section::kMain, "Current shots",
-                               maxJpg > 0 ? shots % maxJpg : shots);
     detectionStopped_ = true;
     camera_->SetDetection(false);
     try {
@@ -220,6 +215,13 @@ void ServerApp::CloseDevice()
     } catch (...) {
         TRACE_WARN("Closing the device failed");
     }
+    // Read once the capture has stopped: a detection whose picture was
+    // already on disk counts, or the next start would write over it.
+    const int maxJpg = camera_->MaxJpg();
+    const int shots = camera_->ShotCounter();
+    // A "Max jpg" of 0 would divide by zero; the counter is then kept as it is.
+    kestrel::profile::WriteInt(paths_.settingsFile, section::kMain, "Current shots",
+                               maxJpg > 0 ? shots % maxJpg : shots);
     UpdateTray();
 }
 

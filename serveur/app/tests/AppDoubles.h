@@ -28,6 +28,7 @@ struct CameraRecord {
     bool stopThrows = false;
     int schedule = 737407;
     int shots = 0;
+    int shotsOnStop = -1;  // >= 0: a detection under way counts this picture as the capture stops
     int maxJpg = 500;
     int clients = 0;
     // observed state
@@ -71,6 +72,9 @@ public:
     void StopCapture() override
     {
         r_.capturing = false;
+        if (r_.shotsOnStop >= 0) {
+            r_.shots = r_.shotsOnStop;
+        }
         if (r_.stopThrows) {
             throw std::runtime_error("device gone");
         }

@@ -331,6 +331,19 @@ TEST(ProgramEndTest, ExitClosesSavesShotsAndDestroysTheCamera)
     EXPECT_EQ(h.app->Tray().text, "close");
 }
 
+TEST(ProgramEndTest, APictureWrittenWhileTheCaptureStopsIsCountedInTheSavedCounter)
+{
+    // Its file is on disk: a counter saved without it would have the next
+    // start write over that picture.
+    Harness h;
+    h.cam.shots = 11;
+    h.cam.shotsOnStop = 12;
+    ASSERT_FALSE(h.app->Start().has_value());
+    h.app->OnScheduleTimer();
+    h.app->Exit();
+    EXPECT_EQ(kestrel::profile::GetInt((h.dir.path / "Vorlix.ini").string(), "Vorlix", "Current shots", -1), 12);
+}
+
 TEST(ProgramEndTest, AFailingDeviceCloseDoesNotStopTheEnd)
 {
     Harness h;
