@@ -30,6 +30,21 @@ private:
     EventLines& lines_;
 };
 
+// Ends the uploader's thread as the test body leaves, before the events
+// list of the body (which the thread writes to) goes away.
+class EndsUploader {
+public:
+    explicit EndsUploader(FtpUploader& uploader) : uploader_(uploader) {}
+    ~EndsUploader() { uploader_.Shutdown(); }
+    EndsUploader(const EndsUploader&) = delete;
+    EndsUploader& operator=(const EndsUploader&) = delete;
+    EndsUploader(EndsUploader&&) = delete;
+    EndsUploader& operator=(EndsUploader&&) = delete;
+
+private:
+    FtpUploader& uploader_;
+};
+
 class FtpThread : public FtpFixture {
 protected:
     // Saves `count` pictures, then asks once: one pass sends them all.
@@ -73,6 +88,7 @@ TEST_F(FtpThread, AStopDuringAPassEndsTheThreadAfterThatPass)
     StartUploader();
     LinesWithHook hook(events_);
     uploader_->SetEventsWindow(&hook);
+    const EndsUploader ending(*uploader_);
     hook.action_ = [this] { uploader_->StopFtpThread(); };
     const std::vector<std::string> pictures = DetectMany(6);
 
@@ -107,6 +123,7 @@ TEST_F(FtpThread, EnablingWhileAStopWaitsForThePassKeepsTheThread)
     StartUploader();
     LinesWithHook hook(events_);
     uploader_->SetEventsWindow(&hook);
+    const EndsUploader ending(*uploader_);
     hook.action_ = [this] {  // on the FTP thread: the counter as it will be
         uploader_->StopFtpThread();
         EXPECT_TRUE(uploader_->StartFtpThread(3, 500));
@@ -138,6 +155,7 @@ TEST_F(FtpThread, AnExceptionEndsTheThreadCleanlyAndFtpCanStartAgain)
     StartUploader();
     LinesWithHook hook(events_);
     uploader_->SetEventsWindow(&hook);
+    const EndsUploader ending(*uploader_);
     hook.action_ = [] { throw std::runtime_error("events list gone"); };
     const std::string one = Detect();
     ASSERT_TRUE(trace_.WaitFor("Thread client ftp exception ", 10s, kestrel::kLevelWarn));
