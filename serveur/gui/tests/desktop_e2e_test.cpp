@@ -2,8 +2,8 @@
 // under Xvfb its window is mapped with its title and shows the test camera's
 // picture, and SIGTERM still ends it in order; its trace levels reach a
 // running qxtraced.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
