@@ -12,8 +12,6 @@
 
 #include "libkestrel/testkit/TestKit.h"
 
-extern char** environ;
-
 namespace kestrel::test {
 
 namespace {

@@ -12,8 +12,6 @@
 #include "libkestrel/framework/UniqueFd.h"
 #include "libkestrel/testkit/TestKit.h"
 
-extern char** environ;
-
 namespace kestrel::test {
 
 int FreeLoopbackPort()
