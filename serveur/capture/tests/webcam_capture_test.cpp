@@ -138,6 +138,32 @@ V4l2Options QuickGrab(const fs::path& dir)
     return options;
 }
 
+// vorlix_vfw's road over `device` (live, a frame every 10 ms, the only node
+// in the options' directory) until its first detection picture, at most 8 s:
+// the camera object with its actions and the server's capture operations.
+::testing::AssertionResult RunVfwRoad(WebCam& cam, std::unique_ptr<fakes::ScriptedDevice> device,
+                                      const V4l2Options& options)
+{
+    std::ofstream(fs::path(options.deviceDir) / "video0").put('\n');
+    const fs::path pictures = cam.PictureDir();
+    fs::create_directories(pictures);
+    const ActionsRoad actions(cam);
+    cam.SetDetection(true);
+    WebCamCaptureCamera camera(cam);
+    CaptureServer server(camera);
+    device->live = true;
+    device->period = 10ms;
+    if (!server.StartSystem(fakes::ScriptedSystem(options, std::move(device)))) {
+        return ::testing::AssertionFailure() << "the V4L2 layer did not start";
+    }
+    if (!server.StartConfigured(0, 0)) {
+        return ::testing::AssertionFailure() << "the capture did not start";
+    }
+    kestrel::test::WaitUntil([&] { return PictureFiles(pictures) >= 1; }, 8s, 10ms);
+    server.CloseDevice();
+    return ::testing::AssertionSuccess();
+}
+
 // vorlix_vfw's road: scripted V4L2 devices in each format, grabbed at the
 // "Frequency" and detected by the camera object in the device's own format.
 TEST(WebCamCapture, EachV4l2FormatIsDetectedInItsOwnFormat)
@@ -158,31 +184,16 @@ TEST(WebCamCapture, EachV4l2FormatIsDetectedInItsOwnFormat)
     for (const Case& c : cases) {
         const kestrel::test::TempDir temp("capture_vfw");
         const fs::path dir = temp.Path();
-        std::ofstream(dir / "video0").put('\n');
-        {
-            WebCam cam;
-            cam.LoadConfiguration(0, dir.string());
-            const fs::path pictures = cam.PictureDir();
-            fs::create_directories(pictures);
-            ActionsRoad actions(cam);
-            cam.SetDetection(true);
-            WebCamCaptureCamera camera(cam);
-            CaptureServer server(camera);
-
-            auto device = std::make_unique<fakes::ScriptedDevice>(c.pixelformat, kW, kH, 0, c.bytes);
-            device->live = true;
-            device->period = 10ms;
-            device->paint = [code = c.code](std::vector<std::uint8_t>& f, int n) { PaintScene(f, n, code, kW, kH); };
-            ASSERT_TRUE(server.StartSystem(fakes::ScriptedSystem(QuickGrab(dir), std::move(device))));
-            ASSERT_TRUE(server.StartConfigured(0, 0)) << c.code;
-            kestrel::test::WaitUntil([&] { return PictureFiles(pictures) >= 1; }, 8s, 10ms);
-            server.CloseDevice();
-            EXPECT_EQ(cam.Format(), c.code);
-            EXPECT_EQ(cam.Width(), kW);
-            EXPECT_EQ(cam.Height(), kH);
-            EXPECT_EQ(cam.TopDown(), kTopDown);
-            EXPECT_GE(PictureFiles(pictures), 1) << "the moving block is detected, format " << c.code;
-        }
+        WebCam cam;
+        cam.LoadConfiguration(0, dir.string());
+        auto device = std::make_unique<fakes::ScriptedDevice>(c.pixelformat, kW, kH, 0, c.bytes);
+        device->paint = [code = c.code](std::vector<std::uint8_t>& f, int n) { PaintScene(f, n, code, kW, kH); };
+        ASSERT_TRUE(RunVfwRoad(cam, std::move(device), QuickGrab(dir))) << c.code;
+        EXPECT_EQ(cam.Format(), c.code);
+        EXPECT_EQ(cam.Width(), kW);
+        EXPECT_EQ(cam.Height(), kH);
+        EXPECT_EQ(cam.TopDown(), kTopDown);
+        EXPECT_GE(PictureFiles(cam.PictureDir()), 1) << "the moving block is detected, format " << c.code;
     }
 }
 
@@ -194,29 +205,16 @@ TEST(WebCamCapture, AV4l2CameraInMjpgIsDetectedAtHalfSizeAndItsPicturesAreWhole)
     constexpr int kH = 120;
     const kestrel::test::TempDir temp("capture_vfw_mjpg");
     const fs::path dir = temp.Path();
-    std::ofstream(dir / "video0").put('\n');
     WebCam cam;
     cam.LoadConfiguration(0, dir.string());
     const fs::path pictures = cam.PictureDir();
-    fs::create_directories(pictures);
-    {
-        ActionsRoad actions(cam);
-        cam.SetDetection(true);
-        WebCamCaptureCamera camera(cam);
-        CaptureServer server(camera);
-        auto device = std::make_unique<fakes::ScriptedDevice>(V4L2_PIX_FMT_MJPEG, kW, kH, 0, 64 * 1024);
-        device->live = true;
-        device->period = 10ms;
-        device->picture = [](int n) {
-            return fakes::Compress(fakes::BlockPicture(kW, kH, (n * 4) % (kW - 40), 40, 40), kW, kH, TJSAMP_422);
-        };
-        V4l2Options options = QuickGrab(dir);
-        options.detectionScale = 2;
-        ASSERT_TRUE(server.StartSystem(fakes::ScriptedSystem(options, std::move(device))));
-        ASSERT_TRUE(server.StartConfigured(0, 0));
-        kestrel::test::WaitUntil([&] { return PictureFiles(pictures) >= 1; }, 8s, 10ms);
-        server.CloseDevice();
-    }
+    auto device = std::make_unique<fakes::ScriptedDevice>(V4L2_PIX_FMT_MJPEG, kW, kH, 0, 64 * 1024);
+    device->picture = [](int n) {
+        return fakes::Compress(fakes::BlockPicture(kW, kH, (n * 4) % (kW - 40), 40, 40), kW, kH, TJSAMP_422);
+    };
+    V4l2Options options = QuickGrab(dir);
+    options.detectionScale = 2;
+    ASSERT_TRUE(RunVfwRoad(cam, std::move(device), options));
     EXPECT_EQ(cam.Format(), kFourccI420);
     EXPECT_EQ(cam.Width(), kW / 2) << "measured at half size";
     EXPECT_EQ(cam.Height(), kH / 2);
