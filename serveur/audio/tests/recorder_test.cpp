@@ -133,7 +133,8 @@ TEST_F(RecorderTest, TwoEventsTenSecondsApartMakeOneRecordingConfirmedStoppedAnd
     EXPECT_EQ(recorder_.RecordingNumber(), 1);
     ASSERT_TRUE(events_.WaitFor("      Start Recorder=vorlix_1.wav"));
     EXPECT_TRUE(traces_.Contains("creation " + Wav(1), kestrel::kLevelInfo));
-    EXPECT_TRUE(traces_.Contains("start recorder", kestrel::kLevelInfo));
+    // Traced on the recorder thread just after the events line.
+    EXPECT_TRUE(traces_.WaitFor("start recorder", 5s, kestrel::kLevelInfo));
 
     EXPECT_EQ(Event(2, 1010), 0);  // extends it, and confirms it (10 > 5)
     EXPECT_EQ(traces_.Count("CONFIRM register", kestrel::kLevelInfo), 1);
